@@ -1,0 +1,121 @@
+#include "app/tiravo.h"
+
+#include <QKeyEvent>
+#include <QTimer>
+
+#include "link/portlist.h"
+#include "ui_tiravo.h"
+
+Tiravo::Tiravo(QWidget *parent)
+    : QWidget(parent)
+    , ui(new Ui_Tiravo)
+{
+    ui->setupUi(this);
+    setWindowTitle(QStringLiteral("SBUS CHANNEL"));
+
+    // Restoring the language clicks a radio button; ChangeLangure is connected
+    // only further down so that this click neither rewrites the settings file
+    // nor loads the texts a second time.
+    LangureTypeWR(0);
+    LangureCharLoad();
+
+    sysTimer = new QTimer(this);
+    probePorts();
+
+    connect(sysTimer, SIGNAL(timeout()), this, SLOT(SYS_QTimerUpDate()));
+    connect(ui->chRadioButton, SIGNAL(clicked()), this, SLOT(ChangeLangure()));
+    connect(ui->enRadioButton, SIGNAL(clicked()), this, SLOT(ChangeLangure()));
+
+    ui->updatePushButton->setEnabled(false);
+    ui->downloadPushButton->setEnabled(false);
+    ui->programPushButton->setEnabled(false);
+    ui->tiltComboBox->setEnabled(false);
+    ui->headingComboBox->setEnabled(false);
+    ui->modeComboBox->setEnabled(false);
+    ui->videoComboBox->setEnabled(false);
+    ui->zoomComboBox->setEnabled(false);
+    ui->chRadioButton->setEnabled(true);
+    ui->enRadioButton->setEnabled(true);
+
+    sysTimer->start(50);
+}
+
+Tiravo::~Tiravo()
+{
+    delete ui;
+}
+
+// Lists only the ports that open now, so an adapter held by another program
+// is left out at start; the refresh while disconnected lists it later.
+void Tiravo::probePorts()
+{
+    const QStringList names = PortList::availablePortNames();
+    for (const QString &name : names) {
+        probePort.setPortName(name);
+        if (!probePort.open(QIODevice::ReadWrite))
+            continue;
+        ui->comComboBox->addItem(name);
+        probePort.close();
+        ++portCount;
+    }
+}
+
+void Tiravo::my_readuart()
+{
+}
+
+void Tiravo::SYS_QTimerUpDate()
+{
+    // The tick has nothing to refresh until a link can be opened.
+}
+
+void Tiravo::on_startPushButton_clicked()
+{
+}
+
+// Only the main keyboard's Return uploads; the keypad's Enter is Qt::Key_Enter
+// and is ignored on purpose. The event stays accepted either way.
+void Tiravo::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Return)
+        readChannelCombos();
+}
+
+void Tiravo::readChannelCombos()
+{
+    const QComboBox *const combos[kFunctionCount] = {
+        ui->tiltComboBox, ui->headingComboBox, ui->modeComboBox,
+        ui->videoComboBox, ui->zoomComboBox,
+    };
+    std::array<std::uint8_t, kFunctionCount> channels{};
+    for (int f = 0; f < kFunctionCount; ++f) {
+        // An empty or non-numeric selection uploads 0; the narrowing keeps the
+        // low 8 bits, which is what the controller has always received.
+        channels[f] = static_cast<std::uint8_t>(combos[f]->currentText().toInt(nullptr, 10));
+    }
+    link.requestUpload(channels);
+}
+
+void Tiravo::on_updatePushButton_clicked()
+{
+    readChannelCombos();
+}
+
+void Tiravo::on_downloadPushButton_clicked()
+{
+    link.requestDownload();
+}
+
+void Tiravo::on_programPushButton_clicked()
+{
+    link.requestSave();
+}
+
+// Attached by name to the radio buttons; the language is handled by ChangeLangure.
+void Tiravo::on_chRadioButton_clicked()
+{
+}
+
+void Tiravo::on_enRadioButton_clicked()
+{
+}

@@ -1,0 +1,29 @@
+#include "pty.h"
+
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+PtyPair::PtyPair()
+{
+    char name[256] = {};
+    if (::openpty(&masterFd, &slaveFd, name, nullptr, nullptr) != 0) {
+        masterFd = slaveFd = -1;
+        return;
+    }
+    // Raw, so the line discipline passes every byte of a frame untouched.
+    termios tio{};
+    if (::tcgetattr(slaveFd, &tio) == 0) {
+        ::cfmakeraw(&tio);
+        ::tcsetattr(slaveFd, TCSANOW, &tio);
+    }
+    path = QString::fromLocal8Bit(name);
+}
+
+PtyPair::~PtyPair()
+{
+    if (slaveFd >= 0)
+        ::close(slaveFd);
+    if (masterFd >= 0)
+        ::close(masterFd);
+}

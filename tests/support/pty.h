@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+// A pseudo-terminal pair. The slave side is a real serial device node that
+// QSerialPort opens like an adapter; the test plays the controller on the master.
+class PtyPair
+{
+public:
+    PtyPair();
+    ~PtyPair();
+    PtyPair(const PtyPair &) = delete;
+    PtyPair &operator=(const PtyPair &) = delete;
+
+    bool isValid() const { return masterFd >= 0; }
+    QString slavePath() const { return path; }
+    int master() const { return masterFd; }
+
+private:
+    int masterFd = -1;
+    int slaveFd = -1;
+    QString path;
+};

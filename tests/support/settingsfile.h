@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QSettings>
+#include <QString>
+
+// The language store lives beside the executable under test.
+inline QString configPath()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/config.ini");
+}
+
+inline void removeConfig()
+{
+    QFile::remove(configPath());
+}
+
+inline void writeConfigRaw(const QByteArray &bytes)
+{
+    QFile f(configPath());
+    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        f.write(bytes);
+}
+
+inline QByteArray readConfigRaw()
+{
+    QFile f(configPath());
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// What the settings library reads back for the stored language, or a null
+// variant when there is no entry.
+inline QVariant storedLanguage()
+{
+    QSettings s(configPath(), QSettings::IniFormat);
+    return s.value(QStringLiteral("General/LangureType"));
+}
+
+inline void storeLanguage(const QString &value)
+{
+    QSettings s(configPath(), QSettings::IniFormat);
+    s.setValue(QStringLiteral("General/LangureType"), value);
+}

@@ -1,0 +1,82 @@
+#include "app/tiravo.h"
+
+#include <QCoreApplication>
+#include <QSettings>
+
+#include "ui_tiravo.h"
+
+namespace {
+QString settingsPath()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/config.ini");
+}
+} // namespace
+
+void Tiravo::LangureCharLoad()
+{
+    const char *const *texts = (LangureFlag == 1) ? kChineseTexts : kEnglishTexts;
+    for (int i = 0; i < kTextCount; ++i)
+        LangureChar[i] = QString::fromUtf8(texts[i]);
+
+    ui->startPushButton->setText(LangureChar[TXT_CONNECT]);
+    ui->updatePushButton->setText(LangureChar[TXT_UPLOAD_PARAM]);
+    ui->downloadPushButton->setText(LangureChar[TXT_DOWNLOAD_PARAM]);
+    ui->programPushButton->setText(LangureChar[TXT_SAVE_PARAM]);
+    ui->tiltLabel->setText(LangureChar[TXT_TILT_CHANNEL]);
+    ui->headingLabel->setText(LangureChar[TXT_PAN_CHANNEL]);
+    ui->modeLabel->setText(LangureChar[TXT_MODE_CHANNEL]);
+    ui->videoLabel->setText(LangureChar[TXT_REC_CHANNEL]);
+    ui->zoomLabel->setText(LangureChar[TXT_ZOOM_CHANNEL]);
+    ui->testLabel->setText(LangureChar[TXT_TEST_DATA]);
+    ui->testTiltLabel->setText(LangureChar[TXT_TILT_DATA]);
+    ui->testheadingLabel->setText(LangureChar[TXT_PAN_DATA]);
+    ui->testModeLabel->setText(LangureChar[TXT_MODE_DATA]);
+    ui->testVideoLabel->setText(LangureChar[TXT_REC_DATA]);
+    ui->testZoomLabel->setText(LangureChar[TXT_ZOOM_DATA]);
+    ui->linkStatusLabel->setText(LangureChar[TXT_STATUS]);
+    ui->chRadioButton->setText(LangureChar[TXT_CHINESE]);
+    ui->enRadioButton->setText(LangureChar[TXT_ENGLISH]);
+}
+
+void Tiravo::ChangeLangure()
+{
+    if (ui->chRadioButton->isChecked())
+        LangureFlag = 1;
+    else if (ui->enRadioButton->isChecked())
+        LangureFlag = 2;
+
+    LangureTypeWR(1);
+    LangureCharLoad();
+}
+
+// Mode 0 reads the stored choice and selects its radio button; any other mode
+// stores LangureFlag. The settings object commits when it goes out of scope.
+void Tiravo::LangureTypeWR(unsigned char mode)
+{
+    QSettings settings(settingsPath(), QSettings::IniFormat);
+
+    if (mode == 0) {
+        // Narrowed before the test, so a stored 257 reads as 1.
+        LangureFlag = static_cast<quint8>(
+            settings.value(QStringLiteral("General/LangureType"), QVariant()).toInt());
+        if (LangureFlag != 1 && LangureFlag != 2) {
+            settings.beginGroup(QStringLiteral("General"));
+            settings.setValue(QStringLiteral("LangureType"), QStringLiteral("1"));
+            settings.endGroup();
+            LangureFlag = 1;
+            ui->chRadioButton->click();
+        } else if (LangureFlag == 2) {
+            ui->enRadioButton->click();
+        } else {
+            ui->chRadioButton->click();
+        }
+        return;
+    }
+
+    settings.beginGroup(QStringLiteral("General"));
+    if (LangureFlag == 1)
+        settings.setValue(QStringLiteral("LangureType"), QStringLiteral("1"));
+    else if (LangureFlag == 2)
+        settings.setValue(QStringLiteral("LangureType"), QStringLiteral("2"));
+    settings.endGroup();
+}

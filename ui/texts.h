@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QtGlobal>
+
+// Indices into Tiravo::LangureChar. Entries 0..28 are replaced on every load;
+// 29..49 exist only because the table has always been 50 wide.
+enum TextIndex : int {
+    TXT_CONNECT = 0,
+    TXT_DISCONNECT,
+    TXT_UPLOAD_PARAM,
+    TXT_DOWNLOAD_PARAM,
+    TXT_SAVE_PARAM,
+    TXT_TILT_CHANNEL,
+    TXT_PAN_CHANNEL,
+    TXT_MODE_CHANNEL,
+    TXT_REC_CHANNEL,
+    TXT_ZOOM_CHANNEL,
+    TXT_TEST_DATA,
+    TXT_TILT_DATA,
+    TXT_PAN_DATA,
+    TXT_MODE_DATA,
+    TXT_REC_DATA,
+    TXT_ZOOM_DATA,
+    TXT_STATUS,
+    TXT_CHINESE,
+    TXT_ENGLISH,
+    TXT_PORT_DISCONNECTED,
+    TXT_GIMBAL_CONNECTED,
+    TXT_GIMBAL_DISCONNECTED,
+    TXT_UPLOADING,
+    TXT_UPLOAD_DONE,
+    TXT_DOWNLOADING,
+    TXT_DOWNLOAD_DONE,
+    TXT_SAVE_DONE,
+    TXT_SAVE_FAILED,
+    TXT_BLANK,
+};
+
+constexpr int kTextCount = TXT_BLANK + 1;
+constexpr int kTextTableSize = 50;
+
+// UTF-8 literals, decoded with QString::fromUtf8 when loaded.
+extern const char *const kChineseTexts[kTextCount];
+extern const char *const kEnglishTexts[kTextCount];
+
+// Process-wide language flag: 1 Chinese, 2 English, 0 until the stored choice
+// has been read at start-up.
+extern quint8 LangureFlag;
