@@ -1,5 +1,6 @@
 #include <QApplication>
 
+#include "app/fonts.h"
 #include "app/tiravo.h"
 
 int main(int argc, char *argv[])
@@ -10,6 +11,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
 
     QApplication app(argc, argv);
+    installFontSubstitutes();
     Tiravo window;
     window.show();
     const int result = app.exec();

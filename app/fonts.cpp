@@ -1,0 +1,16 @@
+#include "app/fonts.h"
+
+#include <QFont>
+#include <QStringList>
+
+void installFontSubstitutes()
+{
+    const QStringList song = {
+        QStringLiteral("SimSun"), QStringLiteral("NSimSun"),       // Windows, or Windows fonts copied over
+        QStringLiteral("Songti SC"), QStringLiteral("STSong"),     // macOS
+        QStringLiteral("AR PL UMing CN"), QStringLiteral("AR PL UMing TW"), // Linux distributions
+    };
+    QFont::insertSubstitutions(QStringLiteral("宋体"), song);
+    QFont::insertSubstitutions(QStringLiteral("仿宋"),
+                               QStringList{QStringLiteral("FangSong"), QStringLiteral("STFangsong")} + song);
+}
