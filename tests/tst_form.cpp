@@ -40,6 +40,11 @@ std::unique_ptr<QObject> freshOf(const QObject *o)
     return std::unique_ptr<QObject>(it == make.end() ? nullptr : (*it)());
 }
 
+QString rectText(const QRect &r)
+{
+    return QStringLiteral("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+}
+
 QString show(const QMetaProperty &p, const QVariant &v)
 {
     if (p.isEnumType()) {
@@ -48,10 +53,7 @@ QString show(const QMetaProperty &p, const QVariant &v)
     }
     switch (v.userType()) {
     case QMetaType::QSize: return QStringLiteral("%1x%2").arg(v.toSize().width()).arg(v.toSize().height());
-    case QMetaType::QRect: {
-        const QRect r = v.toRect();
-        return QStringLiteral("%1,%2 %3x%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
-    }
+    case QMetaType::QRect: return rectText(v.toRect());
     case QMetaType::QSizePolicy: {
         const QSizePolicy s = v.value<QSizePolicy>();
         const QMetaEnum policy = QMetaEnum::fromType<QSizePolicy::Policy>();
@@ -102,8 +104,7 @@ void dump(const QObject *o, const QObject *form, int depth, QStringList &out)
     }
     if (auto *w = qobject_cast<const QWidget *>(o)) {
         if (w == form || w->parent() == form)
-            line += QStringLiteral(" at=") + show(QWidget::staticMetaObject.property(
-                        QWidget::staticMetaObject.indexOfProperty("geometry")), w->geometry());
+            line += QStringLiteral(" at=") + rectText(w->geometry());
         line += ownFont(w);
     }
     if (auto *combo = qobject_cast<const QComboBox *>(o)) {

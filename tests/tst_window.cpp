@@ -162,7 +162,7 @@ private slots:
     // is connected, so start-up leaves a valid file as it was.
     void startUpDoesNotStoreAgain()
     {
-        storeLanguage(QStringLiteral("2"));
+        writeConfigRaw("[%General]\nLangureType=2\n");
         const QDateTime old = QDateTime::currentDateTime().addDays(-3);
         {
             QFile f(configPath());

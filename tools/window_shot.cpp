@@ -69,9 +69,9 @@ int main(int argc, char *argv[])
     QImage previous;
     while (clock.elapsed() < limitMs) {
         QImage now = grab();
-        if (!now.isNull() && drawnArea(now).isValid() && now == previous) {
-            const QImage shot = now.copy(drawnArea(now));
-            if (!shot.save(out, "PNG")) {
+        const QRect drawn = now.isNull() ? QRect() : drawnArea(now);
+        if (drawn.isValid() && now == previous) {
+            if (!now.copy(drawn).save(out, "PNG")) {
                 std::fprintf(stderr, "window-shot: cannot write %s\n", qPrintable(out));
                 return 1;
             }

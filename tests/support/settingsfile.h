@@ -36,9 +36,3 @@ inline QVariant storedLanguage()
     QSettings s(configPath(), QSettings::IniFormat);
     return s.value(QStringLiteral("General/LangureType"));
 }
-
-inline void storeLanguage(const QString &value)
-{
-    QSettings s(configPath(), QSettings::IniFormat);
-    s.setValue(QStringLiteral("General/LangureType"), value);
-}
