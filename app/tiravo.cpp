@@ -37,12 +37,20 @@ Tiravo::Tiravo(QWidget *parent)
     ui->chRadioButton->setEnabled(true);
     ui->enRadioButton->setEnabled(true);
 
+    resetLinkData();
     sysTimer->start(50);
 }
 
 Tiravo::~Tiravo()
 {
     delete ui;
+    // A port still open when the window goes is closed now rather than left to
+    // the end of the process, so the device node is free for the next program
+    // at once. The port has no parent, so nothing else would release it.
+    if (serialPort) {
+        serialPort->close();
+        delete serialPort.data();
+    }
 }
 
 // Lists only the ports that open now, so an adapter held by another program
@@ -60,19 +68,6 @@ void Tiravo::probePorts()
     }
 }
 
-void Tiravo::my_readuart()
-{
-}
-
-void Tiravo::SYS_QTimerUpDate()
-{
-    // The tick has nothing to refresh until a link can be opened.
-}
-
-void Tiravo::on_startPushButton_clicked()
-{
-}
-
 // Only the main keyboard's Return uploads; the keypad's Enter is Qt::Key_Enter
 // and is ignored on purpose. The event stays accepted either way.
 void Tiravo::keyPressEvent(QKeyEvent *event)
@@ -87,7 +82,7 @@ void Tiravo::readChannelCombos()
         ui->tiltComboBox, ui->headingComboBox, ui->modeComboBox,
         ui->videoComboBox, ui->zoomComboBox,
     };
-    std::array<std::uint8_t, kFunctionCount> channels{};
+    Channels channels{};
     for (int f = 0; f < kFunctionCount; ++f) {
         // An empty or non-numeric selection uploads 0; the narrowing keeps the
         // low 8 bits, which is what the controller has always received.

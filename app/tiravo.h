@@ -5,12 +5,18 @@
 #include <QString>
 #include <QWidget>
 
+#include "link/frame.h"
 #include "link/paramexchange.h"
 #include "ui/texts.h"
 
 class QKeyEvent;
 class QTimer;
 class Ui_Tiravo;
+
+// Ticks for which a status message has been shown. One count for the whole
+// program: messages that follow one another share it, so a run of messages
+// disappears 45 ticks after the first one appeared.
+extern std::uint8_t statusTicks;
 
 // The one window of the program: it owns the form, the link data and the
 // 50 ms tick, and moves data between them and the widgets.
@@ -24,6 +30,7 @@ public:
 
     // Read-only view of the link data, for programs and tests that embed the window.
     const ParamExchange &exchange() const { return link; }
+    const ReplyAssembler &receiver() const { return rxAssembler; }
 
 private slots:
     // The order of these slots is the order of the meta-object table; keep it.
@@ -44,10 +51,26 @@ private:
     void probePorts();
     void readChannelCombos();
 
+    // Connection to the controller.
+    void openPort();
+    void closePort();
+    void checkPortError();
+    void refreshPortList();
+    bool portClosed() const;
+
+    // The exchange on the line and what the window shows of it.
+    void sendFrame();
+    void parseFrame(const Frame &reply);
+    void updateDisplay();
+    void resetLinkData();
+
     Ui_Tiravo *ui;
     QSerialPort probePort;
     QPointer<QSerialPort> serialPort;
     QTimer *sysTimer = nullptr;
     ParamExchange link;
     QString LangureChar[kTextTableSize];
+    // Lives with the window, not with a port, so a reply cut off by closing
+    // the port is completed by the bytes that follow a reopen.
+    ReplyAssembler rxAssembler;
 };

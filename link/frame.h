@@ -1,5 +1,7 @@
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 
 // Command codes carried at offset 36 of every request and echoed by the reply.
@@ -17,5 +19,74 @@ enum CommandCode : std::uint8_t {
     POLL_TEST_DATA = 0xE3,
 };
 
-// Offset-4 value of a request that asks the controller to store its block permanently.
+bool isCommandCode(std::uint8_t code);
+
+// Every frame on the line, either way, is exactly this long.
+constexpr std::size_t kFrameSize = 47;
+using Frame = std::array<std::uint8_t, kFrameSize>;
+
+constexpr int kParamSlots = 18;
+using ParamBlock = std::array<std::uint8_t, kParamSlots>;
+
+namespace FrameOffset {
+constexpr std::size_t kSave = 4;      // request: save flag; reply: save result
+constexpr std::size_t kCommand = 36;  // request: command; reply: its echo
+constexpr std::size_t kPayload = 37;  // 8 payload bytes, 37..44
+constexpr std::size_t kCrcHigh = 45;  // CRC over 0..44, high byte first
+constexpr std::size_t kCrcLow = 46;
+} // namespace FrameOffset
+
+constexpr std::uint8_t kRequestHeader[2] = {0xAB, 0xCD};
+constexpr std::uint8_t kReplyHeader[2] = {0xBE, 0xA0};
+
+// Offset-4 values. A request carries kSaveRequested to ask the controller to
+// store its block permanently; the reply answers with one of the results.
 constexpr std::uint8_t kSaveRequested = 0x02;
+constexpr std::uint8_t kSaveStored = 0x02;
+constexpr std::uint8_t kSaveFailed = 0x82;
+
+// The request the PC sends for a command. Only the write commands carry part
+// of the block; every byte the command does not use is zero.
+Frame buildRequest(std::uint8_t commandCode, std::uint8_t saveRequest, const ParamBlock &paramBlock);
+
+// Reassembles reply frames from the serial byte stream, whatever size the
+// reads come in. The state lives as long as its owner, not as long as a port,
+// so a frame cut off by closing and reopening the port is finished by the
+// first bytes after the reopen, exactly as the controller's stream resumes.
+class ReplyAssembler
+{
+public:
+    enum class State : std::uint8_t { Hunting, SawHeader, Collecting };
+
+    // Takes one byte. Returns true when it completes a reply whose CRC is good;
+    // the reply is then in `reply`, which is left alone otherwise.
+    bool push(std::uint8_t byte, Frame &reply);
+
+    // Calls onReply(const Frame &) for each good reply in the bytes, in order.
+    template <typename OnReply>
+    void feed(const std::uint8_t *data, std::size_t size, OnReply &&onReply)
+    {
+        Frame reply;
+        for (std::size_t i = 0; i < size; ++i) {
+            if (push(data[i], reply))
+                onReply(static_cast<const Frame &>(reply));
+        }
+    }
+
+    State state() const { return state_; }
+    // Bytes taken since construction; lets a caller tell when a read has been consumed.
+    std::uint64_t bytesSeen() const { return bytesSeen_; }
+    // Good replies handed over, and completed frames dropped for a bad CRC.
+    std::uint64_t framesGood() const { return framesGood_; }
+    std::uint64_t framesDropped() const { return framesDropped_; }
+
+private:
+    Frame buffer_{};
+    State state_ = State::Hunting;
+    // The next position to fill; the header is not stored while hunting, so
+    // the body starts at 2 and the header is written in when the frame is whole.
+    std::uint8_t index_ = 2;
+    std::uint64_t bytesSeen_ = 0;
+    std::uint64_t framesGood_ = 0;
+    std::uint64_t framesDropped_ = 0;
+};

@@ -3,34 +3,74 @@
 #include <array>
 #include <cstdint>
 
+#include "link/frame.h"
+
 // The five gimbal functions, in the order the window lists them and the
 // position and test-data arrays hold them.
 enum Function : int { Tilt = 0, Heading, Mode, Video, Zoom };
 constexpr int kFunctionCount = 5;
-constexpr int kParamSlots = 18;
+using Channels = std::array<std::uint8_t, kFunctionCount>;
 
 // Slot of paramBlock that holds each function's SBUS channel number. The other
 // 13 slots belong to the controller and are carried through unchanged.
 constexpr std::array<int, kFunctionCount> kFunctionSlot = {9, 13, 4, 10, 12};
 
-// The link data the window shows and the command the next tick sends.
-// Plain data and rules only: no Qt, no widgets, no clock.
+// Status messages, by the value of statusIndex.
+enum StatusMessage : std::uint8_t {
+    StatusNone = 0,
+    StatusUploading,
+    StatusUploadDone,
+    StatusDownloading,
+    StatusDownloadDone,
+    StatusSaveDone,
+    StatusSaveFailed,
+};
+
+// The link data the window shows and the command sequencer that drives the
+// conversation: one current command, sent on every tick until a reply with
+// the matching echo moves it on. Plain data and rules only: no Qt, no clock.
 class ParamExchange
 {
 public:
+    // Requests sent without a good reply after which the link counts as lost;
+    // the count saturates one above the reset value.
+    static constexpr std::uint8_t kLostAbove = 14;
+    static constexpr std::uint8_t kSilenceAfterReset = 20;
+    static constexpr std::uint8_t kSilenceCeiling = 21;
+
     ParamExchange() { reset(); }
 
     // Back to "nothing known": the next contact starts with a download and the
-    // link counts as lost until a good reply arrives.
+    // link counts as lost until a good reply arrives. Drops a held-back upload.
     void reset();
 
     // The operator's five selections (tilt, heading, mode, video, zoom) go into
-    // their slots; the write sequence starts on the next tick.
-    void requestUpload(const std::array<std::uint8_t, kFunctionCount> &channels);
+    // their slots and the write sequence starts on the next tick. Until this
+    // contact's block has been read in full, the write is held back and made
+    // as soon as the download ends (see replyArrived), so the 13 slots the
+    // operator cannot see go back to the controller as it sent them, never as
+    // zeros or half of an earlier block.
+    void requestUpload(const Channels &channels);
+    // Starts the read sequence; it supersedes an upload that is still held back.
     void requestDownload();
+    // From the next request on, every frame asks the controller to store its
+    // block, until a reply reports the result.
     void requestSave();
 
-    std::array<std::uint8_t, kParamSlots> paramBlock{};
+    // The request for this tick. Counts it as unanswered until a good reply comes.
+    Frame nextRequest();
+    // A reply whose CRC is good: any such reply is a sign of life and may carry
+    // a save result; its payload is used only when it answers the current command.
+    void replyArrived(const Frame &reply);
+
+    bool linkLost() const { return silenceCount > kLostAbove; }
+    // True while an upload waits for the download to finish.
+    bool uploadHeld() const { return uploadHeld_; }
+    const Channels &heldChannels() const { return heldChannels_; }
+    // True once this contact's whole block has been read since the last reset.
+    bool blockDownloaded() const { return blockDownloaded_; }
+
+    ParamBlock paramBlock{};
     std::array<std::int8_t, kFunctionCount> channelPos{};
     std::uint8_t commandCode = 0;
     std::array<std::uint8_t, kFunctionCount> testData{};
@@ -39,4 +79,12 @@ public:
     std::uint8_t gimbalState = 0;
     std::uint8_t downloadDone = 0;
     std::uint8_t statusIndex = 0;
+
+private:
+    void applyReply(const Frame &reply);
+    void writeChannels(const Channels &channels);
+
+    bool blockDownloaded_ = false;
+    bool uploadHeld_ = false;
+    Channels heldChannels_{};
 };

@@ -1,0 +1,101 @@
+// The window's side of the serial connection: opening and closing the port,
+// the error check of every tick and the port list while disconnected.
+#include "app/tiravo.h"
+
+#include "link/portlist.h"
+#include "ui_tiravo.h"
+
+// The port state is not kept in a flag of its own: the start button's caption
+// is it. The language can change only while disconnected, and loading a
+// language always puts that language's Connect caption on the button, so the
+// test holds in both languages.
+bool Tiravo::portClosed() const
+{
+    return ui->startPushButton->text() == LangureChar[TXT_CONNECT];
+}
+
+void Tiravo::on_startPushButton_clicked()
+{
+    if (portClosed())
+        openPort();
+    else
+        closePort();
+}
+
+void Tiravo::openPort()
+{
+    // No parent: each connect gets a fresh port, so an error left on an earlier
+    // one never carries over. closePort releases it with deleteLater().
+    serialPort = new QSerialPort;
+    serialPort->setPortName(ui->comComboBox->currentText());
+    // A failed open is not handled here: the port keeps the failure as its
+    // error, and the next tick's checkPortError turns the window back.
+    serialPort->open(QIODevice::ReadWrite);
+    serialPort->setBaudRate(QSerialPort::Baud115200, QSerialPort::AllDirections);
+    serialPort->setParity(QSerialPort::NoParity);
+    serialPort->setDataBits(QSerialPort::Data8);
+    serialPort->setStopBits(QSerialPort::OneStop);
+    serialPort->setFlowControl(QSerialPort::NoFlowControl);
+    connect(serialPort, SIGNAL(readyRead()), this, SLOT(my_readuart()));
+
+    ui->startPushButton->setText(LangureChar[TXT_DISCONNECT]);
+    ui->comComboBox->setEnabled(false);
+    ui->updatePushButton->setEnabled(true);
+    ui->downloadPushButton->setEnabled(true);
+    ui->programPushButton->setEnabled(true);
+    ui->tiltComboBox->setEnabled(true);
+    ui->headingComboBox->setEnabled(true);
+    ui->modeComboBox->setEnabled(true);
+    ui->videoComboBox->setEnabled(true);
+    ui->zoomComboBox->setEnabled(true);
+    ui->chRadioButton->setEnabled(false);
+    ui->enRadioButton->setEnabled(false);
+}
+
+void Tiravo::closePort()
+{
+    if (serialPort) {
+        serialPort->clear(QSerialPort::AllDirections);
+        // Replies that are still queued for delivery belong to a closed link.
+        disconnect(serialPort, nullptr, this, nullptr);
+        // Deferred, because the tick that found an error still writes its frame
+        // to this port after closing; the object must live to the end of the event.
+        serialPort->deleteLater();
+    }
+
+    ui->startPushButton->setText(LangureChar[TXT_CONNECT]);
+    ui->comComboBox->setEnabled(true);
+    ui->updatePushButton->setEnabled(false);
+    ui->downloadPushButton->setEnabled(false);
+    ui->programPushButton->setEnabled(false);
+    ui->tiltComboBox->setEnabled(false);
+    ui->headingComboBox->setEnabled(false);
+    ui->modeComboBox->setEnabled(false);
+    ui->videoComboBox->setEnabled(false);
+    ui->zoomComboBox->setEnabled(false);
+    ui->chRadioButton->setEnabled(true);
+    ui->enRadioButton->setEnabled(true);
+    ui->statusLabel->clear();
+}
+
+// Every error kind closes the link alike: an unplugged adapter (resource or
+// read error), a write that failed, or an open that never succeeded.
+void Tiravo::checkPortError()
+{
+    if (!serialPort || serialPort->error() != QSerialPort::NoError)
+        closePort();
+}
+
+// Rebuilt only when the number of ports changes, so the operator's choice
+// stays put while nothing is plugged in or out. Ports are not test-opened
+// here: one held by another program is listed too, and a failed connect
+// says so.
+void Tiravo::refreshPortList()
+{
+    const QStringList names = PortList::availablePortNames();
+    if (names.size() == portCount)
+        return;
+    portCount = static_cast<quint16>(names.size());
+    ui->comComboBox->clear();
+    ui->comComboBox->addItems(names);
+}

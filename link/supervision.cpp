@@ -1,0 +1,115 @@
+// The 50 ms tick and the traffic it drives: one request out per tick while
+// connected, replies in whenever the port has data, and the display of
+// everything the link knows.
+#include "app/tiravo.h"
+
+#include <QByteArray>
+
+#include "ui_tiravo.h"
+
+std::uint8_t statusTicks = 0;
+
+namespace {
+// A message is shown for this many ticks (2.25 s), counted from the first of a run.
+constexpr std::uint8_t kMessageTicks = 45;
+
+int messageText(std::uint8_t statusIndex)
+{
+    switch (statusIndex) {
+    case StatusUploading: return TXT_UPLOADING;
+    case StatusUploadDone: return TXT_UPLOAD_DONE;
+    case StatusDownloading: return TXT_DOWNLOADING;
+    case StatusDownloadDone: return TXT_DOWNLOAD_DONE;
+    case StatusSaveDone: return TXT_SAVE_DONE;
+    case StatusSaveFailed: return TXT_SAVE_FAILED;
+    default: return TXT_BLANK;
+    }
+}
+} // namespace
+
+void Tiravo::SYS_QTimerUpDate()
+{
+    if (portClosed()) {
+        refreshPortList();
+    } else {
+        checkPortError();
+        // Also after the check has just closed the link: the port object is
+        // still alive until the event loop runs again, and nothing depends on
+        // what becomes of this frame.
+        sendFrame();
+    }
+    updateDisplay();
+}
+
+void Tiravo::sendFrame()
+{
+    const Frame request = link.nextRequest();
+    // A port whose open failed is left to the error check; writing to it would
+    // only make Qt complain about a device that is not open.
+    if (serialPort && serialPort->isOpen())
+        serialPort->write(reinterpret_cast<const char *>(request.data()), qint64(request.size()));
+}
+
+void Tiravo::my_readuart()
+{
+    if (!serialPort)
+        return;
+    const QByteArray data = serialPort->readAll();
+    rxAssembler.feed(reinterpret_cast<const std::uint8_t *>(data.constData()), std::size_t(data.size()),
+                     [this](const Frame &reply) { parseFrame(reply); });
+}
+
+void Tiravo::parseFrame(const Frame &reply)
+{
+    link.replyArrived(reply);
+}
+
+void Tiravo::updateDisplay()
+{
+    if (link.linkLost() || portClosed()) {
+        ui->linkStatusLineEdit->setText(LangureChar[TXT_PORT_DISCONNECTED]);
+        resetLinkData();
+    } else {
+        ui->linkStatusLineEdit->setText(
+            LangureChar[link.gimbalState == 1 ? TXT_GIMBAL_DISCONNECTED : TXT_GIMBAL_CONNECTED]);
+    }
+
+    ui->statusLabel->setText(LangureChar[messageText(link.statusIndex)]);
+    if (ui->statusLabel->text() != QLatin1String(" ")) {
+        if (++statusTicks == kMessageTicks) {
+            statusTicks = 0;
+            link.statusIndex = StatusNone;
+        }
+    }
+
+    ui->tiltSlider->setValue(link.channelPos[Tilt]);
+    ui->headingSlider->setValue(link.channelPos[Heading]);
+    ui->modeSlider->setValue(link.channelPos[Mode]);
+    ui->videoSlider->setValue(link.channelPos[Video]);
+    ui->zoomSlider->setValue(link.channelPos[Zoom]);
+
+    // The controller sends test data in tens.
+    ui->tiltLineEdit->setText(QString::number(link.testData[Tilt] * 10));
+    ui->headingLineEdit->setText(QString::number(link.testData[Heading] * 10));
+    ui->modeLineEdit->setText(QString::number(link.testData[Mode] * 10));
+    ui->videoLineEdit->setText(QString::number(link.testData[Video] * 10));
+    ui->zoomLineEdit->setText(QString::number(link.testData[Zoom] * 10));
+
+    if (link.downloadDone == 1) {
+        // Items are "1".."18", so channel n is item n-1; 0 or anything above
+        // 18 selects no item at all.
+        ui->tiltComboBox->setCurrentIndex(link.paramBlock[kFunctionSlot[Tilt]] - 1);
+        ui->headingComboBox->setCurrentIndex(link.paramBlock[kFunctionSlot[Heading]] - 1);
+        ui->modeComboBox->setCurrentIndex(link.paramBlock[kFunctionSlot[Mode]] - 1);
+        ui->videoComboBox->setCurrentIndex(link.paramBlock[kFunctionSlot[Video]] - 1);
+        ui->zoomComboBox->setCurrentIndex(link.paramBlock[kFunctionSlot[Zoom]] - 1);
+        link.downloadDone = 0;
+    }
+}
+
+// statusTicks and the reply assembler are left alone: the one outlives a
+// link, the other a port.
+void Tiravo::resetLinkData()
+{
+    link.reset();
+}
