@@ -55,7 +55,8 @@ void Tiravo::openPort()
 void Tiravo::closePort()
 {
     if (serialPort) {
-        serialPort->clear(QSerialPort::AllDirections);
+        if (serialPort->isOpen())
+            serialPort->clear(QSerialPort::AllDirections);
         // Replies that are still queued for delivery belong to a closed link.
         disconnect(serialPort, nullptr, this, nullptr);
         // Deferred, because the tick that found an error still writes its frame

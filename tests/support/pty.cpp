@@ -24,6 +24,13 @@ PtyPair::PtyPair()
     path = QString::fromLocal8Bit(name);
 }
 
+void PtyPair::closeMaster()
+{
+    if (masterFd >= 0)
+        ::close(masterFd);
+    masterFd = -1;
+}
+
 PtyPair::~PtyPair()
 {
     if (slaveFd >= 0)

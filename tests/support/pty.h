@@ -15,6 +15,8 @@ public:
     bool isValid() const { return masterFd >= 0; }
     QString slavePath() const { return path; }
     int master() const { return masterFd; }
+    // The adapter vanishes: the slave side reads EIO from now on.
+    void closeMaster();
 
 private:
     int masterFd = -1;

@@ -1,0 +1,71 @@
+#include "controller.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QMetaObject>
+#include <QTimer>
+
+#include <poll.h>
+#include <unistd.h>
+
+#include "app/tiravo.h"
+
+ControllerPeer::ControllerPeer(Tiravo &w, int masterFd)
+    : window(w)
+    , fd(masterFd)
+{
+    if (auto *timer = window.findChild<QTimer *>(QString(), Qt::FindDirectChildrenOnly))
+        timer->stop();
+}
+
+void ControllerPeer::readLine()
+{
+    pollfd p{fd, POLLIN, 0};
+    while (fd >= 0 && ::poll(&p, 1, 0) == 1 && (p.revents & POLLIN)) {
+        char buf[256];
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n <= 0)
+            return;
+        fromWindow.append(buf, int(n));
+    }
+}
+
+// Blocks in the event loop until something happens; a short waker timer makes
+// sure the condition is looked at even when the awaited bytes are on our side.
+bool ControllerPeer::pumpUntil(const std::function<bool()> &done)
+{
+    QTimer waker;
+    waker.start(5);
+    const QDeadlineTimer deadline(5000);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+QByteArray ControllerPeer::tick()
+{
+    QMetaObject::invokeMethod(&window, "SYS_QTimerUpDate");
+    pumpUntil([this] {
+        readLine();
+        return fromWindow.size() >= 47;
+    });
+    const QByteArray request = fromWindow.left(47);
+    fromWindow.remove(0, request.size());
+    return request;
+}
+
+void ControllerPeer::idleTick()
+{
+    QMetaObject::invokeMethod(&window, "SYS_QTimerUpDate");
+}
+
+bool ControllerPeer::send(const QByteArray &bytes)
+{
+    const auto target = window.receiver().bytesSeen() + quint64(bytes.size());
+    if (::write(fd, bytes.constData(), size_t(bytes.size())) != bytes.size())
+        return false;
+    return pumpUntil([&] { return window.receiver().bytesSeen() >= target; });
+}

@@ -1,0 +1,485 @@
+// The window against a controller on the far end of a real serial device: a
+// QSerialPort on the slave side of a pseudo-terminal, the test answering on
+// the master side one tick at a time.
+#include <QtTest>
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+
+#include <memory>
+
+#include "app/tiravo.h"
+#include "link/portlist.h"
+#include "support/controller.h"
+#include "support/frames.h"
+#include "support/pty.h"
+#include "support/settingsfile.h"
+
+using TestFrames::reply;
+
+namespace {
+
+const char *const kCombos[] = {"tiltComboBox", "headingComboBox", "modeComboBox", "videoComboBox", "zoomComboBox"};
+const char *const kSliders[] = {"tiltSlider", "headingSlider", "modeSlider", "videoSlider", "zoomSlider"};
+const char *const kTestFields[] = {"tiltLineEdit", "headingLineEdit", "modeLineEdit", "videoLineEdit", "zoomLineEdit"};
+const int kSlot[] = {9, 13, 4, 10, 12};
+
+quint8 command(const QByteArray &request)
+{
+    return request.size() == 47 ? quint8(request[36]) : 0;
+}
+
+// What the test's controller holds and reports. Answers every request the way
+// the window expects a controller to; tests change its fields to script it.
+struct Device {
+    QVector<quint8> block{11, 12, 13, 14, 2, 16, 17, 18, 19, 3, 6, 22, 7, 5, 25, 26, 27, 28};
+    qint8 pos[5] = {-100, 40, 7, -1, 100};  // tilt, heading, mode, video, zoom
+    quint8 gimbalBit = 0;
+    quint8 test[5] = {1, 2, 3, 4, 255};
+    bool saveFails = false;
+
+    QByteArray answer(const QByteArray &request)
+    {
+        const quint8 cmd = command(request);
+        const quint8 save = request.size() == 47 && request[4] == 0x02 ? (saveFails ? 0x82 : 0x02) : 0;
+        const auto store = [&](int first, int count) {
+            for (int i = 0; i < count; ++i)
+                block[first + i] = quint8(request[37 + i]);
+        };
+        switch (cmd) {
+        case WRITE_PARAM_1: store(0, 8); break;
+        case WRITE_PARAM_2: store(8, 8); break;
+        case WRITE_PARAM_3: store(16, 2); break;
+        case READ_PARAM_1: return TestFrames::replyWithPayload(cmd, block.mid(0, 8), save);
+        case READ_PARAM_2: return TestFrames::replyWithPayload(cmd, block.mid(8, 8), save);
+        case READ_PARAM_3: return TestFrames::replyWithPayload(cmd, block.mid(16, 2), save);
+        case POLL_POSITIONS_1: return reply(cmd, {{41, quint8(pos[2])}}, save);
+        case POLL_POSITIONS_2:
+            return reply(cmd, {{38, quint8(pos[0])}, {39, quint8(pos[3])}, {41, quint8(pos[4])}, {42, quint8(pos[1])}},
+                         save);
+        // The other bits of the gimbal byte mean nothing to the window.
+        case POLL_GIMBAL: return reply(cmd, {{41, quint8(0xFE | gimbalBit)}}, save);
+        case POLL_TEST_DATA:
+            return reply(cmd, {{39, test[0]}, {40, test[1]}, {41, test[2]}, {42, test[3]}, {43, test[4]}}, save);
+        }
+        return reply(cmd, {}, save);
+    }
+};
+
+// A window with the test's pseudo-terminal listed and selected, in English.
+struct Rig {
+    PtyPair pty;
+    std::unique_ptr<Tiravo> w;
+    std::unique_ptr<ControllerPeer> peer;
+    Device dev;
+
+    Rig()
+    {
+        PortList::registerPort(pty.slavePath());
+        w = std::make_unique<Tiravo>();
+        peer = std::make_unique<ControllerPeer>(*w, pty.master());
+        auto *ports = combo("comComboBox");
+        ports->setCurrentIndex(ports->findText(pty.slavePath()));
+    }
+    ~Rig() { PortList::unregisterPort(pty.slavePath()); }
+
+    template <typename T = QWidget> T *get(const char *name) const
+    {
+        return w->findChild<T *>(QString::fromLatin1(name));
+    }
+    QComboBox *combo(const char *name) const { return get<QComboBox>(name); }
+    QString linkStatus() const { return get<QLineEdit>("linkStatusLineEdit")->text(); }
+    QString message() const { return get<QLabel>("statusLabel")->text(); }
+    QString startCaption() const { return get<QPushButton>("startPushButton")->text(); }
+    void click(const char *name) { QTest::mouseClick(get(name), Qt::LeftButton); }
+
+    // One tick answered by the device; returns the request it answered.
+    QByteArray exchange()
+    {
+        const QByteArray request = peer->tick();
+        peer->send(dev.answer(request));
+        return request;
+    }
+    // Connects and answers until the download is shown and the first poll answered.
+    bool connectAndDownload()
+    {
+        click("startPushButton");
+        for (quint8 expected : {READ_PARAM_1, READ_PARAM_2, READ_PARAM_3})
+            if (command(exchange()) != expected)
+                return false;
+        return command(exchange()) == POLL_POSITIONS_1 && message() == QStringLiteral("Download Param Success");
+    }
+    int channelShown(int function) const { return combo(kCombos[function])->currentIndex() + 1; }
+};
+
+bool controlsConnected(const Rig &r, bool connected)
+{
+    bool ok = r.get("comComboBox")->isEnabled() != connected && r.get("chRadioButton")->isEnabled() != connected &&
+              r.get("enRadioButton")->isEnabled() != connected && r.get("startPushButton")->isEnabled();
+    for (const char *n : {"updatePushButton", "downloadPushButton", "programPushButton"})
+        ok = ok && r.get(n)->isEnabled() == connected;
+    for (const char *n : kCombos)
+        ok = ok && r.get(n)->isEnabled() == connected;
+    return ok && r.startCaption() == (connected ? QStringLiteral("Disconnect") : QStringLiteral("Connect"));
+}
+
+} // namespace
+
+class TestSession : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        writeConfigRaw("[%General]\nLangureType=2\n");
+        portCount = 0;
+        statusTicks = 0;
+    }
+
+    void cleanupTestCase() { removeConfig(); }
+
+    // One contact from Connect to the poll cycle, checking what each reply
+    // changes on screen.
+    void connectDownloadAndPoll()
+    {
+        Rig r;
+        r.click("startPushButton");
+        QVERIFY(controlsConnected(r, true));
+
+        // Until the first good reply the link counts as down, and the request is a read.
+        QByteArray request;
+        for (int i = 0; i < 3; ++i) {
+            request = r.peer->tick();
+            QVERIFY(TestFrames::crcIsGood(request));
+            QCOMPARE(request.left(2), QByteArray("\xAB\xCD"));
+            QCOMPARE(command(request), quint8(READ_PARAM_1));
+            QCOMPARE(r.linkStatus(), QStringLiteral("Port Disonnection"));
+        }
+        r.peer->send(r.dev.answer(request));
+        QCOMPARE(command(r.exchange()), quint8(READ_PARAM_2));
+        QCOMPARE(r.linkStatus(), QStringLiteral("Gmbal Disconnect"));
+        QCOMPARE(r.message(), QStringLiteral("Downloading Param"));
+        QCOMPARE(command(r.exchange()), quint8(READ_PARAM_3));
+        QCOMPARE(r.channelShown(0), 1); // nothing set before the block is whole
+
+        QCOMPARE(command(r.exchange()), quint8(POLL_POSITIONS_1));
+        QCOMPARE(r.message(), QStringLiteral("Download Param Success"));
+        for (int f = 0; f < 5; ++f)
+            QCOMPARE(r.channelShown(f), int(r.dev.block[kSlot[f]]));
+
+        // Combo boxes are set once; the operator's later choice is not overwritten by the polls.
+        r.combo("tiltComboBox")->setCurrentIndex(15);
+        const quint8 cycle[] = {POLL_POSITIONS_2, POLL_GIMBAL, POLL_TEST_DATA, POLL_POSITIONS_1, POLL_POSITIONS_2};
+        for (quint8 expected : cycle)
+            QCOMPARE(command(r.exchange()), expected);
+        QCOMPARE(r.channelShown(0), 16);
+        QCOMPARE(r.linkStatus(), QStringLiteral("Gmbal Connect"));
+        for (int f = 0; f < 5; ++f) {
+            QCOMPARE(r.get<QSlider>(kSliders[f])->value(), int(r.dev.pos[f]));
+            QCOMPARE(r.get<QLineEdit>(kTestFields[f])->text(), QString::number(r.dev.test[f] * 10));
+        }
+
+        r.dev.gimbalBit = 1;
+        for (int i = 0; i < 4 && command(r.exchange()) != POLL_TEST_DATA; ++i) {}
+        QCOMPARE(r.linkStatus(), QStringLiteral("Gmbal Disconnect"));
+    }
+
+    void downloadedChannelOutOfRangeSelectsNothing_data()
+    {
+        QTest::addColumn<int>("value");
+        QTest::addColumn<int>("index");
+        QTest::newRow("0") << 0 << -1;
+        QTest::newRow("1") << 1 << 0;
+        QTest::newRow("18") << 18 << 17;
+        QTest::newRow("19") << 19 << -1;
+        QTest::newRow("255") << 255 << -1;
+    }
+    void downloadedChannelOutOfRangeSelectsNothing()
+    {
+        QFETCH(int, value);
+        QFETCH(int, index);
+        Rig r;
+        r.dev.block[13] = quint8(value);
+        QVERIFY(r.connectAndDownload());
+        QCOMPARE(r.combo("headingComboBox")->currentIndex(), index);
+        QCOMPARE(r.channelShown(0), int(r.dev.block[9]));
+    }
+
+    // Upload sends the three write frames at once, carrying the controller's
+    // own 13 other slots back unchanged; the combo boxes keep the choice.
+    void uploadWritesTheWholeBlock()
+    {
+        Rig r;
+        QVERIFY(r.connectAndDownload());
+        QVector<quint8> expected = r.dev.block;
+        const int chosen[] = {18, 3, 9, 4, 0};
+        for (int f = 0; f < 5; ++f) {
+            r.combo(kCombos[f])->setCurrentIndex(chosen[f] - 1);
+            expected[kSlot[f]] = quint8(chosen[f]);
+        }
+        r.click("updatePushButton");
+
+        QByteArray payloads;
+        for (quint8 expectedCommand : {WRITE_PARAM_1, WRITE_PARAM_2, WRITE_PARAM_3}) {
+            const QByteArray request = r.exchange();
+            QCOMPARE(command(request), expectedCommand);
+            payloads += request.mid(37, 8);
+            if (expectedCommand == WRITE_PARAM_2)
+                QCOMPARE(r.message(), QStringLiteral("Uploading Param"));
+        }
+        QCOMPARE(payloads.mid(18), QByteArray(6, '\0'));
+        QCOMPARE(payloads.left(18), QByteArray(reinterpret_cast<const char *>(expected.constData()), 18));
+        QCOMPARE(r.dev.block, expected);
+        QCOMPARE(command(r.exchange()), quint8(POLL_POSITIONS_1));
+        QCOMPARE(r.message(), QStringLiteral("Upload Param Success"));
+        for (int f = 0; f < 5; ++f)
+            QCOMPARE(r.channelShown(f), chosen[f]);
+    }
+
+    // An upload pressed before this contact's block was read in full waits for
+    // the download, then writes the operator's choice over the block it read.
+    // Before the first reply the link counts as lost, and the reset of the
+    // next tick drops the upload, as it drops everything else.
+    void earlyUploadWaitsForTheDownload_data()
+    {
+        QTest::addColumn<bool>("byReturnKey");
+        QTest::addColumn<int>("answeredReads");
+        QTest::addColumn<bool>("writes");
+        QTest::newRow("before any reply") << false << 0 << false;
+        QTest::newRow("Return, one read done") << true << 1 << true;
+        QTest::newRow("button, one read left") << false << 2 << true;
+    }
+    void earlyUploadWaitsForTheDownload()
+    {
+        QFETCH(bool, byReturnKey);
+        QFETCH(int, answeredReads);
+        QFETCH(bool, writes);
+        Rig r;
+        const QVector<quint8> original = r.dev.block;
+        r.click("startPushButton");
+        for (int i = 0; i < answeredReads; ++i)
+            r.exchange();
+        const int chosen[] = {4, 8, 12, 16, 18};
+        for (int f = 0; f < 5; ++f)
+            r.combo(kCombos[f])->setCurrentIndex(chosen[f] - 1);
+        if (byReturnKey)
+            QTest::keyClick(r.w.get(), Qt::Key_Return);
+        else
+            r.click("updatePushButton");
+
+        QList<quint8> expected{READ_PARAM_1, READ_PARAM_2, READ_PARAM_3, POLL_POSITIONS_1};
+        if (writes)
+            expected = {READ_PARAM_1, READ_PARAM_2, READ_PARAM_3, WRITE_PARAM_1, WRITE_PARAM_2, WRITE_PARAM_3,
+                        POLL_POSITIONS_1};
+        expected.erase(expected.begin(), expected.begin() + answeredReads);
+        QList<quint8> sent;
+        while (sent.size() < expected.size())
+            sent << command(r.exchange());
+        QCOMPARE(sent, expected);
+
+        QVector<quint8> want = original;
+        for (int f = 0; f < 5 && writes; ++f)
+            want[kSlot[f]] = quint8(chosen[f]);
+        QCOMPARE(r.dev.block, want);
+        QCOMPARE(r.message(), writes ? QStringLiteral("Upload Param Success") : QStringLiteral("Download Param Success"));
+        for (int f = 0; f < 5; ++f)
+            QCOMPARE(r.channelShown(f), writes ? chosen[f] : int(original[kSlot[f]]));
+    }
+
+    // A lost link drops a held upload along with everything else.
+    void heldUploadDroppedWhenTheLinkIsLost()
+    {
+        Rig r;
+        r.click("startPushButton");
+        r.exchange();
+        r.click("updatePushButton");
+        for (int i = 0; i < 15; ++i)
+            r.peer->tick();
+        QCOMPARE(r.linkStatus(), QStringLiteral("Port Disonnection"));
+        for (quint8 expected : {READ_PARAM_1, READ_PARAM_2, READ_PARAM_3, POLL_POSITIONS_1, POLL_POSITIONS_2})
+            QCOMPARE(command(r.exchange()), expected);
+        QCOMPARE(r.dev.block, Device().block);
+    }
+
+    void saveSucceedsThenFails()
+    {
+        Rig r;
+        QVERIFY(r.connectAndDownload());
+        r.click("programPushButton");
+        r.click("programPushButton"); // a second press while pending changes nothing
+
+        QByteArray request = r.exchange();
+        QCOMPARE(int(request[4]), 0x02);
+        QCOMPARE(command(request), quint8(POLL_POSITIONS_2)); // the poll cycle goes on
+        request = r.exchange();
+        QCOMPARE(int(request[4]), 0);
+        QCOMPARE(command(request), quint8(POLL_GIMBAL));
+        QCOMPARE(r.message(), QStringLiteral("Save Param Success"));
+
+        r.dev.saveFails = true;
+        r.click("programPushButton");
+        QCOMPARE(int(r.exchange()[4]), 0x02);
+        QCOMPARE(int(r.exchange()[4]), 0);
+        QCOMPARE(r.message(), QStringLiteral("Save Param Fail"));
+    }
+
+    // A reply to something else keeps the link alive but moves nothing on,
+    // and its save result still counts.
+    void wrongEchoKeepsLinkWithoutAdvancing()
+    {
+        Rig r;
+        QVERIFY(r.connectAndDownload());
+        r.click("programPushButton");
+        for (int i = 0; i < 20; ++i) {
+            const QByteArray request = r.peer->tick();
+            QCOMPARE(command(request), quint8(POLL_POSITIONS_2));
+            QCOMPARE(int(request[4]), i <= 10 ? 0x02 : 0);
+            // A late answer to the poll before, with a gimbal byte that must not be taken.
+            r.peer->send(reply(POLL_POSITIONS_1, {{41, 0}}, i == 10 ? 0x02 : 0));
+        }
+        QCOMPARE(command(r.peer->tick()), quint8(POLL_POSITIONS_2));
+        QCOMPARE(r.linkStatus(), QStringLiteral("Gmbal Disconnect"));
+        QCOMPARE(r.message(), QStringLiteral("Save Param Success"));
+    }
+
+    // Fourteen silent ticks leave the link up; the fifteenth resets it and the
+    // next contact starts with a download.
+    void fifteenSilentTicksResetTheLink()
+    {
+        Rig r;
+        QVERIFY(r.connectAndDownload());
+        for (int i = 0; i < 3; ++i)
+            r.exchange();
+        for (int i = 0; i < 14; ++i)
+            QCOMPARE(command(r.peer->tick()), quint8(POLL_POSITIONS_1));
+        QCOMPARE(r.linkStatus(), QStringLiteral("Gmbal Connect"));
+        QVERIFY(r.get<QSlider>("tiltSlider")->value() != 0);
+
+        QCOMPARE(command(r.peer->tick()), quint8(POLL_POSITIONS_1));
+        QCOMPARE(r.linkStatus(), QStringLiteral("Port Disonnection"));
+        QCOMPARE(r.get<QSlider>("tiltSlider")->value(), 0);
+        QCOMPARE(r.get<QLineEdit>("zoomLineEdit")->text(), QStringLiteral("0"));
+        QCOMPARE(r.message(), QStringLiteral(" "));
+        QCOMPARE(command(r.exchange()), quint8(READ_PARAM_1));
+        QCOMPARE(command(r.exchange()), quint8(READ_PARAM_2));
+        QCOMPARE(r.linkStatus(), QStringLiteral("Gmbal Disconnect"));
+        QCOMPARE(r.message(), QStringLiteral("Downloading Param"));
+    }
+
+    void messageLifetime_data()
+    {
+        QTest::addColumn<int>("ticksBefore");
+        QTest::addColumn<int>("shownFor");
+        QTest::newRow("fresh count") << 0 << 45;
+        QTest::newRow("count at 40") << 40 << 5;
+    }
+    void messageLifetime()
+    {
+        QFETCH(int, ticksBefore);
+        QFETCH(int, shownFor);
+        Rig r;
+        QVERIFY(r.connectAndDownload());
+        r.peer->tick();
+        r.peer->send(reply(POLL_POSITIONS_1, {}, 0x02));
+        statusTicks = quint8(ticksBefore);
+        int shown = 0;
+        while (shown < 100 && r.exchange().size() == 47 && r.message() == QStringLiteral("Save Param Success"))
+            ++shown;
+        QCOMPARE(shown, shownFor);
+        QCOMPARE(r.message(), QStringLiteral(" "));
+        QCOMPARE(int(statusTicks), 0);
+    }
+
+    // The adapter vanishes: the next tick turns every control back.
+    void vanishedAdapterClosesTheLink()
+    {
+        Rig r;
+        QVERIFY(r.connectAndDownload());
+        r.pty.closeMaster();
+        QCoreApplication::processEvents();
+        r.peer->idleTick();
+        QVERIFY(controlsConnected(r, false));
+        QCOMPARE(r.linkStatus(), QStringLiteral("Port Disonnection"));
+        QCOMPARE(r.message(), QStringLiteral(" "));
+        QCOMPARE(int(r.w->exchange().commandCode), int(READ_PARAM_1));
+    }
+
+    // The open's result is not looked at: the connected controls show until
+    // the next tick finds the port's error.
+    void failedOpenFallsBackOnTheNextTick()
+    {
+        Rig r;
+        r.combo("comComboBox")->addItem(QStringLiteral("/dev/sbus-channel-no-such-port"));
+        r.combo("comComboBox")->setCurrentIndex(r.combo("comComboBox")->count() - 1);
+        r.click("startPushButton");
+        QVERIFY(controlsConnected(r, true));
+        r.peer->idleTick();
+        QVERIFY(controlsConnected(r, false));
+        QCOMPARE(r.linkStatus(), QStringLiteral("Port Disonnection"));
+    }
+
+    // A reply cut in two by Disconnect and Connect is completed by the bytes
+    // that come after the reopen, on a new port object.
+    void halfReplySurvivesReconnect()
+    {
+        Rig r;
+        r.click("startPushButton");
+        const QByteArray whole = r.dev.answer(r.peer->tick());
+        QVERIFY(r.peer->send(whole.left(20)));
+        r.click("startPushButton");
+        QVERIFY(controlsConnected(r, false));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        r.click("startPushButton");
+        QVERIFY(r.peer->send(whole.mid(20)));
+        QCOMPARE(r.w->receiver().framesGood(), quint64(1));
+        QCOMPARE(command(r.peer->tick()), quint8(READ_PARAM_2));
+    }
+
+    // The list is rebuilt only when the number of ports changes.
+    void portListFollowsTheCount()
+    {
+        Rig r;
+        auto *ports = r.combo("comComboBox");
+        r.peer->idleTick();
+        const int listed = ports->count();
+        ports->setCurrentIndex(listed - 1);
+        r.peer->idleTick();
+        QCOMPARE(ports->currentIndex(), listed - 1);
+
+        const QString extra = QStringLiteral("/dev/sbus-channel-extra");
+        PortList::registerPort(extra);
+        r.peer->idleTick();
+        QCOMPARE(ports->count(), listed + 1);
+        QCOMPARE(ports->currentIndex(), 0);
+        QVERIFY(ports->findText(extra) >= 0); // listed without being opened
+
+        // While connected nothing changes the list.
+        r.click("startPushButton");
+        PortList::unregisterPort(extra);
+        r.peer->tick();
+        QCOMPARE(ports->count(), listed + 1);
+        r.click("startPushButton");
+        r.peer->idleTick();
+        QCOMPARE(ports->count(), listed);
+    }
+
+    // Closing the window while connected frees the device node at once.
+    void closingTheWindowReleasesThePort()
+    {
+        Rig r;
+        r.click("startPushButton");
+        QSerialPort other(r.pty.slavePath());
+        QVERIFY(!other.open(QIODevice::ReadWrite));
+        r.peer.reset();
+        r.w.reset();
+        QVERIFY(other.open(QIODevice::ReadWrite));
+    }
+};
+
+QTEST_MAIN(TestSession)
+#include "tst_session.moc"
