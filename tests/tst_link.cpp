@@ -1,0 +1,435 @@
+// The link core on its own: CRC, request frames, reply reassembly and the
+// command sequencer. Expected frames come from TestFrames, whose CRC is
+// written separately, so a wrong CRC here cannot agree with itself.
+#include <QtTest>
+
+#include <random>
+
+#include "link/crc16.h"
+#include "link/frame.h"
+#include "link/paramexchange.h"
+#include "support/frames.h"
+
+#define QCOMPARE_N(actual, expected) QCOMPARE(int(actual), int(expected))
+
+namespace {
+const quint8 kCommands[] = {WRITE_PARAM_1, WRITE_PARAM_2, WRITE_PARAM_3, READ_PARAM_1, READ_PARAM_2,
+                            READ_PARAM_3, POLL_POSITIONS_1, POLL_POSITIONS_2, POLL_GIMBAL, POLL_TEST_DATA};
+// The block as the controller holds it, and an operator's choice (0 is a channel too).
+const QByteArray kControllerBlock = QByteArray::fromHex("21262b30353a3f44494e53585d62676c7176");
+const Channels kChannels = {3, 0, 7, 1, 16};
+
+Frame frameOf(const QByteArray &b)
+{
+    Frame f{};
+    std::copy(b.begin(), b.end(), f.begin());
+    return f;
+}
+
+template <std::size_t N>
+QByteArray bytesOf(const std::array<std::uint8_t, N> &a)
+{
+    return QByteArray(reinterpret_cast<const char *>(a.data()), int(N));
+}
+
+QByteArrayList feed(ReplyAssembler &assembler, const QByteArray &bytes)
+{
+    QByteArrayList got;
+    assembler.feed(reinterpret_cast<const std::uint8_t *>(bytes.data()), std::size_t(bytes.size()),
+                   [&got](const Frame &f) { got << bytesOf(f); });
+    return got;
+}
+
+// Everything the window can see, except the silence count.
+QByteArray snapshot(const ParamExchange &ex)
+{
+    QByteArray s = bytesOf(ex.paramBlock) + bytesOf(ex.testData);
+    for (int v : {int(ex.commandCode), int(ex.saveRequest), int(ex.gimbalState), int(ex.downloadDone),
+                  int(ex.statusIndex), int(ex.uploadHeld()), int(ex.blockDownloaded())})
+        s += char(v);
+    return s + QByteArray(reinterpret_cast<const char *>(ex.channelPos.data()), kFunctionCount);
+}
+
+QByteArray withChannels(QByteArray block, const Channels &ch)
+{
+    const int slot[] = {9, 13, 4, 10, 12}; // tilt, heading, mode, video, zoom
+    for (int f = 0; f < kFunctionCount; ++f)
+        block[slot[f]] = char(ch[f]);
+    return block;
+}
+
+// One tick with the controller answering; reads are served from `block`.
+Frame tick(ParamExchange &ex, const QByteArray &block = {})
+{
+    const Frame request = ex.nextRequest();
+    const quint8 cmd = request[36];
+    const int first = cmd == READ_PARAM_1 ? 0 : cmd == READ_PARAM_2 ? 8 : cmd == READ_PARAM_3 ? 16 : 18;
+    QVector<quint8> payload(8, 0);
+    for (int i = first; i < qMin(first + 8, 18); ++i)
+        payload[i - first] = quint8(block[i]);
+    ex.replyArrived(frameOf(TestFrames::replyWithPayload(cmd, payload)));
+    return request;
+}
+
+// The 18 bytes the write sequence carries; shorter if it does not run 1, 2, 3.
+QByteArray uploadedBlock(ParamExchange &ex)
+{
+    QByteArray written;
+    for (quint8 cmd : {WRITE_PARAM_1, WRITE_PARAM_2, WRITE_PARAM_3}) {
+        if (ex.commandCode != cmd)
+            break;
+        written += bytesOf(tick(ex)).mid(37, cmd == WRITE_PARAM_3 ? 2 : 8);
+    }
+    return written;
+}
+} // namespace
+
+class TestLink : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void crc()
+    {
+        const QByteArray check("123456789");
+        QCOMPARE(crc16(reinterpret_cast<const std::uint8_t *>(check.data()), 9), std::uint16_t(0x31C3));
+        QCOMPARE(crc16(nullptr, 0), std::uint16_t(0));
+        const Frame whole = frameOf(TestFrames::reply(POLL_TEST_DATA, {{39, 0x12}, {43, 0xFE}}, 0x82));
+        QCOMPARE(crc16(whole.data(), 47), std::uint16_t(0));
+        std::mt19937 rng(47);
+        for (int len : {1, 2, 15, 16, 17, 45, 47, 128, 254, 255}) {
+            QByteArray buf(len, '\0');
+            for (auto &c : buf)
+                c = char(rng());
+            QCOMPARE(crc16(reinterpret_cast<const std::uint8_t *>(buf.data()), std::uint8_t(len)),
+                     TestFrames::referenceCrc(buf));
+        }
+    }
+
+    void request_data()
+    {
+        QTest::addColumn<quint8>("command");
+        QTest::addColumn<quint8>("save");
+        for (quint8 save : {0, 2})
+            for (quint8 cmd : kCommands)
+                QTest::addRow("0x%02X save %d", cmd, save) << cmd << save;
+    }
+
+    void request()
+    {
+        QFETCH(quint8, command);
+        QFETCH(quint8, save);
+        ParamBlock block;
+        for (int i = 0; i < kParamSlots; ++i)
+            block[i] = quint8(0x81 + 7 * i);
+        // Only the writes carry the block, in parts of 8, 8 and 2 slots.
+        const int first = command == WRITE_PARAM_1 ? 0 : command == WRITE_PARAM_2 ? 8 : command == WRITE_PARAM_3 ? 16 : 18;
+        QByteArray expected = QByteArray::fromHex("abcd") + QByteArray(45, '\0');
+        expected[4] = char(save);
+        expected[36] = char(command);
+        for (int i = first; i < qMin(first + 8, 18); ++i)
+            expected[37 + i - first] = char(block[i]);
+        const quint16 crc = TestFrames::referenceCrc(expected.left(45));
+        expected[45] = char(crc >> 8);
+        expected[46] = char(crc & 0xFF);
+
+        QCOMPARE(bytesOf(buildRequest(command, save, block)), expected);
+        ParamExchange ex;
+        ex.paramBlock = block;
+        ex.commandCode = command;
+        ex.saveRequest = save;
+        QCOMPARE(bytesOf(ex.nextRequest()), expected);
+    }
+
+    void assembler_data()
+    {
+        QTest::addColumn<QByteArray>("first");
+        QTest::addColumn<QByteArray>("second"); // fed later, as after a port reopen
+        QTest::addColumn<int>("afterFirst");
+        QTest::addColumn<QByteArrayList>("replies");
+        QTest::addColumn<int>("dropped");
+        const QByteArray a = TestFrames::replyWithPayload(POLL_POSITIONS_2, {1, 2, 3, 4, 5, 6, 7, 8});
+        const QByteArray b = TestFrames::reply(POLL_GIMBAL, {{41, 1}}, 0x02);
+        const QByteArray inner = TestFrames::reply(READ_PARAM_1, {{37, 0xBE}, {38, 0xA0}, {43, 0xBE}, {44, 0xA0}});
+        const QByteArray swapped = TestFrames::reply(POLL_GIMBAL, {}, 0, true);
+        QVERIFY(swapped[45] != swapped[46]);
+        QByteArray noise(300, '\0');
+        std::mt19937 rng(7);
+        for (auto &c : noise)
+            c = char(rng());
+        noise.replace(char(0xBE), char(0xBF)); // anything but the start of a header
+
+        for (int n = 1; n < 47; ++n)
+            QTest::addRow("split at %d", n) << a.left(n) << a.mid(n) << 0 << QByteArrayList{a} << 0;
+        QTest::newRow("two in one read") << a + b << QByteArray() << 2 << QByteArrayList{a, b} << 0;
+        QTest::newRow("one and a half") << a + b.left(20) << b.mid(20) << 1 << QByteArrayList{a, b} << 0;
+        QTest::newRow("header split after a frame") << a + b.left(1) << b.mid(1) << 1 << QByteArrayList{a, b} << 0;
+        QTest::newRow("BE BE A0 opens") << QByteArray(1, char(0xBE)) + a << QByteArray() << 1 << QByteArrayList{a} << 0;
+        QTest::newRow("BE 00 A0 does not") << QByteArray::fromHex("be00") + a.mid(1) << b << 0 << QByteArrayList{b} << 0;
+        QTest::newRow("CRC low byte first") << swapped + b << QByteArray() << 1 << QByteArrayList{b} << 1;
+        QTest::newRow("noise between frames") << noise + a + noise << b + noise << 1 << QByteArrayList{a, b} << 0;
+        QTest::newRow("header inside a body") << inner + a << QByteArray() << 2 << QByteArrayList{inner, a} << 0;
+        // The cut-off frame swallows the start of the next good one.
+        QTest::newRow("frame inside a dropped one") << a.left(22) + b + a << QByteArray() << 1 << QByteArrayList{a} << 1;
+    }
+
+    void assembler()
+    {
+        QFETCH(QByteArray, first);
+        QFETCH(QByteArray, second);
+        QFETCH(int, afterFirst);
+        QFETCH(QByteArrayList, replies);
+        QFETCH(int, dropped);
+        ReplyAssembler assembler;
+        QByteArrayList got = feed(assembler, first);
+        QCOMPARE(got.size(), afterFirst);
+        QCOMPARE(got + feed(assembler, second), replies);
+        QCOMPARE_N(assembler.framesGood(), replies.size());
+        QCOMPARE_N(assembler.framesDropped(), dropped);
+        QCOMPARE_N(assembler.bytesSeen(), first.size() + second.size());
+    }
+
+    void assemblerByteByByte()
+    {
+        const QByteArray a = TestFrames::reply(READ_PARAM_3, {{37, 0x55}, {38, 0xAA}}, 0x82);
+        ReplyAssembler assembler;
+        Frame reply;
+        reply.fill(0x5C);
+        for (int i = 0; i < 46; ++i)
+            QVERIFY(!assembler.push(quint8(a[i]), reply));
+        QCOMPARE(bytesOf(reply), QByteArray(47, 0x5C)); // left alone until a frame is whole
+        QCOMPARE(assembler.state(), ReplyAssembler::State::Collecting);
+        QVERIFY(assembler.push(quint8(a[46]), reply));
+        QCOMPARE(bytesOf(reply), a);
+        QCOMPARE(assembler.state(), ReplyAssembler::State::Hunting);
+    }
+
+    void assemblerRandomStream()
+    {
+        // Header bytes are made common so that many frames are collected and dropped.
+        std::mt19937 rng(20240501);
+        QByteArray stream(100000, '\0');
+        for (auto &c : stream) {
+            const quint32 r = rng();
+            c = char((r & 7) == 0 ? 0xBE : (r & 7) == 1 ? 0xA0 : r >> 8);
+        }
+        ReplyAssembler assembler;
+        QByteArrayList got;
+        for (int pos = 0, len = 0; pos < stream.size(); pos += len) {
+            len = int(1 + rng() % 300);
+            got += feed(assembler, stream.mid(pos, len));
+        }
+        for (const QByteArray &f : got)
+            QVERIFY(TestFrames::crcIsGood(f));
+        QVERIFY(assembler.framesDropped() > 100);
+        QCOMPARE_N(assembler.bytesSeen(), stream.size());
+        // 46 bytes without a header finish whatever was half read; the next frame comes through.
+        const QByteArray b = TestFrames::reply(POLL_GIMBAL, {{41, 1}});
+        QCOMPARE(feed(assembler, QByteArray(46, '\0') + b).value(0, b), b);
+    }
+
+    void resetAndSilence()
+    {
+        ParamExchange ex;
+        const QByteArray fresh = snapshot(ex);
+        QCOMPARE(fresh.left(18), QByteArray(18, '\0'));
+        QCOMPARE_N(ex.commandCode, READ_PARAM_1);
+        QCOMPARE_N(ex.gimbalState, 1);
+        for (int i = 0; i < 3; ++i)
+            tick(ex, kControllerBlock);
+        ex.requestSave();
+        ex.channelPos.fill(-3);
+        ex.testData.fill(9);
+        ex.statusIndex = StatusSaveFailed;
+        ex.reset();
+        QCOMPARE(snapshot(ex), fresh);
+        QCOMPARE_N(ex.silenceCount, 20);
+        QVERIFY(ex.linkLost());
+        ex.requestUpload(kChannels); // the earlier contact's block no longer counts
+        QVERIFY(ex.uploadHeld());
+
+        ex.nextRequest();
+        ex.nextRequest();
+        QCOMPARE_N(ex.silenceCount, 21);
+        // Any good reply is a sign of life, even one answering another command.
+        ex.replyArrived(frameOf(TestFrames::reply(POLL_GIMBAL)));
+        QCOMPARE_N(ex.silenceCount, 0);
+        for (int i = 0; i < 14; ++i) {
+            ex.nextRequest();
+            QVERIFY(!ex.linkLost());
+        }
+        ex.nextRequest();
+        QVERIFY(ex.linkLost());
+    }
+
+    void sequencer_data()
+    {
+        QTest::addColumn<quint8>("current");
+        QTest::addColumn<quint8>("next");
+        QTest::addColumn<int>("status"); // 0x7F: unchanged
+        QTest::addColumn<QByteArray>("block");
+        QTest::addColumn<QVector<int>>("pos");
+        QTest::addColumn<QByteArray>("test");
+        QTest::addColumn<int>("gimbal");
+        QTest::addColumn<int>("done");
+        QByteArray b(18, '\0'); // the block before the reply
+        for (int i = 0; i < 18; ++i)
+            b[i] = char(0xE0 + i);
+        const QByteArray pay = QByteArray::fromHex("119c7f22fef63344"); // reply 37..44
+        const QVector<int> p = {1, 2, 3, 4, 5};
+        const QByteArray t = QByteArray::fromHex("060708090a");
+        const auto row = [](const char *name, quint8 cur, quint8 next, int status) -> QTestData & {
+            return QTest::newRow(name) << cur << next << status;
+        };
+        row("WRITE_PARAM_1", WRITE_PARAM_1, WRITE_PARAM_2, StatusUploading) << b << p << t << 0x5A << 0;
+        row("WRITE_PARAM_2", WRITE_PARAM_2, WRITE_PARAM_3, 0x7F) << b << p << t << 0x5A << 0;
+        row("WRITE_PARAM_3", WRITE_PARAM_3, POLL_POSITIONS_1, StatusUploadDone) << b << p << t << 0x5A << 0;
+        row("READ_PARAM_1", READ_PARAM_1, READ_PARAM_2, StatusDownloading) << pay + b.mid(8) << p << t << 0x5A << 0;
+        row("READ_PARAM_2", READ_PARAM_2, READ_PARAM_3, 0x7F) << b.left(8) + pay + b.mid(16) << p << t << 0x5A << 0;
+        row("READ_PARAM_3", READ_PARAM_3, POLL_POSITIONS_1, StatusDownloadDone)
+            << b.left(16) + pay.left(2) << p << t << 0x5A << 1;
+        row("POLL_POSITIONS_1", POLL_POSITIONS_1, POLL_POSITIONS_2, 0x7F)
+            << b << QVector<int>{1, 2, -2, 4, 5} << t << 0x5A << 0;
+        row("POLL_POSITIONS_2", POLL_POSITIONS_2, POLL_GIMBAL, 0x7F)
+            << b << QVector<int>{-100, -10, 3, 127, -2} << t << 0x5A << 0;
+        row("POLL_GIMBAL", POLL_GIMBAL, POLL_TEST_DATA, 0x7F) << b << p << t << 0 << 0; // bit 0 only
+        row("POLL_TEST_DATA", POLL_TEST_DATA, POLL_POSITIONS_1, 0x7F) << b << p << pay.mid(2, 5) << 0x5A << 0;
+    }
+
+    void sequencer()
+    {
+        QFETCH(quint8, current);
+        QFETCH(quint8, next);
+        QFETCH(int, status);
+        QFETCH(QByteArray, block);
+        QFETCH(QVector<int>, pos);
+        QFETCH(QByteArray, test);
+        QFETCH(int, gimbal);
+        QFETCH(int, done);
+        ParamExchange ex;
+        for (int i = 0; i < 18; ++i)
+            ex.paramBlock[i] = quint8(0xE0 + i);
+        ex.channelPos = {1, 2, 3, 4, 5};
+        ex.testData = {6, 7, 8, 9, 10};
+        ex.gimbalState = 0x5A;
+        ex.statusIndex = 0x7F;
+        ex.commandCode = current;
+        const QVector<quint8> pay = {0x11, 0x9C, 0x7F, 0x22, 0xFE, 0xF6, 0x33, 0x44};
+
+        // A late reply to another command changes nothing but the silence count.
+        const QByteArray before = snapshot(ex);
+        ex.replyArrived(frameOf(TestFrames::replyWithPayload(next, pay)));
+        QCOMPARE(snapshot(ex), before);
+        QCOMPARE_N(ex.silenceCount, 0);
+
+        ex.replyArrived(frameOf(TestFrames::replyWithPayload(current, pay)));
+        QCOMPARE_N(ex.commandCode, next);
+        QCOMPARE_N(ex.statusIndex, status);
+        QCOMPARE(bytesOf(ex.paramBlock), block);
+        QCOMPARE(QVector<int>(ex.channelPos.begin(), ex.channelPos.end()), pos);
+        QCOMPARE(bytesOf(ex.testData), test);
+        QCOMPARE_N(ex.gimbalState, gimbal);
+        QCOMPARE_N(ex.downloadDone, done);
+    }
+
+    void saveResult_data()
+    {
+        QTest::addColumn<int>("result");
+        QTest::addColumn<bool>("echoMatches");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<int>("saveAfter");
+        QTest::newRow("stored") << 0x02 << true << int(StatusSaveDone) << 0;
+        QTest::newRow("failed") << 0x82 << true << int(StatusSaveFailed) << 0;
+        QTest::newRow("unknown value") << 0x01 << true << int(StatusNone) << 2;
+        QTest::newRow("stored, other echo") << 0x02 << false << int(StatusSaveDone) << 0;
+    }
+
+    void saveResult()
+    {
+        QFETCH(int, result);
+        QFETCH(bool, echoMatches);
+        QFETCH(int, status);
+        QFETCH(int, saveAfter);
+        ParamExchange ex;
+        ex.requestSave();
+        ex.requestSave(); // a second press while pending is the same request
+        QCOMPARE_N(ex.statusIndex, StatusNone);
+        for (quint8 cmd : kCommands) {
+            ex.commandCode = cmd;
+            QCOMPARE_N(ex.nextRequest()[4], 2);
+        }
+        ex.commandCode = POLL_POSITIONS_1; // a step that leaves the status alone
+        ex.replyArrived(frameOf(TestFrames::reply(echoMatches ? POLL_POSITIONS_1 : POLL_GIMBAL, {}, quint8(result))));
+        QCOMPARE_N(ex.statusIndex, status);
+        QCOMPARE_N(ex.nextRequest()[4], saveAfter);
+        QCOMPARE_N(ex.commandCode, echoMatches ? POLL_POSITIONS_2 : POLL_POSITIONS_1);
+    }
+
+    void uploadHeldUntilDownloadEnds()
+    {
+        ParamExchange ex;
+        ex.requestUpload({1, 2, 3, 4, 5});
+        ex.requestUpload(kChannels); // the newest press wins
+        QVERIFY(ex.heldChannels() == kChannels);
+        QCOMPARE(bytesOf(ex.paramBlock), QByteArray(18, '\0'));
+        for (quint8 cmd : {READ_PARAM_1, READ_PARAM_2, READ_PARAM_3}) {
+            QVERIFY(ex.uploadHeld());
+            QCOMPARE_N(ex.commandCode, cmd);
+            tick(ex, kControllerBlock);
+        }
+        QVERIFY(!ex.uploadHeld());
+        QVERIFY(ex.blockDownloaded());
+        QCOMPARE_N(ex.commandCode, WRITE_PARAM_1);
+        QCOMPARE_N(ex.statusIndex, StatusDownloadDone);
+        QCOMPARE_N(ex.downloadDone, 0); // the combo boxes keep the operator's choice
+        QCOMPARE(uploadedBlock(ex), withChannels(kControllerBlock, kChannels));
+        QCOMPARE_N(ex.commandCode, POLL_POSITIONS_1);
+        QCOMPARE_N(ex.statusIndex, StatusUploadDone);
+    }
+
+    void heldUploadDropped()
+    {
+        for (bool byReset : {false, true}) {
+            ParamExchange ex;
+            ex.requestUpload(kChannels);
+            tick(ex, kControllerBlock);
+            byReset ? ex.reset() : ex.requestDownload();
+            QVERIFY(!ex.uploadHeld());
+            for (int i = 0; i < 3; ++i)
+                tick(ex, kControllerBlock);
+            QCOMPARE_N(ex.commandCode, POLL_POSITIONS_1);
+            QCOMPARE_N(ex.downloadDone, 1);
+            QCOMPARE(bytesOf(ex.paramBlock), kControllerBlock);
+        }
+    }
+
+    void uploadAfterDownload()
+    {
+        ParamExchange ex;
+        for (int i = 0; i < 3; ++i)
+            tick(ex, kControllerBlock);
+        // Unchanged channels write back exactly what was read.
+        const QByteArray &c = kControllerBlock;
+        ex.requestUpload({quint8(c[9]), quint8(c[13]), quint8(c[4]), quint8(c[10]), quint8(c[12])});
+        QVERIFY(!ex.uploadHeld());
+        QCOMPARE(uploadedBlock(ex), kControllerBlock);
+
+        // A second press restarts the write from its first frame.
+        ex.requestUpload({1, 2, 3, 4, 5});
+        tick(ex);
+        QCOMPARE_N(ex.commandCode, WRITE_PARAM_2);
+        ex.requestUpload(kChannels);
+        QCOMPARE(uploadedBlock(ex), withChannels(kControllerBlock, kChannels));
+
+        // An upload abandons a download half way: the first part is the new read.
+        const QByteArray newer = QByteArray::fromHex("a1a2a3a4a5a6a7a8a9aaabacadaeafb0b1b2");
+        ex.requestDownload();
+        tick(ex, newer);
+        QCOMPARE_N(ex.commandCode, READ_PARAM_2);
+        ex.requestUpload(kChannels);
+        QCOMPARE(uploadedBlock(ex), withChannels(newer.left(8) + kControllerBlock.mid(8), kChannels));
+    }
+};
+
+QTEST_APPLESS_MAIN(TestLink)
+#include "tst_link.moc"
