@@ -15,6 +15,8 @@ public:
     bool isValid() const { return masterFd >= 0; }
     QString slavePath() const { return path; }
     int master() const { return masterFd; }
+    // Line settings are the terminal's, so they can be read through this side too.
+    int slave() const { return slaveFd; }
     // The adapter vanishes: the slave side reads EIO from now on.
     void closeMaster();
 
