@@ -26,16 +26,7 @@ Tiravo::Tiravo(QWidget *parent)
     connect(ui->chRadioButton, SIGNAL(clicked()), this, SLOT(ChangeLangure()));
     connect(ui->enRadioButton, SIGNAL(clicked()), this, SLOT(ChangeLangure()));
 
-    ui->updatePushButton->setEnabled(false);
-    ui->downloadPushButton->setEnabled(false);
-    ui->programPushButton->setEnabled(false);
-    ui->tiltComboBox->setEnabled(false);
-    ui->headingComboBox->setEnabled(false);
-    ui->modeComboBox->setEnabled(false);
-    ui->videoComboBox->setEnabled(false);
-    ui->zoomComboBox->setEnabled(false);
-    ui->chRadioButton->setEnabled(true);
-    ui->enRadioButton->setEnabled(true);
+    enableForOpenPort(false);
 
     resetLinkData();
     sysTimer->start(50);

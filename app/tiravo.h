@@ -56,6 +56,7 @@ private:
     void closePort();
     void checkPortError();
     void refreshPortList();
+    void enableForOpenPort(bool open);
     bool portClosed() const;
 
     // The exchange on the line and what the window shows of it.

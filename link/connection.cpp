@@ -39,17 +39,7 @@ void Tiravo::openPort()
     connect(serialPort, SIGNAL(readyRead()), this, SLOT(my_readuart()));
 
     ui->startPushButton->setText(LangureChar[TXT_DISCONNECT]);
-    ui->comComboBox->setEnabled(false);
-    ui->updatePushButton->setEnabled(true);
-    ui->downloadPushButton->setEnabled(true);
-    ui->programPushButton->setEnabled(true);
-    ui->tiltComboBox->setEnabled(true);
-    ui->headingComboBox->setEnabled(true);
-    ui->modeComboBox->setEnabled(true);
-    ui->videoComboBox->setEnabled(true);
-    ui->zoomComboBox->setEnabled(true);
-    ui->chRadioButton->setEnabled(false);
-    ui->enRadioButton->setEnabled(false);
+    enableForOpenPort(true);
 }
 
 void Tiravo::closePort()
@@ -65,18 +55,25 @@ void Tiravo::closePort()
     }
 
     ui->startPushButton->setText(LangureChar[TXT_CONNECT]);
-    ui->comComboBox->setEnabled(true);
-    ui->updatePushButton->setEnabled(false);
-    ui->downloadPushButton->setEnabled(false);
-    ui->programPushButton->setEnabled(false);
-    ui->tiltComboBox->setEnabled(false);
-    ui->headingComboBox->setEnabled(false);
-    ui->modeComboBox->setEnabled(false);
-    ui->videoComboBox->setEnabled(false);
-    ui->zoomComboBox->setEnabled(false);
-    ui->chRadioButton->setEnabled(true);
-    ui->enRadioButton->setEnabled(true);
+    enableForOpenPort(false);
     ui->statusLabel->clear();
+}
+
+// The parameter controls work only on an open port; the port choice and the
+// language only on a closed one, which keeps the caption test of portClosed valid.
+void Tiravo::enableForOpenPort(bool open)
+{
+    ui->comComboBox->setEnabled(!open);
+    ui->updatePushButton->setEnabled(open);
+    ui->downloadPushButton->setEnabled(open);
+    ui->programPushButton->setEnabled(open);
+    ui->tiltComboBox->setEnabled(open);
+    ui->headingComboBox->setEnabled(open);
+    ui->modeComboBox->setEnabled(open);
+    ui->videoComboBox->setEnabled(open);
+    ui->zoomComboBox->setEnabled(open);
+    ui->chRadioButton->setEnabled(!open);
+    ui->enRadioButton->setEnabled(!open);
 }
 
 // Every error kind closes the link alike: an unplugged adapter (resource or

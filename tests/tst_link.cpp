@@ -189,21 +189,6 @@ private slots:
         QCOMPARE_N(assembler.bytesSeen(), first.size() + second.size());
     }
 
-    void assemblerByteByByte()
-    {
-        const QByteArray a = TestFrames::reply(READ_PARAM_3, {{37, 0x55}, {38, 0xAA}}, 0x82);
-        ReplyAssembler assembler;
-        Frame reply;
-        reply.fill(0x5C);
-        for (int i = 0; i < 46; ++i)
-            QVERIFY(!assembler.push(quint8(a[i]), reply));
-        QCOMPARE(bytesOf(reply), QByteArray(47, 0x5C)); // left alone until a frame is whole
-        QCOMPARE(assembler.state(), ReplyAssembler::State::Collecting);
-        QVERIFY(assembler.push(quint8(a[46]), reply));
-        QCOMPARE(bytesOf(reply), a);
-        QCOMPARE(assembler.state(), ReplyAssembler::State::Hunting);
-    }
-
     void assemblerRandomStream()
     {
         // Header bytes are made common so that many frames are collected and dropped.

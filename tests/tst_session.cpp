@@ -298,21 +298,6 @@ private slots:
             QCOMPARE(r.channelShown(f), writes ? chosen[f] : int(original[kSlot[f]]));
     }
 
-    // A lost link drops a held upload along with everything else.
-    void heldUploadDroppedWhenTheLinkIsLost()
-    {
-        Rig r;
-        r.click("startPushButton");
-        r.exchange();
-        r.click("updatePushButton");
-        for (int i = 0; i < 15; ++i)
-            r.peer->tick();
-        QCOMPARE(r.linkStatus(), QStringLiteral("Port Disonnection"));
-        for (quint8 expected : {READ_PARAM_1, READ_PARAM_2, READ_PARAM_3, POLL_POSITIONS_1, POLL_POSITIONS_2})
-            QCOMPARE(command(r.exchange()), expected);
-        QCOMPARE(r.dev.block, Device().block);
-    }
-
     void saveSucceedsThenFails()
     {
         Rig r;
