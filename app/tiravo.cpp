@@ -67,12 +67,14 @@ void Tiravo::keyPressEvent(QKeyEvent *event)
         readChannelCombos();
 }
 
+std::array<QComboBox *, kFunctionCount> Tiravo::channelCombos() const
+{
+    return {ui->tiltComboBox, ui->headingComboBox, ui->modeComboBox, ui->videoComboBox, ui->zoomComboBox};
+}
+
 void Tiravo::readChannelCombos()
 {
-    const QComboBox *const combos[kFunctionCount] = {
-        ui->tiltComboBox, ui->headingComboBox, ui->modeComboBox,
-        ui->videoComboBox, ui->zoomComboBox,
-    };
+    const auto combos = channelCombos();
     Channels channels{};
     for (int f = 0; f < kFunctionCount; ++f) {
         // An empty or non-numeric selection uploads 0; the narrowing keeps the

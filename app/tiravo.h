@@ -5,10 +5,13 @@
 #include <QString>
 #include <QWidget>
 
+#include <array>
+
 #include "link/frame.h"
 #include "link/paramexchange.h"
 #include "ui/texts.h"
 
+class QComboBox;
 class QKeyEvent;
 class QTimer;
 class Ui_Tiravo;
@@ -50,6 +53,8 @@ private slots:
 private:
     void probePorts();
     void readChannelCombos();
+    // The channel selectors in function order: tilt, heading, mode, video, zoom.
+    std::array<QComboBox *, kFunctionCount> channelCombos() const;
 
     // Connection to the controller.
     void openPort();

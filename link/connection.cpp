@@ -67,11 +67,8 @@ void Tiravo::enableForOpenPort(bool open)
     ui->updatePushButton->setEnabled(open);
     ui->downloadPushButton->setEnabled(open);
     ui->programPushButton->setEnabled(open);
-    ui->tiltComboBox->setEnabled(open);
-    ui->headingComboBox->setEnabled(open);
-    ui->modeComboBox->setEnabled(open);
-    ui->videoComboBox->setEnabled(open);
-    ui->zoomComboBox->setEnabled(open);
+    for (QComboBox *combo : channelCombos())
+        combo->setEnabled(open);
     ui->chRadioButton->setEnabled(!open);
     ui->enRadioButton->setEnabled(!open);
 }

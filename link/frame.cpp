@@ -4,18 +4,6 @@
 
 #include "link/crc16.h"
 
-bool isCommandCode(std::uint8_t code)
-{
-    switch (code) {
-    case WRITE_PARAM_1: case WRITE_PARAM_2: case WRITE_PARAM_3:
-    case READ_PARAM_1: case READ_PARAM_2: case READ_PARAM_3:
-    case POLL_POSITIONS_1: case POLL_POSITIONS_2: case POLL_GIMBAL: case POLL_TEST_DATA:
-        return true;
-    default:
-        return false;
-    }
-}
-
 Frame buildRequest(std::uint8_t commandCode, std::uint8_t saveRequest, const ParamBlock &paramBlock)
 {
     Frame f{};

@@ -19,8 +19,6 @@ enum CommandCode : std::uint8_t {
     POLL_TEST_DATA = 0xE3,
 };
 
-bool isCommandCode(std::uint8_t code);
-
 // Every frame on the line, either way, is exactly this long.
 constexpr std::size_t kFrameSize = 47;
 using Frame = std::array<std::uint8_t, kFrameSize>;

@@ -82,27 +82,22 @@ void Tiravo::updateDisplay()
         }
     }
 
-    ui->tiltSlider->setValue(link.channelPos[Tilt]);
-    ui->headingSlider->setValue(link.channelPos[Heading]);
-    ui->modeSlider->setValue(link.channelPos[Mode]);
-    ui->videoSlider->setValue(link.channelPos[Video]);
-    ui->zoomSlider->setValue(link.channelPos[Zoom]);
-
+    QSlider *const sliders[kFunctionCount] = {ui->tiltSlider, ui->headingSlider, ui->modeSlider,
+                                              ui->videoSlider, ui->zoomSlider};
+    QLineEdit *const testFields[kFunctionCount] = {ui->tiltLineEdit, ui->headingLineEdit, ui->modeLineEdit,
+                                                   ui->videoLineEdit, ui->zoomLineEdit};
+    for (int f = 0; f < kFunctionCount; ++f)
+        sliders[f]->setValue(link.channelPos[f]);
     // The controller sends test data in tens.
-    ui->tiltLineEdit->setText(QString::number(link.testData[Tilt] * 10));
-    ui->headingLineEdit->setText(QString::number(link.testData[Heading] * 10));
-    ui->modeLineEdit->setText(QString::number(link.testData[Mode] * 10));
-    ui->videoLineEdit->setText(QString::number(link.testData[Video] * 10));
-    ui->zoomLineEdit->setText(QString::number(link.testData[Zoom] * 10));
+    for (int f = 0; f < kFunctionCount; ++f)
+        testFields[f]->setText(QString::number(link.testData[f] * 10));
 
     if (link.downloadDone == 1) {
         // Items are "1".."18", so channel n is item n-1; 0 or anything above
         // 18 selects no item at all.
-        ui->tiltComboBox->setCurrentIndex(link.paramBlock[kFunctionSlot[Tilt]] - 1);
-        ui->headingComboBox->setCurrentIndex(link.paramBlock[kFunctionSlot[Heading]] - 1);
-        ui->modeComboBox->setCurrentIndex(link.paramBlock[kFunctionSlot[Mode]] - 1);
-        ui->videoComboBox->setCurrentIndex(link.paramBlock[kFunctionSlot[Video]] - 1);
-        ui->zoomComboBox->setCurrentIndex(link.paramBlock[kFunctionSlot[Zoom]] - 1);
+        const auto combos = channelCombos();
+        for (int f = 0; f < kFunctionCount; ++f)
+            combos[f]->setCurrentIndex(link.paramBlock[kFunctionSlot[f]] - 1);
         link.downloadDone = 0;
     }
 }
