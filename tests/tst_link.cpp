@@ -59,15 +59,12 @@ QByteArray withChannels(QByteArray block, const Channels &ch)
 }
 
 // One tick with the controller answering; reads are served from `block`.
-Frame tick(ParamExchange &ex, const QByteArray &block = {})
+Frame tick(ParamExchange &ex, const QByteArray &block = QByteArray(18, '\0'))
 {
+    TestFrames::Device device;
+    device.block = QVector<quint8>(block.begin(), block.end());
     const Frame request = ex.nextRequest();
-    const quint8 cmd = request[36];
-    const int first = cmd == READ_PARAM_1 ? 0 : cmd == READ_PARAM_2 ? 8 : cmd == READ_PARAM_3 ? 16 : 18;
-    QVector<quint8> payload(8, 0);
-    for (int i = first; i < qMin(first + 8, 18); ++i)
-        payload[i - first] = quint8(block[i]);
-    ex.replyArrived(frameOf(TestFrames::replyWithPayload(cmd, payload)));
+    ex.replyArrived(frameOf(device.answer(bytesOf(request))));
     return request;
 }
 
@@ -124,14 +121,8 @@ private slots:
             block[i] = quint8(0x81 + 7 * i);
         // Only the writes carry the block, in parts of 8, 8 and 2 slots.
         const int first = command == WRITE_PARAM_1 ? 0 : command == WRITE_PARAM_2 ? 8 : command == WRITE_PARAM_3 ? 16 : 18;
-        QByteArray expected = QByteArray::fromHex("abcd") + QByteArray(45, '\0');
-        expected[4] = char(save);
-        expected[36] = char(command);
-        for (int i = first; i < qMin(first + 8, 18); ++i)
-            expected[37 + i - first] = char(block[i]);
-        const quint16 crc = TestFrames::referenceCrc(expected.left(45));
-        expected[45] = char(crc >> 8);
-        expected[46] = char(crc & 0xFF);
+        const QVector<quint8> payload(block.begin() + first, block.begin() + qMin(first + 8, 18));
+        const QByteArray expected = TestFrames::request(command, save, payload);
 
         QCOMPARE(bytesOf(buildRequest(command, save, block)), expected);
         ParamExchange ex;

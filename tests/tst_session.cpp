@@ -21,6 +21,8 @@
 #include "support/pty.h"
 #include "support/settingsfile.h"
 
+using TestFrames::command;
+using TestFrames::Device;
 using TestFrames::reply;
 
 namespace {
@@ -29,48 +31,6 @@ const char *const kCombos[] = {"tiltComboBox", "headingComboBox", "modeComboBox"
 const char *const kSliders[] = {"tiltSlider", "headingSlider", "modeSlider", "videoSlider", "zoomSlider"};
 const char *const kTestFields[] = {"tiltLineEdit", "headingLineEdit", "modeLineEdit", "videoLineEdit", "zoomLineEdit"};
 const int kSlot[] = {9, 13, 4, 10, 12};
-
-quint8 command(const QByteArray &request)
-{
-    return request.size() == 47 ? quint8(request[36]) : 0;
-}
-
-// What the test's controller holds and reports. Answers every request the way
-// the window expects a controller to; tests change its fields to script it.
-struct Device {
-    QVector<quint8> block{11, 12, 13, 14, 2, 16, 17, 18, 19, 3, 6, 22, 7, 5, 25, 26, 27, 28};
-    qint8 pos[5] = {-100, 40, 7, -1, 100};  // tilt, heading, mode, video, zoom
-    quint8 gimbalBit = 0;
-    quint8 test[5] = {1, 2, 3, 4, 255};
-    bool saveFails = false;
-
-    QByteArray answer(const QByteArray &request)
-    {
-        const quint8 cmd = command(request);
-        const quint8 save = request.size() == 47 && request[4] == 0x02 ? (saveFails ? 0x82 : 0x02) : 0;
-        const auto store = [&](int first, int count) {
-            for (int i = 0; i < count; ++i)
-                block[first + i] = quint8(request[37 + i]);
-        };
-        switch (cmd) {
-        case WRITE_PARAM_1: store(0, 8); break;
-        case WRITE_PARAM_2: store(8, 8); break;
-        case WRITE_PARAM_3: store(16, 2); break;
-        case READ_PARAM_1: return TestFrames::replyWithPayload(cmd, block.mid(0, 8), save);
-        case READ_PARAM_2: return TestFrames::replyWithPayload(cmd, block.mid(8, 8), save);
-        case READ_PARAM_3: return TestFrames::replyWithPayload(cmd, block.mid(16, 2), save);
-        case POLL_POSITIONS_1: return reply(cmd, {{41, quint8(pos[2])}}, save);
-        case POLL_POSITIONS_2:
-            return reply(cmd, {{38, quint8(pos[0])}, {39, quint8(pos[3])}, {41, quint8(pos[4])}, {42, quint8(pos[1])}},
-                         save);
-        // The other bits of the gimbal byte mean nothing to the window.
-        case POLL_GIMBAL: return reply(cmd, {{41, quint8(0xFE | gimbalBit)}}, save);
-        case POLL_TEST_DATA:
-            return reply(cmd, {{39, test[0]}, {40, test[1]}, {41, test[2]}, {42, test[3]}, {43, test[4]}}, save);
-        }
-        return reply(cmd, {}, save);
-    }
-};
 
 // A window with the test's pseudo-terminal listed and selected, in English.
 struct Rig {
