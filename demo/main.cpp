@@ -1,0 +1,75 @@
+// The real window with a simulated gimbal controller plugged in: its serial
+// device is listed first, so Connect works the moment the window is up.
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFile>
+
+#include <cstdio>
+
+#include "app/fonts.h"
+#include "app/tiravo.h"
+#include "demo/tour.h"
+#include "link/portlist.h"
+#include "sim/gimbalmodel.h"
+#include "sim/ptycontroller.h"
+#include "sim/simoptions.h"
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    QApplication app(argc, argv);
+    installFontSubstitutes();
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "SBUS Channel with a simulated gimbal controller on a pseudo-terminal, listed\n"
+        "first among the serial ports. Press Connect to start."));
+    parser.addHelpOption();
+    SimOptions::add(parser);
+    const QCommandLineOption tourOption(QStringLiteral("tour"),
+                                        QStringLiteral("Click through a whole session by itself, save a "
+                                                       "screenshot of each step in this directory and exit "
+                                                       "(0 when every step reached its expected state)."),
+                                        QStringLiteral("dir"));
+    parser.addOption(tourOption);
+    parser.process(app);
+
+    const QString tourDir = parser.value(tourOption);
+    QString flash = SimOptions::flashPath(
+        parser, QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("simulated-controller.flash")));
+    if (!tourDir.isEmpty() && !parser.isSet(QStringLiteral("flash"))) {
+        // The tour starts from the controller's factory block every time.
+        QDir().mkpath(tourDir);
+        flash = QDir(tourDir).filePath(QStringLiteral("flash.bin"));
+        QFile::remove(flash);
+    }
+
+    GimbalModel model(QFile::encodeName(flash).toStdString(), SimOptions::seed(parser));
+    PtyController pty(model);
+    if (!pty.isOpen()) {
+        std::fprintf(stderr, "sbus-channel-demo: cannot create a pseudo-terminal: %s\n",
+                     qPrintable(pty.errorString()));
+        return 1;
+    }
+    QString error;
+    if (!SimOptions::apply(parser, model, pty, &error)) {
+        std::fprintf(stderr, "sbus-channel-demo: %s\n", qPrintable(error));
+        return 2;
+    }
+    // Registered before the window exists, so its start-up probe lists it first.
+    PortList::registerPort(pty.devicePath());
+
+    Tiravo window;
+    window.show();
+    if (tourDir.isEmpty()) {
+        std::fprintf(stderr, "simulated controller on %s\n", qPrintable(pty.devicePath()));
+        return app.exec();
+    }
+
+    Tour tour(window, model, pty, tourDir);
+    QObject::connect(&tour, &Tour::finished, &app, &QCoreApplication::exit);
+    tour.start();
+    return app.exec();
+}
