@@ -60,6 +60,9 @@ int main(int argc, char *argv[])
     }
     // Registered before the window exists, so its start-up probe lists it first.
     PortList::registerPort(pty.devicePath());
+    // A pulled adapter leaves the port list too, as a real one would.
+    QObject::connect(&pty, &PtyController::unpluggedNow, &app,
+                     [path = pty.devicePath()] { PortList::unregisterPort(path); });
 
     Tiravo window;
     window.show();

@@ -5,16 +5,11 @@
 #include <cerrno>
 #include <cstring>
 
-#if defined(__APPLE__)
-#include <util.h>
-#else
-#include <pty.h>
-#endif
 #include <fcntl.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include "sim/gimbalmodel.h"
+#include "sim/rawpty.h"
 
 PtyController::PtyController(GimbalModel &gimbal, QObject *parent)
     : QObject(parent)
@@ -25,20 +20,15 @@ PtyController::PtyController(GimbalModel &gimbal, QObject *parent)
     pieceTimer.setInterval(2);
     connect(&pieceTimer, &QTimer::timeout, this, &PtyController::writeNextPiece);
 
-    char name[256] = {};
-    if (::openpty(&masterFd, &slaveFd, name, nullptr, nullptr) != 0) {
-        error = QString::fromLocal8Bit(std::strerror(errno));
-        masterFd = slaveFd = -1;
+    const RawPty pty = openRawPty();
+    if (pty.master < 0) {
+        error = pty.error;
         return;
     }
-    // Raw on both ends, so no byte of a frame is taken for a control character.
-    termios tio{};
-    if (::tcgetattr(slaveFd, &tio) == 0) {
-        ::cfmakeraw(&tio);
-        ::tcsetattr(slaveFd, TCSANOW, &tio);
-    }
+    masterFd = pty.master;
+    slaveFd = pty.slave;
     ::fcntl(masterFd, F_SETFL, ::fcntl(masterFd, F_GETFL) | O_NONBLOCK);
-    path = QString::fromLocal8Bit(name);
+    path = pty.path;
     notifier = std::make_unique<QSocketNotifier>(masterFd, QSocketNotifier::Read);
     connect(notifier.get(), &QSocketNotifier::activated, this, &PtyController::readRequests);
 }

@@ -1,0 +1,29 @@
+#include "sim/rawpty.h"
+
+#include <cerrno>
+#include <cstring>
+
+#if defined(__APPLE__)
+#include <util.h>
+#else
+#include <pty.h>
+#endif
+#include <termios.h>
+
+RawPty openRawPty()
+{
+    RawPty pty;
+    char name[256] = {};
+    if (::openpty(&pty.master, &pty.slave, name, nullptr, nullptr) != 0) {
+        pty.error = QString::fromLocal8Bit(std::strerror(errno));
+        pty.master = pty.slave = -1;
+        return pty;
+    }
+    termios tio{};
+    if (::tcgetattr(pty.slave, &tio) == 0) {
+        ::cfmakeraw(&tio);
+        ::tcsetattr(pty.slave, TCSANOW, &tio);
+    }
+    pty.path = QString::fromLocal8Bit(name);
+    return pty;
+}
