@@ -1,27 +1,15 @@
 #include "pty.h"
 
-#if defined(__APPLE__)
-#include <util.h>
-#else
-#include <pty.h>
-#endif
-#include <termios.h>
 #include <unistd.h>
+
+#include "sim/rawpty.h"
 
 PtyPair::PtyPair()
 {
-    char name[256] = {};
-    if (::openpty(&masterFd, &slaveFd, name, nullptr, nullptr) != 0) {
-        masterFd = slaveFd = -1;
-        return;
-    }
-    // Raw, so the line discipline passes every byte of a frame untouched.
-    termios tio{};
-    if (::tcgetattr(slaveFd, &tio) == 0) {
-        ::cfmakeraw(&tio);
-        ::tcsetattr(slaveFd, TCSANOW, &tio);
-    }
-    path = QString::fromLocal8Bit(name);
+    const RawPty pty = openRawPty();
+    masterFd = pty.master;
+    slaveFd = pty.slave;
+    path = pty.path;
 }
 
 void PtyPair::closeMaster()
