@@ -98,9 +98,7 @@ class TestSession : public QObject
 private slots:
     void init()
     {
-        writeConfigRaw("[%General]\nLangureType=2\n");
-        portCount = 0;
-        statusTicks = 0;
+        freshEnglishWindow();
     }
 
     void cleanupTestCase() { removeConfig(); }

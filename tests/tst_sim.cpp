@@ -140,9 +140,7 @@ class TestSim : public QObject
 private slots:
     void init()
     {
-        writeConfigRaw("[%General]\nLangureType=2\n");
-        portCount = 0;
-        statusTicks = 0;
+        freshEnglishWindow();
     }
     void cleanupTestCase() { removeConfig(); }
 

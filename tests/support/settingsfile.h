@@ -5,6 +5,9 @@
 #include <QSettings>
 #include <QString>
 
+#include "app/tiravo.h"
+#include "link/portlist.h"
+
 // The language store lives beside the executable under test.
 inline QString configPath()
 {
@@ -35,4 +38,13 @@ inline QVariant storedLanguage()
 {
     QSettings s(configPath(), QSettings::IniFormat);
     return s.value(QStringLiteral("General/LangureType"));
+}
+
+// A window made after this starts in English with a fresh port list and no
+// message run under way, however earlier windows of the test left the globals.
+inline void freshEnglishWindow()
+{
+    writeConfigRaw("[%General]\nLangureType=2\n");
+    portCount = 0;
+    statusTicks = 0;
 }
