@@ -94,8 +94,6 @@ std::vector<std::vector<std::uint8_t>> GimbalModel::receive(const std::uint8_t *
         pending.erase(pending.begin(), pending.begin() + kFrameSize);
         handle(request, nowMs, out);
     }
-    for (const auto &chunk : out)
-        bytesSent_ += chunk.size();
     return out;
 }
 
@@ -187,7 +185,6 @@ Frame GimbalModel::answer(const Frame &request, std::int64_t nowMs)
 
 std::uint8_t GimbalModel::store()
 {
-    ++saves_;
     if (faults.failSaves > 0) {
         --faults.failSaves;
         return kSaveFailed;

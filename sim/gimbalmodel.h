@@ -56,7 +56,6 @@ public:
     std::vector<std::vector<std::uint8_t>> receive(const std::uint8_t *data, std::size_t size, std::int64_t nowMs);
 
     Faults faults;
-    void seed(std::uint32_t value) { rng.seed(value); }
     void silenceFor(std::int64_t nowMs, std::int64_t durationMs);
     void silenceForGood() { faults.silentUntilMs = kForever; }
     void speakAgain() { faults.silentUntilMs = 0; }
@@ -79,9 +78,8 @@ public:
     bool gimbalConnected(std::int64_t ms) const;
 
     std::uint64_t requestsSeen() const { return requestsSeen_; }
+    // Complete frames with a request header whose CRC was wrong.
     std::uint64_t requestsIgnored() const { return requestsIgnored_; }
-    std::uint64_t bytesSent() const { return bytesSent_; }
-    std::uint64_t saves() const { return saves_; }
     Outcome lastOutcome() const { return lastOutcome_; }
     std::uint8_t lastCommand() const { return lastCommand_; }
     // When the position polls were last answered, to tell what a host should now show.
@@ -104,8 +102,6 @@ private:
     std::int64_t lastPositionPollMs_ = 0;
     std::uint64_t requestsSeen_ = 0;
     std::uint64_t requestsIgnored_ = 0;
-    std::uint64_t bytesSent_ = 0;
-    std::uint64_t saves_ = 0;
     Outcome lastOutcome_ = Outcome::None;
     std::uint8_t lastCommand_ = 0;
 };

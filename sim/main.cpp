@@ -159,7 +159,8 @@ int main(int argc, char *argv[])
     const int result = app.exec();
     if (!link.isEmpty())
         QFile::remove(link);
-    std::fprintf(stderr, "served %llu requests; block: %s\n", static_cast<unsigned long long>(model.requestsSeen()),
-                 qPrintable(blockText(model.ram())));
+    std::fprintf(stderr, "served %llu requests, ignored %llu with a bad CRC; block: %s\n",
+                 static_cast<unsigned long long>(model.requestsSeen()),
+                 static_cast<unsigned long long>(model.requestsIgnored()), qPrintable(blockText(model.ram())));
     return result;
 }
