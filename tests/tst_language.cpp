@@ -6,6 +6,7 @@
 #include <QRadioButton>
 
 #include "app/tiravo.h"
+#include "support/filepermissions.h"
 #include "support/settingsfile.h"
 
 namespace {
@@ -27,6 +28,11 @@ class TestLanguage : public QObject
 private slots:
     void init()
     {
+        // The settings library keeps a write it could not make and makes it
+        // with the next one in this process; flush any such write away so it
+        // can't reach into this case.
+        removeConfig();
+        QSettings(configPath(), QSettings::IniFormat).sync();
         removeConfig();
     }
 
@@ -95,6 +101,86 @@ private slots:
             QVERIFY(english(w));
         }
         QVERIFY(QDir(configPath()).removeRecursively());
+    }
+
+    // Whatever sits in the store, the window comes up, in the language the
+    // settings library reads from it, Chinese when that is nothing valid; and
+    // a store it can't write keeps what it held.
+    void hostileStore_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<int>("mode"); // QFileDevice::Permissions of the file, or 0 to leave them
+        QTest::addColumn<bool>("dirLocked"); // the executable's directory read-only
+        QTest::addColumn<bool>("english");
+
+        QByteArray garbage(64 * 1024, '\0');
+        quint32 x = 2463534242u;
+        for (char &c : garbage) {
+            x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+            c = char(x);
+        }
+        QByteArray huge;
+        for (int i = 0; huge.size() < 8 * 1024 * 1024; ++i)
+            huge += "[Section" + QByteArray::number(i) + "]\nkey=" + QByteArray(100, 'v') + "\n";
+        const QByteArray english = "[%General]\nLangureType=2\n";
+        const auto writeOnly = QFileDevice::WriteOwner | QFileDevice::WriteUser;
+        const auto readOnly = QFileDevice::ReadOwner | QFileDevice::ReadUser | QFileDevice::ReadGroup |
+                              QFileDevice::ReadOther;
+
+        QTest::newRow("binary garbage") << garbage << 0 << false << false;
+        QTest::newRow("garbage around a valid entry") << garbage + "\n" + english + garbage.left(100) << 0 << false
+                                                      << true;
+        QTest::newRow("8 MB, entry last") << huge + english << 0 << false << true;
+        QTest::newRow("key in another group") << QByteArray("[Other]\nLangureType=2\n") << 0 << false << false;
+        // "[General]" is the settings library's name for keys outside any group.
+        QTest::newRow("key outside any group") << QByteArray("[General]\nLangureType=2\n") << 0 << false << false;
+        QTest::newRow("duplicate keys") << QByteArray("[%General]\nLangureType=1\nLangureType=2\n") << 0 << false
+                                        << true;
+        QTest::newRow("duplicate groups")
+            << QByteArray("[%General]\nLangureType=2\n[Other]\nk=v\n[%General]\nLangureType=1\n") << 0 << false
+            << false;
+        QTest::newRow("unreadable, English stored") << english << int(writeOnly) << false << false;
+        QTest::newRow("read-only directory, English stored") << english << 0 << true << true;
+        QTest::newRow("read-only directory, no file") << QByteArray() << 0 << true << false;
+        QTest::newRow("read-only file, garbage") << garbage << int(readOnly) << false << false;
+    }
+    void hostileStore()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(int, mode);
+        QFETCH(bool, dirLocked);
+        QFETCH(bool, english);
+
+        const QString dir = QCoreApplication::applicationDirPath();
+        if (!file.isNull())
+            writeConfigRaw(file);
+        if (mode)
+            QVERIFY(QFile::setPermissions(configPath(), QFileDevice::Permissions(mode)));
+        const auto dirMode = QFile::permissions(dir);
+        if (dirLocked)
+            QVERIFY(QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                                   QFileDevice::ExeOther));
+        const bool storeWritable = !mode && !dirLocked;
+        {
+            FilePermissionsApply permissions;
+            QVERIFY(permissions.inForce());
+            Tiravo w;
+            QCOMPARE(::english(w), english);
+            // The operator can still switch; the switch reaches the store where it is writable.
+            w.findChild<QRadioButton *>(english ? QStringLiteral("chRadioButton") : QStringLiteral("enRadioButton"))
+                ->click();
+            QCOMPARE(::english(w), !english);
+        }
+        QFile::setPermissions(dir, dirMode);
+        QFile::setPermissions(configPath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        const QByteArray after = readConfigRaw();
+        if (storeWritable)
+            QVERIFY(after.contains(english ? "LangureType=1" : "LangureType=2"));
+        else
+            QCOMPARE(after, file.isNull() ? QByteArray() : file);
+        if (file.contains("[Other]"))
+            QVERIFY(after.contains("[Other]"));
+        removeConfig();
     }
 };
 
