@@ -9,6 +9,7 @@
 
 #include "link/frame.h"
 #include "link/paramexchange.h"
+#include "link/portlist.h"
 #include "ui/texts.h"
 
 class QComboBox;
@@ -79,4 +80,5 @@ private:
     // Lives with the window, not with a port, so a reply cut off by closing
     // the port is completed by the bytes that follow a reopen.
     ReplyAssembler rxAssembler;
+    PortList::SystemPortScan portScan;
 };

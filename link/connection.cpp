@@ -87,7 +87,7 @@ void Tiravo::checkPortError()
 // says so.
 void Tiravo::refreshPortList()
 {
-    const QStringList names = PortList::availablePortNames();
+    const QStringList names = PortList::availablePortNames(portScan);
     if (names.size() == portCount)
         return;
     portCount = static_cast<quint16>(names.size());

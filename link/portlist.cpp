@@ -1,6 +1,11 @@
 #include "link/portlist.h"
 
+#include <QFile>
 #include <QSerialPortInfo>
+
+#include <sys/stat.h>
+
+#include <utility>
 
 quint16 portCount = 0;
 
@@ -14,13 +19,71 @@ QStringList &registeredPorts()
 
 namespace PortList {
 
-QStringList availablePortNames()
+SystemPortScan::SystemPortScan(QString deviceDir, Enumerate enumerate)
+    : deviceDir_(std::move(deviceDir))
+    , enumerate_(std::move(enumerate))
 {
-    QStringList names = registeredPorts();
+}
+
+QString SystemPortScan::defaultDeviceDir()
+{
+    // Only Linux is known to stamp /dev whenever a node is added or removed.
+#ifdef Q_OS_LINUX
+    return QStringLiteral("/dev");
+#else
+    return QString();
+#endif
+}
+
+QStringList SystemPortScan::systemPortNames()
+{
+    QStringList names;
     const auto infos = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &info : infos)
         names.append(info.portName());
     return names;
+}
+
+std::int64_t SystemPortScan::directoryStamp() const
+{
+    struct stat st;
+    if (deviceDir_.isEmpty() || ::stat(QFile::encodeName(deviceDir_).constData(), &st) != 0)
+        return -1;
+#ifdef Q_OS_LINUX
+    return std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+#else
+    return std::int64_t(st.st_mtime) * 1000000000;
+#endif
+}
+
+QStringList SystemPortScan::names()
+{
+    const std::int64_t stamp = directoryStamp();
+    bool due = true;
+    if (stamp < 0 || stamp != stamp_) {
+        stamp_ = stamp;
+        settleLeft_ = kSettleCalls;
+    } else if (settleLeft_ > 0) {
+        --settleLeft_;
+    } else {
+        due = !enumerated_ || ++sinceEnumeration_ >= kRecheckCalls;
+    }
+    if (due) {
+        cached_ = enumerate_();
+        enumerated_ = true;
+        sinceEnumeration_ = 0;
+    }
+    return cached_;
+}
+
+QStringList availablePortNames()
+{
+    return registeredPorts() + SystemPortScan::systemPortNames();
+}
+
+QStringList availablePortNames(SystemPortScan &scan)
+{
+    return registeredPorts() + scan.names();
 }
 
 void registerPort(const QString &name)
