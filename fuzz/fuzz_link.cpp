@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "link/frame.h"
 #include "link/paramexchange.h"
@@ -90,6 +91,7 @@ private:
 
 struct Link {
     ReplyAssembler assembler;
+    ReplyAssembler reference;
     ParamExchange exchange;
     unsigned statusTicks = 0;
 
@@ -105,16 +107,28 @@ struct Link {
               "more frames than bytes");
     }
 
+    // feed() takes shortcuts through the bytes; taking them one at a time
+    // must hand over exactly the same replies.
     void receive(const std::uint8_t *data, std::size_t size)
     {
-        const std::uint64_t before = assembler.bytesSeen();
-        assembler.feed(data, size, [this](const Frame &reply) {
+        std::vector<Frame> oneByOne;
+        Frame frame;
+        for (std::size_t i = 0; i < size; ++i)
+            if (reference.push(data[i], frame))
+                oneByOne.push_back(frame);
+        std::size_t handed = 0;
+        assembler.feed(data, size, [&](const Frame &reply) {
             check(reply[0] == kReplyHeader[0] && reply[1] == kReplyHeader[1], "reply handed over without header");
             check(goodCrc(reply), "reply handed over with a bad CRC");
+            check(handed < oneByOne.size() && oneByOne[handed] == reply, "feed and push disagree on a reply");
+            ++handed;
             exchange.replyArrived(reply);
             invariants();
         });
-        check(assembler.bytesSeen() == before + size, "bytes not all taken");
+        check(handed == oneByOne.size(), "feed missed a reply that push found");
+        check(assembler.bytesSeen() == reference.bytesSeen() && assembler.state() == reference.state() &&
+                  assembler.framesDropped() == reference.framesDropped(),
+              "feed and push end in different states");
     }
 
     // What the window's tick does to the link data: one request out, then

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 // Command codes carried at offset 36 of every request and echoed by the reply.
 // This is the whole set the controller knows; nothing else is ever sent.
@@ -61,12 +63,33 @@ public:
     bool push(std::uint8_t byte, Frame &reply);
 
     // Calls onReply(const Frame &) for each good reply in the bytes, in order.
+    // The same as pushing every byte, with two shortcuts that change nothing
+    // but speed: bytes before a possible header are skipped in one search, and
+    // a body is copied in one piece up to its last byte.
     template <typename OnReply>
     void feed(const std::uint8_t *data, std::size_t size, OnReply &&onReply)
     {
         Frame reply;
-        for (std::size_t i = 0; i < size; ++i) {
-            if (push(data[i], reply))
+        std::size_t i = 0;
+        while (i < size) {
+            const std::size_t left = size - i;
+            if (state_ == State::Hunting) {
+                const void *header = std::memchr(data + i, kReplyHeader[0], left);
+                const std::size_t skip = header ? std::size_t(static_cast<const std::uint8_t *>(header) - (data + i))
+                                                : left;
+                bytesSeen_ += skip;
+                i += skip;
+                if (i == size)
+                    break;
+            } else if (state_ == State::Collecting && index_ + 1u < kFrameSize) {
+                const std::size_t body = std::min<std::size_t>(left, kFrameSize - 1 - index_);
+                std::memcpy(buffer_.data() + index_, data + i, body);
+                index_ = static_cast<std::uint8_t>(index_ + body);
+                bytesSeen_ += body;
+                i += body;
+                continue;
+            }
+            if (push(data[i++], reply))
                 onReply(static_cast<const Frame &>(reply));
         }
     }
