@@ -60,13 +60,15 @@ QStringList SystemPortScan::names()
 {
     const std::int64_t stamp = directoryStamp();
     bool due = true;
-    if (stamp < 0 || stamp != stamp_) {
+    if (!enumerated_) {
+        stamp_ = stamp;
+    } else if (stamp < 0 || stamp != stamp_) {
         stamp_ = stamp;
         settleLeft_ = kSettleCalls;
     } else if (settleLeft_ > 0) {
         --settleLeft_;
     } else {
-        due = !enumerated_ || ++sinceEnumeration_ >= kRecheckCalls;
+        due = ++sinceEnumeration_ >= kRecheckCalls;
     }
     if (due) {
         cached_ = enumerate_();
