@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QString>
+
+// The window reads its language from config.ini beside the executable, and
+// measurements compare English captions. This puts an English file there for
+// the life of the object and leaves the directory as it was found afterwards.
+// Make it after the application object, which knows the executable's directory.
+class EnglishConfig
+{
+public:
+    EnglishConfig()
+        : path(QCoreApplication::applicationDirPath() + QStringLiteral("/config.ini"))
+    {
+        QFile old(path);
+        if (old.open(QIODevice::ReadOnly)) {
+            existed = true;
+            saved = old.readAll();
+        }
+        // The settings library keeps a group named General under [%General];
+        // a plain [General] section would hold top-level keys instead.
+        write("[%General]\nLangureType=2\n");
+    }
+    ~EnglishConfig()
+    {
+        if (existed)
+            write(saved);
+        else
+            QFile::remove(path);
+    }
+    EnglishConfig(const EnglishConfig &) = delete;
+    EnglishConfig &operator=(const EnglishConfig &) = delete;
+
+private:
+    void write(const QByteArray &bytes) const
+    {
+        QFile f(path);
+        if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            f.write(bytes);
+    }
+
+    QString path;
+    QByteArray saved;
+    bool existed = false;
+};
