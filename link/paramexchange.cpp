@@ -62,6 +62,7 @@ Frame ParamExchange::nextRequest()
 {
     if (silenceCount < kSilenceCeiling)
         ++silenceCount;
+    lastSent_ = commandCode;
     return buildRequest(commandCode, saveRequest, paramBlock);
 }
 
@@ -84,8 +85,12 @@ void ParamExchange::replyArrived(const Frame &reply)
     }
 
     // A reply to an earlier command (or garbage with a good CRC) is not ours to
-    // use; the current request goes out again on the next tick.
-    if (reply[FrameOffset::kCommand] != commandCode)
+    // use; the current request goes out again on the next tick. Nor is one that
+    // names a command not yet asked for: after Download, Upload or a lost link
+    // the request still on the line is the old one, and a controller that
+    // mislabels its answer would have that payload taken as the block, or an
+    // unsent write reported as done.
+    if (reply[FrameOffset::kCommand] != commandCode || lastSent_ != commandCode)
         return;
     applyReply(reply);
 }

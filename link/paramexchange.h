@@ -60,7 +60,8 @@ public:
     // The request for this tick. Counts it as unanswered until a good reply comes.
     Frame nextRequest();
     // A reply whose CRC is good: any such reply is a sign of life and may carry
-    // a save result; its payload is used only when it answers the current command.
+    // a save result; its payload is used only when it answers the current
+    // command and that command has been sent since it became current.
     void replyArrived(const Frame &reply);
 
     bool linkLost() const { return silenceCount > kLostAbove; }
@@ -84,6 +85,10 @@ private:
     void applyReply(const Frame &reply);
     void writeChannels(const Channels &channels);
 
+    // The command of the request that went out last. Not cleared by reset: it
+    // is a fact about the line, and the request sent in the tick that found
+    // the link lost is the one the next contact's first reply answers.
+    std::uint8_t lastSent_ = 0;
     bool blockDownloaded_ = false;
     bool uploadHeld_ = false;
     Channels heldChannels_{};

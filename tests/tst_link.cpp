@@ -293,8 +293,13 @@ private slots:
         ex.commandCode = current;
         const QVector<quint8> pay = {0x11, 0x9C, 0x7F, 0x22, 0xFE, 0xF6, 0x33, 0x44};
 
-        // A late reply to another command changes nothing but the silence count.
+        // Until the command's request has gone out, even a reply naming it is
+        // not its answer; after that, a late reply to another command changes
+        // nothing but the silence count.
         const QByteArray before = snapshot(ex);
+        ex.replyArrived(frameOf(TestFrames::replyWithPayload(current, pay)));
+        QCOMPARE(snapshot(ex), before);
+        ex.nextRequest();
         ex.replyArrived(frameOf(TestFrames::replyWithPayload(next, pay)));
         QCOMPARE(snapshot(ex), before);
         QCOMPARE_N(ex.silenceCount, 0);
@@ -336,6 +341,7 @@ private slots:
             QCOMPARE_N(ex.nextRequest()[4], 2);
         }
         ex.commandCode = POLL_POSITIONS_1; // a step that leaves the status alone
+        ex.nextRequest();
         ex.replyArrived(frameOf(TestFrames::reply(echoMatches ? POLL_POSITIONS_1 : POLL_GIMBAL, {}, quint8(result))));
         QCOMPARE_N(ex.statusIndex, status);
         QCOMPARE_N(ex.nextRequest()[4], saveAfter);
