@@ -8,6 +8,7 @@
 // sides. Iteration counts follow wall time, so a run takes as long as asked.
 #include <benchmark/benchmark.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QSocketNotifier>
 #include <QThread>
@@ -21,17 +22,17 @@
 #include <unistd.h>
 
 #include "bench/englishconfig.h"
-#include "bench/windowrig.h"
 #include "link/frame.h"
 #include "link/portlist.h"
 #include "sim/gimbalmodel.h"
 #include "sim/ptycontroller.h"
+#include "sim/tickrig.h"
 
 namespace {
 
 constexpr std::uint8_t kPolls[] = {POLL_POSITIONS_1, POLL_POSITIONS_2, POLL_GIMBAL, POLL_TEST_DATA};
 
-void tickLoop(benchmark::State &state, WindowRig &rig)
+void tickLoop(benchmark::State &state, TickRig &rig)
 {
     for (auto _ : state) {
         if (!rig.tick()) {
@@ -44,7 +45,7 @@ void tickLoop(benchmark::State &state, WindowRig &rig)
 // Connected and polling, window not shown: the tick's own work without painting.
 void BM_WindowTick(benchmark::State &state)
 {
-    WindowRig rig;
+    TickRig rig;
     if (!rig.connectAndSettle()) {
         state.SkipWithError("could not connect to the simulated controller");
         return;
@@ -171,7 +172,9 @@ BENCHMARK(BM_WindowTickOwnThread)->UseRealTime()->Unit(benchmark::kMicrosecond);
 // the tick changes are repainted (to an image on offscreen, to the X server on xcb).
 void BM_WindowTickShown(benchmark::State &state)
 {
-    WindowRig rig(true);
+    TickRig rig;
+    rig.w->show();
+    QCoreApplication::processEvents();
     if (!rig.connectAndSettle()) {
         state.SkipWithError("could not connect to the simulated controller");
         return;
@@ -192,7 +195,7 @@ BENCHMARK(BM_WindowTickShown)->MeasureProcessCPUTime()->UseRealTime()->Unit(benc
 // changed) and then only now and then. This is the steady state after that.
 void BM_WindowTickDisconnected(benchmark::State &state)
 {
-    WindowRig rig;
+    TickRig rig;
     for (int i = 0; i <= PortList::SystemPortScan::kSettleCalls; ++i) {
         if (!rig.tick()) {
             state.SkipWithError("a tick did not settle within 5 s");

@@ -51,7 +51,7 @@
 
 #ifdef SBUS_PERF_PROBE_SIM
 #include "bench/englishconfig.h"
-#include "bench/windowrig.h"
+#include "sim/tickrig.h"
 #endif
 
 namespace {
@@ -284,7 +284,7 @@ ParamBlock withChannels(const Channels &c)
     return b;
 }
 
-bool combosShow(const WindowRig &rig, const Channels &c)
+bool combosShow(const TickRig &rig, const Channels &c)
 {
     for (int f = 0; f < kFunctionCount; ++f) {
         if (rig.combo(kCombos[f])->currentText().toInt() != c[f])
@@ -301,7 +301,7 @@ struct Latency {
 
 // Clicks, then ticks until done(); carried() tells, after a tick, whether
 // that tick's request was the action's first one reaching the controller.
-Latency measureAction(WindowRig &rig, const char *button, const std::function<bool()> &carried,
+Latency measureAction(TickRig &rig, const char *button, const std::function<bool()> &carried,
                       const std::function<bool()> &done)
 {
     Latency l;
@@ -321,7 +321,7 @@ Latency measureAction(WindowRig &rig, const char *button, const std::function<bo
 
 // Lets a running status message end, so the next one is not hidden by the
 // shared message count expiring on the very tick it appears.
-bool quietStatus(WindowRig &rig)
+bool quietStatus(TickRig &rig)
 {
     return rig.ticksUntil([&rig] { return rig.text("statusLabel").trimmed().isEmpty(); }, 60) > 0;
 }
@@ -329,7 +329,7 @@ bool quietStatus(WindowRig &rig)
 int runLatency(int rounds)
 {
     const EnglishConfig config;
-    WindowRig rig;
+    TickRig rig;
     if (!rig.portReady()) {
         std::printf("mode=latency error=no_pseudo_terminal\n");
         return 1;
