@@ -11,6 +11,9 @@ int main(int argc, char *argv[])
     QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
 
     QApplication app(argc, argv);
+    // Names the per-user settings directory of an installed copy, whatever
+    // the executable has been renamed to.
+    QCoreApplication::setApplicationName(QStringLiteral("sbus-channel"));
     installFontSubstitutes();
     Tiravo window;
     window.show();

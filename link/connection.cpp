@@ -2,8 +2,15 @@
 // the error check of every tick and the port list while disconnected.
 #include "app/tiravo.h"
 
+#include <QCoreApplication>
+#include <QDebug>
+#include <QFile>
+
+#include "link/linesettings.h"
+#include "link/portdiagnostics.h"
 #include "link/portlist.h"
 #include "ui_tiravo.h"
+
 
 // The port state is not kept in a flag of its own: the start button's caption
 // is it. The language can change only while disconnected, and loading a
@@ -27,15 +34,26 @@ void Tiravo::openPort()
     // No parent: each connect gets a fresh port, so an error left on an earlier
     // one never carries over. closePort releases it with deleteLater().
     serialPort = new QSerialPort;
-    serialPort->setPortName(ui->comComboBox->currentText());
-    // A failed open is not handled here: the port keeps the failure as its
-    // error, and the next tick's checkPortError turns the window back.
-    serialPort->open(QIODevice::ReadWrite);
-    serialPort->setBaudRate(QSerialPort::Baud115200, QSerialPort::AllDirections);
-    serialPort->setParity(QSerialPort::NoParity);
-    serialPort->setDataBits(QSerialPort::Data8);
-    serialPort->setStopBits(QSerialPort::OneStop);
-    serialPort->setFlowControl(QSerialPort::NoFlowControl);
+    const QString portName = ui->comComboBox->currentText();
+    serialPort->setPortName(portName);
+    // A failed open does not change the course here: the port keeps the
+    // failure as its error, and the next tick's checkPortError turns the
+    // window back. The status texts stay as they are; the why goes to the
+    // status field's tooltip and, for whoever started us from a terminal, to
+    // standard error.
+    if (serialPort->open(QIODevice::ReadWrite)) {
+        ui->linkStatusLineEdit->setToolTip(QString());
+    } else {
+        const QString location = PortList::systemLocation(portName);
+        const QString error = serialPort->errorString();
+        const QString hint = QString::fromLocal8Bit(
+            PortDiagnostics::hintForFailedOpen(QFile::encodeName(location).toStdString()).c_str());
+        ui->linkStatusLineEdit->setToolTip(hint.isEmpty() ? error : error + QLatin1Char('\n') + hint);
+        QString line =
+            QStringLiteral("%1: cannot open %2: %3").arg(QCoreApplication::applicationName(), location, error);
+        qWarning().noquote() << line.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    }
+    applyLineSettings(*serialPort);
     connect(serialPort, SIGNAL(readyRead()), this, SLOT(my_readuart()));
 
     ui->startPushButton->setText(LangureChar[TXT_DISCONNECT]);

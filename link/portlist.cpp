@@ -99,4 +99,21 @@ void unregisterPort(const QString &name)
     registeredPorts().removeAll(name);
 }
 
+// Gone from the system's list (unplugged) or never there: where QSerialPort
+// looks for a bare name.
+QString systemLocation(const QString &name)
+{
+    if (name.startsWith(QLatin1Char('/')) || name.startsWith(QLatin1String("./")) ||
+        name.startsWith(QLatin1String("../")))
+        return name;
+    const QString location = QSerialPortInfo(name).systemLocation();
+    if (!location.isEmpty() || name.isEmpty())
+        return location;
+#ifdef Q_OS_UNIX
+    return QStringLiteral("/dev/") + name;
+#else
+    return name;
+#endif
+}
+
 } // namespace PortList

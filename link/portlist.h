@@ -58,6 +58,10 @@ private:
 QStringList availablePortNames();
 QStringList availablePortNames(SystemPortScan &scan);
 
+// The device node behind a port name, to look at it from outside
+// ("ttyUSB0" -> "/dev/ttyUSB0"); a path stays as it is.
+QString systemLocation(const QString &name);
+
 void registerPort(const QString &name);
 void unregisterPort(const QString &name);
 

@@ -11,6 +11,7 @@
 
 #include <unistd.h>
 
+#include "link/linktask.h"
 #include "sim/gimbalmodel.h"
 #include "sim/ptycontroller.h"
 #include "sim/simoptions.h"
@@ -24,23 +25,6 @@ void onSignal(int)
     const char byte = 1;
     // Only async-signal-safe work here; the event loop does the rest.
     [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
-}
-
-const char *commandName(std::uint8_t code)
-{
-    switch (code) {
-    case WRITE_PARAM_1: return "WRITE_PARAM_1";
-    case WRITE_PARAM_2: return "WRITE_PARAM_2";
-    case WRITE_PARAM_3: return "WRITE_PARAM_3";
-    case READ_PARAM_1: return "READ_PARAM_1";
-    case READ_PARAM_2: return "READ_PARAM_2";
-    case READ_PARAM_3: return "READ_PARAM_3";
-    case POLL_POSITIONS_1: return "POLL_POSITIONS_1";
-    case POLL_POSITIONS_2: return "POLL_POSITIONS_2";
-    case POLL_GIMBAL: return "POLL_GIMBAL";
-    case POLL_TEST_DATA: return "POLL_TEST_DATA";
-    default: return "unknown command";
-    }
 }
 
 const char *outcomeName(GimbalModel::Outcome o)

@@ -1,5 +1,6 @@
 // The stored language choice: what each content of config.ini beside the
-// executable gives at start-up, what is written back, and a restart round trip.
+// executable gives at start-up, what is written back, a restart round trip,
+// and the per-user file standing in where that directory is read-only.
 #include <QtTest>
 
 #include <QAbstractButton>
@@ -25,7 +26,23 @@ class TestLanguage : public QObject
 {
     Q_OBJECT
 
+    QFileDevice::Permissions dirMode;
+
 private slots:
+    void initTestCase()
+    {
+        // The per-user file goes to a location of the test's own.
+        QStandardPaths::setTestModeEnabled(true);
+        dirMode = QFile::permissions(QCoreApplication::applicationDirPath());
+    }
+
+    // Also after a failed case, so the next one finds its directory as it was.
+    void cleanup()
+    {
+        QFile::setPermissions(QCoreApplication::applicationDirPath(), dirMode);
+        QFile::remove(perUserConfigPath());
+    }
+
     void init()
     {
         // The settings library keeps a write it could not make and makes it
@@ -140,6 +157,7 @@ private slots:
             << QByteArray("[%General]\nLangureType=2\n[Other]\nk=v\n[%General]\nLangureType=1\n") << 0 << false
             << false;
         QTest::newRow("unreadable, English stored") << english << int(writeOnly) << false << false;
+        // The per-user file stands in for the one beside the executable, and starts as its copy.
         QTest::newRow("read-only directory, English stored") << english << 0 << true << true;
         QTest::newRow("read-only directory, no file") << QByteArray() << 0 << true << false;
         QTest::newRow("read-only file, garbage") << garbage << int(readOnly) << false << false;
@@ -164,12 +182,20 @@ private slots:
         {
             FilePermissionsApply permissions;
             QVERIFY(permissions.inForce());
-            Tiravo w;
-            QCOMPARE(::english(w), english);
-            // The operator can still switch; the switch reaches the store where it is writable.
-            w.findChild<QRadioButton *>(english ? QStringLiteral("chRadioButton") : QStringLiteral("enRadioButton"))
-                ->click();
-            QCOMPARE(::english(w), !english);
+            {
+                Tiravo w;
+                QCOMPARE(::english(w), english);
+                // The operator can still switch; the switch reaches the store where it is writable,
+                // which for a read-only directory is the per-user file.
+                w.findChild<QRadioButton *>(english ? QStringLiteral("chRadioButton")
+                                                    : QStringLiteral("enRadioButton"))
+                    ->click();
+                QCOMPARE(::english(w), !english);
+            }
+            if (storeWritable || dirLocked) {
+                Tiravo next;
+                QCOMPARE(::english(next), !english);
+            }
         }
         QFile::setPermissions(dir, dirMode);
         QFile::setPermissions(configPath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
@@ -178,6 +204,7 @@ private slots:
             QVERIFY(after.contains(english ? "LangureType=1" : "LangureType=2"));
         else
             QCOMPARE(after, file.isNull() ? QByteArray() : file);
+        QCOMPARE(QFile::exists(perUserConfigPath()), dirLocked);
         if (file.contains("[Other]"))
             QVERIFY(after.contains("[Other]"));
         removeConfig();

@@ -237,6 +237,39 @@ private slots:
             PortList::unregisterPort(name);
         QVERIFY(!PortList::availablePortNames().contains(free.slavePath()));
     }
+
+    // A port that won't open flips the controls for one tick, as it always
+    // has; why it failed goes to the status field's tooltip and to stderr,
+    // until an open succeeds.
+    void failedOpenExplained()
+    {
+        PtyPair good;
+        const QString port = QStringLiteral("/dev/sbus-channel-no-such-port");
+        QSerialPort same(port);
+        QVERIFY(good.isValid() && !same.open(QIODevice::ReadWrite));
+
+        Tiravo w;
+        w.findChild<QTimer *>(QString(), Qt::FindDirectChildrenOnly)->stop();
+        QMetaObject::invokeMethod(&w, "SYS_QTimerUpDate"); // shows the closed port's status
+        auto *ports = child<QComboBox>(w, "comComboBox");
+        ports->addItems({good.slavePath(), port});
+        ports->setCurrentText(port);
+        auto *status = child<QLineEdit>(w, "linkStatusLineEdit");
+        const QString statusBefore = status->text(), connect = caption(w, QStringLiteral("startPushButton"));
+        QTest::ignoreMessage(QtWarningMsg, qPrintable("tst_window: cannot open " + port + ": " + same.errorString()));
+        QTest::mouseClick(child(w, "startPushButton"), Qt::LeftButton);
+        QVERIFY(caption(w, QStringLiteral("startPushButton")) != connect);
+        QVERIFY2(status->toolTip().startsWith(same.errorString() + QStringLiteral("\nno device ") + port +
+                                              QStringLiteral(": unplugged?\n  fix: ")),
+                 qPrintable(status->toolTip()));
+        QMetaObject::invokeMethod(&w, "SYS_QTimerUpDate");
+        QCOMPARE(caption(w, QStringLiteral("startPushButton")), connect);
+        QCOMPARE(status->text(), statusBefore);
+
+        ports->setCurrentText(good.slavePath());
+        QTest::mouseClick(child(w, "startPushButton"), Qt::LeftButton);
+        QVERIFY(caption(w, QStringLiteral("startPushButton")) != connect && status->toolTip().isEmpty());
+    }
 };
 
 QTEST_MAIN(TestWindow)

@@ -1,14 +1,49 @@
 #include "app/tiravo.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QSettings>
+#include <QStandardPaths>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 #include "ui_tiravo.h"
 
 namespace {
+// Judged by the effective identity, the one a write is judged by; plain
+// access() asks about the real one.
+bool directoryWritable(const QString &dir)
+{
+#ifdef Q_OS_UNIX
+    return ::faccessat(AT_FDCWD, QFile::encodeName(dir).constData(), W_OK | X_OK, AT_EACCESS) == 0;
+#else
+    return QFileInfo(dir).isWritable();
+#endif
+}
+
+// The choice lives beside the executable, where it always has, as long as
+// that directory takes it. An installed copy sits where users can't write,
+// and there each user keeps a file of their own instead of losing the choice.
 QString settingsPath()
 {
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/config.ini");
+    const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/config.ini");
+    if (directoryWritable(QCoreApplication::applicationDirPath()))
+        return beside;
+    const QString perUser = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+    // Without a home there is nowhere better; the file beside us is still read.
+    if (perUser.isEmpty() || !QDir().mkpath(perUser))
+        return beside;
+    const QString own = perUser + QStringLiteral("/config.ini");
+    // A choice stored beside the executable before its directory became
+    // read-only, or left there by whoever installed it, is where this user's
+    // file starts from, so it is not lost.
+    if (!QFile::exists(own) && QFile::exists(beside))
+        QFile::copy(beside, own);
+    return own;
 }
 } // namespace
 

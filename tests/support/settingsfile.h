@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QString>
 
 #include "app/tiravo.h"
@@ -12,6 +13,12 @@
 inline QString configPath()
 {
     return QCoreApplication::applicationDirPath() + QStringLiteral("/config.ini");
+}
+
+// Where the choice goes when the executable's directory is not writable.
+inline QString perUserConfigPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) + QStringLiteral("/config.ini");
 }
 
 inline void removeConfig()

@@ -1,0 +1,611 @@
+#include "cli/commands.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFile>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QSerialPort>
+#include <QSerialPortInfo>
+
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <map>
+#include <string>
+
+#ifdef _WIN32
+#include <io.h>
+#define SBUS_ISATTY _isatty
+#define SBUS_FILENO _fileno
+#else
+#include <unistd.h>
+#define SBUS_ISATTY isatty
+#define SBUS_FILENO fileno
+#endif
+
+#include "cli/backupfile.h"
+#include "cli/exitcodes.h"
+#include "cli/linkrunner.h"
+#include "cli/output.h"
+#include "link/paramexchange.h"
+#include "link/portdiagnostics.h"
+
+namespace {
+
+volatile std::sig_atomic_t interruptRequested = 0;
+
+void onInterrupt(int)
+{
+    interruptRequested = 1;
+}
+
+const char kOverview[] =
+    "Usage: sbus-channel-cli COMMAND [options]\n"
+    "\n"
+    "Reads and writes a gimbal controller's SBUS channel assignments over a serial line\n"
+    "(115200 8N1), with the same requests as the SBUS Channel window, one every 50 ms.\n"
+    "\n"
+    "Commands:\n"
+    "  ports                        list serial ports and whether you can open them\n"
+    "  get     --port P             print the five channels and the 18-byte block\n"
+    "  set     --port P tilt=N ...  change channels (tilt, pan, mode, rec, zoom)\n"
+    "  backup  --port P FILE        save the whole block to a JSON file\n"
+    "  restore --port P FILE        write a saved block back, after showing the changes\n"
+    "  monitor --port P             live positions, test data and gimbal state\n"
+    "\n"
+    "Every command takes --help and --json (output for scripts).\n"
+    "\n"
+    "Exit codes:\n"
+    "  0  done\n"
+    "  1  not done: you declined, or a file could not be written\n"
+    "  2  usage error, or a channel outside 1..18 (nothing was sent)\n"
+    "  3  the port could not be opened, or went away\n"
+    "  4  the controller is silent (15 requests in a row unanswered)\n"
+    "  5  the controller refused: a save failed, a read-back differs, or its answers never fit\n"
+    "  6  the backup file is malformed or not a backup (nothing was sent)\n";
+
+// What every command shares: its parser, --json and the port.
+struct Command {
+    QString name;
+    QCommandLineParser parser;
+    bool json = false;
+    bool needsPort = false;
+    QString port;
+
+    Command(const QString &commandName, const QString &description, bool withPort)
+        : name(commandName), needsPort(withPort)
+    {
+        parser.setApplicationDescription(description);
+        parser.addHelpOption();
+        parser.addOption({QStringLiteral("json"), QStringLiteral("Print JSON for scripts instead of text.")});
+        if (needsPort)
+            parser.addOption({{QStringLiteral("p"), QStringLiteral("port")},
+                              QStringLiteral("Serial port: ttyUSB0, /dev/ttyUSB0, COM3, ..."),
+                              QStringLiteral("port")});
+    }
+
+    QString help() const
+    {
+        QString text = parser.helpText();
+        text.replace(QRegularExpression(QStringLiteral("^Usage: \\S+")),
+                     QStringLiteral("Usage: sbus-channel-cli ") + name);
+        return text;
+    }
+
+    // -1 when the command goes on; otherwise the exit code to return.
+    int parse(const QStringList &arguments)
+    {
+        if (!parser.parse(QStringList{QStringLiteral("sbus-channel-cli")} + arguments))
+            return usage(parser.errorText());
+        if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
+            Output::print(help().trimmed());
+            return ExitCode::kOk;
+        }
+        json = parser.isSet(QStringLiteral("json"));
+        if (needsPort) {
+            port = parser.value(QStringLiteral("port"));
+            if (port.isEmpty())
+                return usage(QStringLiteral("which port? Give --port (sbus-channel-cli ports lists them)"));
+        }
+        return -1;
+    }
+
+    int usage(const QString &message) const
+    {
+        return fail(ExitCode::kUsage, message + QStringLiteral("\nSee: sbus-channel-cli %1 --help").arg(name));
+    }
+
+    int fail(int code, const QString &message) const
+    {
+        Output::printError(QStringLiteral("sbus-channel-cli %1: %2").arg(name, message));
+        if (json) {
+            QJsonObject o;
+            o.insert(QStringLiteral("error"), message);
+            o.insert(QStringLiteral("exitCode"), code);
+            Output::printJson(o);
+        }
+        return code;
+    }
+
+    void say(const QString &text) const
+    {
+        if (!json)
+            Output::print(text);
+    }
+};
+
+// An open link to the controller and the job it is running.
+struct Session {
+    LinkRunner runner;
+    LinkTask task;
+
+    // Every command that talks to the controller begins as the window's every
+    // contact does: with a read of the whole block.
+    int openAndRead(const Command &c)
+    {
+        QString error;
+        if (!runner.open(c.port, &error))
+            return c.fail(ExitCode::kPortUnavailable, error);
+        return download(c);
+    }
+
+    // Runs the task's job; -1 when it finished, otherwise the exit code.
+    int finish(const Command &c, const QString &what, const std::function<void()> &onCycle = {},
+               const std::function<bool()> &interrupted = {})
+    {
+        switch (runner.run(task, onCycle, interrupted)) {
+        case LinkRunner::Result::Done:
+        case LinkRunner::Result::Interrupted:
+            return -1;
+        case LinkRunner::Result::Silent:
+            return c.fail(ExitCode::kDeviceSilent, QStringLiteral("%1: %2").arg(what, runner.failure()));
+        case LinkRunner::Result::Refused:
+            return c.fail(ExitCode::kDeviceRefused, QStringLiteral("%1: %2").arg(what, runner.failure()));
+        case LinkRunner::Result::PortLost:
+            return c.fail(ExitCode::kPortUnavailable, QStringLiteral("%1: %2").arg(what, runner.failure()));
+        }
+        return -1;
+    }
+
+    int download(const Command &c)
+    {
+        task.download();
+        return finish(c, QStringLiteral("reading the parameters"));
+    }
+
+    ParamBlock block() const { return task.exchange().paramBlock; }
+};
+
+bool isTerminal(FILE *stream)
+{
+    return SBUS_ISATTY(SBUS_FILENO(stream)) != 0;
+}
+
+// Writes `target` over what the controller holds (`current`, just read), then
+// stores and reads back as asked. The report goes into `report`.
+int writeBlock(const Command &c, Session &s, const ParamBlock &current, const ParamBlock &target, QJsonObject &report)
+{
+    const bool save = c.parser.isSet(QStringLiteral("save"));
+    const bool verify = c.parser.isSet(QStringLiteral("verify"));
+    const bool changed = current != target;
+    if (changed) {
+        if (!s.task.upload(target))
+            return c.fail(ExitCode::kDeviceRefused, QStringLiteral("the block was not read; nothing written"));
+        if (const int code = s.finish(c, QStringLiteral("writing the parameters")); code >= 0)
+            return code;
+        c.say(QStringLiteral("Written to the controller (RAM): %1").arg(Output::channelsLine(target)));
+    } else {
+        c.say(QStringLiteral("The controller already holds these values; nothing to write."));
+    }
+    report.insert(QStringLiteral("written"), changed);
+
+    if (save) {
+        s.task.save();
+        if (const int code = s.finish(c, QStringLiteral("storing the parameters")); code >= 0)
+            return code;
+        c.say(QStringLiteral("Stored permanently."));
+    }
+    report.insert(QStringLiteral("saved"), save);
+
+    if (verify) {
+        if (const int code = s.download(c); code >= 0)
+            return code;
+        const QStringList wrong = Output::differences(target, s.block());
+        if (!wrong.isEmpty())
+            return c.fail(ExitCode::kDeviceRefused,
+                          QStringLiteral("read back differs from what was written (written -> read):\n  ") +
+                              wrong.join(QStringLiteral("\n  ")));
+        c.say(QStringLiteral("Verified: the controller reads back all 18 bytes as written."));
+    }
+    report.insert(QStringLiteral("verified"), verify);
+    report.insert(QStringLiteral("channels"), Output::channelsJson(target));
+    report.insert(QStringLiteral("block"), Output::blockJson(target));
+    return -1;
+}
+
+void addWriteOptions(Command &c)
+{
+    c.parser.addOption({QStringLiteral("save"), QStringLiteral("Then have the controller store the block permanently.")});
+    c.parser.addOption({QStringLiteral("verify"),
+                        QStringLiteral("Then read the block back and compare every byte.")});
+}
+
+int doneWith(const Command &c, QJsonObject report)
+{
+    if (c.json) {
+        report.insert(QStringLiteral("port"), c.port);
+        Output::printJson(report);
+    }
+    return ExitCode::kOk;
+}
+
+// --- ports ------------------------------------------------------------------
+
+QString accessName(PortDiagnostics::Access a)
+{
+    switch (a) {
+    case PortDiagnostics::Access::Openable: return QStringLiteral("openable");
+    case PortDiagnostics::Access::Missing: return QStringLiteral("missing");
+    case PortDiagnostics::Access::NoPermission: return QStringLiteral("no-permission");
+    case PortDiagnostics::Access::Busy: return QStringLiteral("busy");
+    case PortDiagnostics::Access::Unknown: break;
+    }
+    return QStringLiteral("unknown");
+}
+
+QJsonArray toJson(const std::vector<std::string> &lines)
+{
+    QJsonArray a;
+    for (const std::string &l : lines)
+        a.append(QString::fromStdString(l));
+    return a;
+}
+
+int ports(const QStringList &arguments)
+{
+    Command c(QStringLiteral("ports"),
+              QStringLiteral("Lists the serial ports with what the system knows of them (description, maker,\n"
+                             "USB vendor:product, serial number), opens each for a moment to see whether you\n"
+                             "can, and where you can't, says why and what to do about it."),
+              false);
+    if (const int code = c.parse(arguments); code >= 0)
+        return code;
+
+    QJsonArray list;
+    const QList<QSerialPortInfo> infos = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : infos) {
+        QSerialPort probe(info);
+        const bool opened = probe.open(QIODevice::ReadWrite);
+        const QString openError = opened ? QString() : probe.errorString();
+        probe.close();
+        const PortDiagnostics::Report report = PortDiagnostics::examine(info.systemLocation().toStdString());
+
+        QJsonObject o;
+        o.insert(QStringLiteral("name"), info.portName());
+        o.insert(QStringLiteral("location"), info.systemLocation());
+        o.insert(QStringLiteral("description"), info.description());
+        o.insert(QStringLiteral("manufacturer"), info.manufacturer());
+        o.insert(QStringLiteral("serialNumber"), info.serialNumber());
+        const auto hex4 = [](quint16 v) { return QStringLiteral("%1").arg(v, 4, 16, QLatin1Char('0')); };
+        o.insert(QStringLiteral("vendorId"), info.hasVendorIdentifier() ? QJsonValue(hex4(info.vendorIdentifier())) : QJsonValue());
+        o.insert(QStringLiteral("productId"), info.hasProductIdentifier() ? QJsonValue(hex4(info.productIdentifier())) : QJsonValue());
+        o.insert(QStringLiteral("openable"), opened);
+        o.insert(QStringLiteral("openError"), openError);
+        o.insert(QStringLiteral("access"), opened ? accessName(PortDiagnostics::Access::Openable) : accessName(report.access));
+        o.insert(QStringLiteral("reasons"), toJson(report.reasons));
+        o.insert(QStringLiteral("fixes"), toJson(report.fixes));
+        list.append(o);
+
+        if (c.json)
+            continue;
+        QStringList about;
+        if (!info.manufacturer().isEmpty())
+            about << info.manufacturer();
+        if (info.hasVendorIdentifier() && info.hasProductIdentifier())
+            about << QStringLiteral("USB %1:%2").arg(hex4(info.vendorIdentifier()), hex4(info.productIdentifier()));
+        if (!info.serialNumber().isEmpty())
+            about << QStringLiteral("serial %1").arg(info.serialNumber());
+        Output::print(QStringLiteral("%1  %2%3")
+                          .arg(info.systemLocation(),
+                               info.description().isEmpty() ? QStringLiteral("(no description)") : info.description(),
+                               about.isEmpty() ? QString() : QStringLiteral("  (%1)").arg(about.join(QStringLiteral(", ")))));
+        if (opened) {
+            Output::print(QStringLiteral("    can be opened"));
+            // A port that opens now can still be snatched by a modem prober a moment later.
+            if (report.modemManagerRunning)
+                Output::print(QStringLiteral("    note: ModemManager is running and may grab this adapter when it is plugged in"));
+            continue;
+        }
+        Output::print(QStringLiteral("    cannot be opened: %1").arg(openError));
+        const std::string why = PortDiagnostics::describe(report);
+        for (const QString &line : QString::fromStdString(why).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            Output::print(QStringLiteral("    ") + line);
+    }
+    if (c.json)
+        Output::printJson(list);
+    else if (infos.isEmpty())
+        Output::print(QStringLiteral("No serial ports found. Is the adapter plugged in? (Linux: dmesg | tail)"));
+    return ExitCode::kOk;
+}
+
+// --- get, set ---------------------------------------------------------------
+
+int get(const QStringList &arguments)
+{
+    Command c(QStringLiteral("get"),
+              QStringLiteral("Reads the controller's parameter block and prints the five channel\n"
+                             "assignments and all 18 bytes."),
+              true);
+    if (const int code = c.parse(arguments); code >= 0)
+        return code;
+    Session s;
+    if (const int code = s.openAndRead(c); code >= 0)
+        return code;
+    c.say(QStringLiteral("Controller on %1:\n%2").arg(c.port, Output::blockReport(s.block())));
+    QJsonObject report;
+    report.insert(QStringLiteral("channels"), Output::channelsJson(s.block()));
+    report.insert(QStringLiteral("block"), Output::blockJson(s.block()));
+    return doneWith(c, report);
+}
+
+int set(const QStringList &arguments)
+{
+    Command c(QStringLiteral("set"),
+              QStringLiteral("Reads the block, changes only the functions named, and writes it back.\n"
+                             "Functions: tilt, pan (or heading), mode, rec (or video), zoom; channels 1 to 18.\n"
+                             "Example: sbus-channel-cli set --port ttyUSB0 tilt=3 zoom=9 --save --verify"),
+              true);
+    addWriteOptions(c);
+    c.parser.addPositionalArgument(QStringLiteral("FUNCTION=CHANNEL"), QStringLiteral("For example tilt=3."),
+                                   QStringLiteral("FUNCTION=CHANNEL..."));
+    if (const int code = c.parse(arguments); code >= 0)
+        return code;
+
+    static const std::map<QString, int> kFunctions = {
+        {QStringLiteral("tilt"), Tilt}, {QStringLiteral("pan"), Heading}, {QStringLiteral("heading"), Heading},
+        {QStringLiteral("mode"), Mode}, {QStringLiteral("rec"), Video},   {QStringLiteral("video"), Video},
+        {QStringLiteral("zoom"), Zoom},
+    };
+    // Everything is checked before the port is opened: a typo sends nothing.
+    std::map<int, int> wanted;
+    for (const QString &arg : c.parser.positionalArguments()) {
+        const int eq = arg.indexOf(QLatin1Char('='));
+        const QString name = arg.left(eq).trimmed().toLower();
+        const auto function = kFunctions.find(name);
+        if (eq < 0 || function == kFunctions.end())
+            return c.usage(QStringLiteral("\"%1\" is not FUNCTION=CHANNEL with FUNCTION one of tilt, pan, mode, rec, zoom")
+                               .arg(arg));
+        bool ok = false;
+        const int channel = arg.mid(eq + 1).trimmed().toInt(&ok);
+        if (!ok || channel < 1 || channel > 18)
+            return c.usage(QStringLiteral("%1: channel \"%2\" is not an SBUS channel (1 to 18); nothing was sent")
+                               .arg(Output::functionName(function->second), arg.mid(eq + 1)));
+        if (wanted.count(function->second))
+            return c.usage(QStringLiteral("%1 is given twice").arg(Output::functionName(function->second)));
+        wanted[function->second] = channel;
+    }
+    if (wanted.empty())
+        return c.usage(QStringLiteral("nothing to set; give for example tilt=3"));
+
+    Session s;
+    if (const int code = s.openAndRead(c); code >= 0)
+        return code;
+    const ParamBlock before = s.block();
+    ParamBlock after = before;
+    for (const auto &[function, channel] : wanted) {
+        after[std::size_t(kFunctionSlot[function])] = std::uint8_t(channel);
+        c.say(QStringLiteral("%1: channel %2 -> %3")
+                  .arg(Output::functionName(function))
+                  .arg(before[std::size_t(kFunctionSlot[function])])
+                  .arg(channel));
+    }
+    QJsonObject report;
+    report.insert(QStringLiteral("before"), Output::channelsJson(before));
+    if (const int code = writeBlock(c, s, before, after, report); code >= 0)
+        return code;
+    return doneWith(c, report);
+}
+
+// --- backup, restore --------------------------------------------------------
+
+int backup(const QStringList &arguments)
+{
+    Command c(QStringLiteral("backup"),
+              QStringLiteral("Reads the controller's whole parameter block and saves it as JSON\n"
+                             "(format version, time, port, the five channels, the 18 bytes).\n"
+                             "FILE - writes it to standard output."),
+              true);
+    c.parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("Where to save the block."));
+    if (const int code = c.parse(arguments); code >= 0)
+        return code;
+    const QStringList files = c.parser.positionalArguments();
+    if (files.size() != 1)
+        return c.usage(QStringLiteral("give exactly one FILE"));
+    const QString path = files.first();
+
+    Session s;
+    if (const int code = s.openAndRead(c); code >= 0)
+        return code;
+    const QByteArray document = BackupFile::write(s.block(), QDateTime::currentDateTimeUtc(), s.runner.portLocation());
+    if (path == QLatin1String("-")) {
+        std::fwrite(document.constData(), 1, std::size_t(document.size()), stdout);
+        std::fflush(stdout);
+        return ExitCode::kOk;
+    }
+    // All or nothing: a backup cut short by a full disk must not replace a good one.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(document) != document.size() || !file.commit())
+        return c.fail(ExitCode::kNotDone, QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
+    c.say(QStringLiteral("Saved %1 (%2) to %3").arg(c.port, Output::channelsLine(s.block()), path));
+    QJsonObject report;
+    report.insert(QStringLiteral("file"), path);
+    report.insert(QStringLiteral("channels"), Output::channelsJson(s.block()));
+    report.insert(QStringLiteral("block"), Output::blockJson(s.block()));
+    return doneWith(c, report);
+}
+
+bool confirmed(const QString &question)
+{
+    std::fputs(question.toUtf8().constData(), stderr);
+    std::fflush(stderr);
+    std::string answer;
+    if (!std::getline(std::cin, answer))
+        return false;
+    const QString a = QString::fromStdString(answer).trimmed().toLower();
+    return a == QLatin1String("y") || a == QLatin1String("yes");
+}
+
+int restore(const QStringList &arguments)
+{
+    Command c(QStringLiteral("restore"),
+              QStringLiteral("Writes a block saved by backup back to the controller. Reads the controller\n"
+                             "first, shows every byte that would change, and asks before writing.\n"
+                             "A file that is malformed or not a backup is refused before the port is opened."),
+              true);
+    addWriteOptions(c);
+    c.parser.addOption({{QStringLiteral("y"), QStringLiteral("yes")}, QStringLiteral("Write without asking.")});
+    c.parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("A file written by backup (- for standard input)."));
+    if (const int code = c.parse(arguments); code >= 0)
+        return code;
+    const QStringList files = c.parser.positionalArguments();
+    if (files.size() != 1)
+        return c.usage(QStringLiteral("give exactly one FILE"));
+    const QString path = files.first();
+    const bool yes = c.parser.isSet(QStringLiteral("yes"));
+    if (path == QLatin1String("-") && !yes)
+        return c.usage(QStringLiteral("reading the file from standard input leaves no way to ask; add --yes"));
+
+    QFile file;
+    const bool opened = path == QLatin1String("-") ? file.open(stdin, QIODevice::ReadOnly)
+                                                    : (file.setFileName(path), file.open(QIODevice::ReadOnly));
+    if (!opened)
+        return c.fail(ExitCode::kFileRefused, QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
+    // One byte past the limit is enough to know the file is too long.
+    const QByteArray data = file.read(BackupFile::kMaxBytes + 1);
+    ParamBlock target{};
+    QString why;
+    if (!BackupFile::read(data, &target, &why))
+        return c.fail(ExitCode::kFileRefused, QStringLiteral("%1 refused, nothing sent: %2").arg(path, why));
+
+    Session s;
+    if (const int code = s.openAndRead(c); code >= 0)
+        return code;
+    const ParamBlock current = s.block();
+    const QStringList changes = Output::differences(current, target);
+    QJsonObject report;
+    QJsonArray diff;
+    for (const QString &line : changes)
+        diff.append(line);
+    report.insert(QStringLiteral("differences"), diff);
+    if (!changes.isEmpty()) {
+        const QString list = QStringLiteral("  ") + changes.join(QStringLiteral("\n  "));
+        if (!c.json || !yes)
+            Output::printError(QStringLiteral("%1 differs from the controller on %2 in %3 byte(s) (controller -> file):\n%4")
+                                   .arg(path, c.port)
+                                   .arg(changes.size())
+                                   .arg(list));
+        if (!yes && !confirmed(QStringLiteral("Write the file's block to the controller? [y/N] ")))
+            return c.fail(ExitCode::kNotDone, QStringLiteral("nothing written"));
+    }
+    if (const int code = writeBlock(c, s, current, target, report); code >= 0)
+        return code;
+    return doneWith(c, report);
+}
+
+// --- monitor ----------------------------------------------------------------
+
+int monitor(const QStringList &arguments)
+{
+    Command c(QStringLiteral("monitor"),
+              QStringLiteral("Shows live positions, test data and the gimbal state, refreshed in place,\n"
+                             "until Ctrl+C. With --json, one JSON object per line per poll cycle."),
+              true);
+    c.parser.addOption({QStringLiteral("count"), QStringLiteral("Stop after n poll cycles (default: run until interrupted)."),
+                        QStringLiteral("n")});
+    if (const int code = c.parse(arguments); code >= 0)
+        return code;
+    bool ok = true;
+    const qint64 count = c.parser.isSet(QStringLiteral("count")) ? c.parser.value(QStringLiteral("count")).toLongLong(&ok) : 0;
+    if (!ok || count < 0)
+        return c.usage(QStringLiteral("--count takes a whole number"));
+
+    Session s;
+    if (const int code = s.openAndRead(c); code >= 0)
+        return code;
+
+    std::signal(SIGINT, onInterrupt);
+    std::signal(SIGTERM, onInterrupt);
+    const bool inPlace = !c.json && isTerminal(stdout);
+    int drawn = 0;
+    c.say(QStringLiteral("Monitoring %1 (%2); Ctrl+C to stop.").arg(c.port, Output::channelsLine(s.block())));
+    const auto show = [&] {
+        if (c.json) {
+            Output::printJson(Output::liveJson(s.task));
+        } else if (inPlace) {
+            const QStringList lines = Output::liveTable(s.task);
+            QByteArray out;
+            if (drawn)
+                out += "\033[" + QByteArray::number(drawn) + 'A';
+            for (const QString &line : lines)
+                out += "\r\033[K" + line.toUtf8() + '\n';
+            drawn = lines.size();
+            std::fwrite(out.constData(), 1, std::size_t(out.size()), stdout);
+            std::fflush(stdout);
+        } else {
+            Output::print(Output::liveLine(s.task));
+        }
+    };
+    s.task.poll();
+    const int code = s.finish(c, QStringLiteral("monitoring"), show, [&] {
+        return interruptRequested != 0 || (count > 0 && s.task.pollCycles() >= std::uint64_t(count));
+    });
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+    return code >= 0 ? code : ExitCode::kOk;
+}
+
+} // namespace
+
+namespace Cli {
+
+int run(const QStringList &arguments)
+{
+    using Handler = int (*)(const QStringList &);
+    static const std::map<QString, Handler> kCommands = {
+        {QStringLiteral("ports"), ports},   {QStringLiteral("get"), get},         {QStringLiteral("set"), set},
+        {QStringLiteral("backup"), backup}, {QStringLiteral("restore"), restore}, {QStringLiteral("monitor"), monitor},
+    };
+    const QString first = arguments.value(0);
+    if (first == QLatin1String("--help") || first == QLatin1String("-h")) {
+        Output::print(QString::fromLatin1(kOverview).trimmed());
+        return ExitCode::kOk;
+    }
+    if (first == QLatin1String("--version")) {
+        Output::print(QStringLiteral("sbus-channel-cli ") + QCoreApplication::applicationVersion());
+        return ExitCode::kOk;
+    }
+    if (first == QLatin1String("help")) {
+        const QString topic = arguments.value(1);
+        if (topic.isEmpty()) {
+            Output::print(QString::fromLatin1(kOverview).trimmed());
+            return ExitCode::kOk;
+        }
+        const auto command = kCommands.find(topic);
+        if (command == kCommands.end()) {
+            Output::printError(QStringLiteral("sbus-channel-cli: no command \"%1\"").arg(topic));
+            return ExitCode::kUsage;
+        }
+        return command->second({QStringLiteral("--help")});
+    }
+    const auto command = kCommands.find(first);
+    if (command == kCommands.end()) {
+        Output::printError(first.isEmpty() ? QString::fromLatin1(kOverview).trimmed()
+                                           : QStringLiteral("sbus-channel-cli: no command \"%1\"; see sbus-channel-cli --help").arg(first));
+        return ExitCode::kUsage;
+    }
+    return command->second(arguments.mid(1));
+}
+
+} // namespace Cli

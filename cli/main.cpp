@@ -1,0 +1,13 @@
+// sbus-channel-cli: the gimbal controller's parameters from a shell or a
+// production-line script, over the same link code as the window.
+#include <QCoreApplication>
+
+#include "cli/commands.h"
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("sbus-channel-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(SBUS_CHANNEL_VERSION));
+    return Cli::run(QCoreApplication::arguments().mid(1));
+}

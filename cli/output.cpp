@@ -1,0 +1,161 @@
+#include "cli/output.h"
+
+#include <QJsonDocument>
+#include <QTextStream>
+
+#include <cstdio>
+
+#include "link/linktask.h"
+#include "link/paramexchange.h"
+
+namespace {
+const char *const kNames[kFunctionCount] = {"tilt", "pan", "mode", "rec", "zoom"};
+
+void writeLine(FILE *stream, const QByteArray &bytes)
+{
+    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
+QString signedNumber(int v)
+{
+    return v > 0 ? QStringLiteral("+%1").arg(v) : QString::number(v);
+}
+} // namespace
+
+namespace Output {
+
+QString functionName(int function)
+{
+    return QString::fromLatin1(kNames[function]);
+}
+
+QString slotName(int slot)
+{
+    for (int f = 0; f < kFunctionCount; ++f) {
+        if (kFunctionSlot[f] == slot)
+            return QStringLiteral("slot %1 (%2)").arg(slot).arg(functionName(f));
+    }
+    return QStringLiteral("slot %1").arg(slot);
+}
+
+QJsonObject channelsJson(const ParamBlock &block)
+{
+    QJsonObject o;
+    for (int f = 0; f < kFunctionCount; ++f)
+        o.insert(functionName(f), int(block[std::size_t(kFunctionSlot[f])]));
+    return o;
+}
+
+QJsonArray blockJson(const ParamBlock &block)
+{
+    QJsonArray a;
+    for (std::uint8_t b : block)
+        a.append(int(b));
+    return a;
+}
+
+QString channelsLine(const ParamBlock &block)
+{
+    QStringList parts;
+    for (int f = 0; f < kFunctionCount; ++f)
+        parts << QStringLiteral("%1 %2").arg(functionName(f)).arg(block[std::size_t(kFunctionSlot[f])]);
+    return parts.join(QStringLiteral(", "));
+}
+
+QString blockReport(const ParamBlock &block)
+{
+    QString text;
+    for (int f = 0; f < kFunctionCount; ++f)
+        text += QStringLiteral("%1 channel %2\n").arg(functionName(f), -5).arg(block[std::size_t(kFunctionSlot[f])], 2);
+    QStringList dec, hex;
+    for (std::uint8_t b : block) {
+        dec << QString::number(b);
+        hex << QStringLiteral("%1").arg(b, 2, 16, QLatin1Char('0'));
+    }
+    text += QStringLiteral("block %1\n").arg(dec.join(QLatin1Char(' ')));
+    text += QStringLiteral("hex   %1").arg(hex.join(QLatin1Char(' ')));
+    return text;
+}
+
+QStringList differences(const ParamBlock &from, const ParamBlock &to)
+{
+    QStringList lines;
+    for (int i = 0; i < kParamSlots; ++i) {
+        if (from[std::size_t(i)] != to[std::size_t(i)])
+            lines << QStringLiteral("%1: %2 -> %3").arg(slotName(i)).arg(from[std::size_t(i)]).arg(to[std::size_t(i)]);
+    }
+    return lines;
+}
+
+QJsonObject liveJson(const LinkTask &task)
+{
+    const ParamExchange &x = task.exchange();
+    QJsonObject positions, test;
+    for (int f = 0; f < kFunctionCount; ++f) {
+        positions.insert(functionName(f), int(x.channelPos[std::size_t(f)]));
+        // Sent in tens, shown in units as the window shows it.
+        test.insert(functionName(f), int(x.testData[std::size_t(f)]) * 10);
+    }
+    QJsonObject o;
+    o.insert(QStringLiteral("cycle"), qint64(task.pollCycles()));
+    o.insert(QStringLiteral("positions"), positions);
+    o.insert(QStringLiteral("testData"), test);
+    // The controller reports 1 while no gimbal is attached.
+    o.insert(QStringLiteral("gimbalConnected"), x.gimbalState == 0);
+    return o;
+}
+
+QStringList liveTable(const LinkTask &task)
+{
+    const ParamExchange &x = task.exchange();
+    QStringList lines;
+    lines << QStringLiteral("function  channel  position  test data");
+    for (int f = 0; f < kFunctionCount; ++f) {
+        lines << QStringLiteral("%1  %2  %3  %4")
+                     .arg(functionName(f), -8)
+                     .arg(x.paramBlock[std::size_t(kFunctionSlot[f])], 7)
+                     .arg(signedNumber(x.channelPos[std::size_t(f)]), 8)
+                     .arg(int(x.testData[std::size_t(f)]) * 10, 9);
+    }
+    lines << QStringLiteral("gimbal %1, cycle %2")
+                 .arg(x.gimbalState == 0 ? QStringLiteral("connected") : QStringLiteral("not connected"))
+                 .arg(task.pollCycles());
+    return lines;
+}
+
+QString liveLine(const LinkTask &task)
+{
+    const ParamExchange &x = task.exchange();
+    QStringList parts;
+    for (int f = 0; f < kFunctionCount; ++f)
+        parts << QStringLiteral("%1 %2 (%3)")
+                     .arg(functionName(f))
+                     .arg(signedNumber(x.channelPos[std::size_t(f)]))
+                     .arg(int(x.testData[std::size_t(f)]) * 10);
+    parts << (x.gimbalState == 0 ? QStringLiteral("gimbal connected") : QStringLiteral("gimbal not connected"));
+    return parts.join(QStringLiteral("  "));
+}
+
+void print(const QString &text)
+{
+    writeLine(stdout, text.toUtf8());
+}
+
+void printError(const QString &text)
+{
+    writeLine(stderr, text.toUtf8());
+}
+
+void printJson(const QJsonObject &object)
+{
+    writeLine(stdout, QJsonDocument(object).toJson(QJsonDocument::Compact));
+}
+
+void printJson(const QJsonArray &array)
+{
+    writeLine(stdout, QJsonDocument(array).toJson(QJsonDocument::Compact));
+}
+
+} // namespace Output

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QSerialPort>
+
+// The controller's line: 115200 baud both ways, 8 data bits, no parity, one
+// stop bit, no flow control. Applied to a port that is already open, as the
+// window has always done; the CLI goes through the same call so the two
+// can't drift apart.
+inline void applyLineSettings(QSerialPort &port)
+{
+    port.setBaudRate(QSerialPort::Baud115200, QSerialPort::AllDirections);
+    port.setParity(QSerialPort::NoParity);
+    port.setDataBits(QSerialPort::Data8);
+    port.setStopBits(QSerialPort::OneStop);
+    port.setFlowControl(QSerialPort::NoFlowControl);
+}

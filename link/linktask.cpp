@@ -1,0 +1,130 @@
+#include "link/linktask.h"
+
+void LinkTask::start(Job job)
+{
+    job_ = job;
+    state_ = State::Running;
+    failure_.clear();
+    sinceProgress_ = 0;
+}
+
+void LinkTask::finish(State state, std::string failure)
+{
+    state_ = state;
+    failure_ = std::move(failure);
+}
+
+void LinkTask::download()
+{
+    exchange_.requestDownload();
+    start(Job::Download);
+}
+
+bool LinkTask::upload(const ParamBlock &block)
+{
+    if (!exchange_.blockDownloaded())
+        return false;
+    exchange_.paramBlock = block;
+    Channels channels{};
+    for (int f = 0; f < kFunctionCount; ++f)
+        channels[f] = block[kFunctionSlot[f]];
+    exchange_.requestUpload(channels);
+    start(Job::Upload);
+    return true;
+}
+
+void LinkTask::save()
+{
+    exchange_.requestSave();
+    start(Job::Save);
+}
+
+void LinkTask::poll()
+{
+    pollCycles_ = 0;
+    start(Job::Poll);
+}
+
+std::optional<Frame> LinkTask::nextRequest()
+{
+    if (state_ != State::Running)
+        return std::nullopt;
+    if (unanswered_ >= kSilentAfter) {
+        finish(State::Silent, "the controller did not answer " + std::to_string(unanswered_) +
+                                  " requests in a row (" + commandName(exchange_.commandCode) + ")");
+        return std::nullopt;
+    }
+    if (sinceProgress_ >= kStallAfter) {
+        finish(State::Refused,
+               job_ == Job::Save
+                   ? "the controller answered " + std::to_string(sinceProgress_) +
+                         " requests but never reported whether it stored the parameters"
+                   : "the controller answered, but not to " + std::string(commandName(exchange_.commandCode)) +
+                         ", for " + std::to_string(sinceProgress_) + " requests");
+        return std::nullopt;
+    }
+    ++unanswered_;
+    ++sinceProgress_;
+    ++requestsSent_;
+    return exchange_.nextRequest();
+}
+
+void LinkTask::replyArrived(const Frame &reply)
+{
+    unanswered_ = 0;
+    const std::uint8_t before = exchange_.commandCode;
+    const bool saving = exchange_.saveRequest == kSaveRequested;
+    exchange_.replyArrived(reply);
+    const std::uint8_t after = exchange_.commandCode;
+    if (after != before)
+        sinceProgress_ = 0;
+    if (state_ != State::Running)
+        return;
+
+    switch (job_) {
+    case Job::Download:
+        // Completion is the step out of READ_PARAM_3, not blockDownloaded():
+        // that stays true from an earlier read, and a verify must see a new one.
+        if (before == READ_PARAM_3 && after != READ_PARAM_3)
+            finish(State::Done);
+        break;
+    case Job::Upload:
+        if (before == WRITE_PARAM_3 && after == POLL_POSITIONS_1)
+            finish(State::Done);
+        break;
+    case Job::Save:
+        // The sequencer drops the request as soon as any reply carries a result.
+        if (saving && exchange_.saveRequest == 0) {
+            if (reply[FrameOffset::kSave] == kSaveStored)
+                finish(State::Done);
+            else
+                finish(State::Refused, "the controller reported that storing the parameters failed");
+        }
+        break;
+    case Job::Poll:
+        if (before == POLL_TEST_DATA && after == POLL_POSITIONS_1) {
+            ++pollCycles_;
+            sinceProgress_ = 0;
+        }
+        break;
+    case Job::None:
+        break;
+    }
+}
+
+const char *commandName(std::uint8_t code)
+{
+    switch (code) {
+    case WRITE_PARAM_1: return "WRITE_PARAM_1";
+    case WRITE_PARAM_2: return "WRITE_PARAM_2";
+    case WRITE_PARAM_3: return "WRITE_PARAM_3";
+    case READ_PARAM_1: return "READ_PARAM_1";
+    case READ_PARAM_2: return "READ_PARAM_2";
+    case READ_PARAM_3: return "READ_PARAM_3";
+    case POLL_POSITIONS_1: return "POLL_POSITIONS_1";
+    case POLL_POSITIONS_2: return "POLL_POSITIONS_2";
+    case POLL_GIMBAL: return "POLL_GIMBAL";
+    case POLL_TEST_DATA: return "POLL_TEST_DATA";
+    default: return "unknown command";
+    }
+}

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "link/frame.h"
+#include "link/paramexchange.h"
+
+// One job at a time on the command sequencer, for a program without a window:
+// read the block, write a block, store it, or keep polling. The sequencer and
+// its frames are the window's own (ParamExchange); this class only adds what a
+// script needs and a person at the window does not: knowing when a job has
+// finished, and giving up with a reason instead of repeating a request forever.
+// Plain C++, no clock: the caller asks for a request every 50 ms and hands
+// over every good reply.
+class LinkTask
+{
+public:
+    // Requests in a row with no good reply at all: the window's silence rule.
+    static constexpr int kSilentAfter = 15;
+    // Requests without the job moving on while the device does answer (wrong
+    // echoes, a save result that never comes). Generous, so a lossy line
+    // still gets through; two seconds at 50 ms.
+    static constexpr int kStallAfter = 40;
+
+    enum class Job { None, Download, Upload, Save, Poll };
+    enum class State { Idle, Running, Done, Silent, Refused };
+
+    // Reads READ_PARAM_1..3. A second call reads the block again (a verify).
+    void download();
+    // Writes the whole block with WRITE_PARAM_1..3. Only after a download: the
+    // controller's own slots must come from the controller, never from zeros.
+    // Returns false, starting nothing, when no block has been read yet.
+    bool upload(const ParamBlock &block);
+    // Asks the controller to store its block permanently (offset 4 of every
+    // request until a reply carries the result).
+    void save();
+    // Polls positions, gimbal state and test data until the caller stops.
+    void poll();
+
+    // The request to send now, or nothing when the job has ended; a job that
+    // can't go on ends here, before a request too many goes out.
+    std::optional<Frame> nextRequest();
+    // A reply whose CRC was good.
+    void replyArrived(const Frame &reply);
+
+    Job job() const { return job_; }
+    State state() const { return state_; }
+    bool running() const { return state_ == State::Running; }
+    // Why the job ended Silent or Refused, for a person.
+    const std::string &failure() const { return failure_; }
+
+    const ParamExchange &exchange() const { return exchange_; }
+    // Complete poll cycles (positions, gimbal state, test data) since poll().
+    std::uint64_t pollCycles() const { return pollCycles_; }
+    std::uint64_t requestsSent() const { return requestsSent_; }
+
+private:
+    void start(Job job);
+    void finish(State state, std::string failure = {});
+
+    ParamExchange exchange_;
+    Job job_ = Job::None;
+    State state_ = State::Idle;
+    std::string failure_;
+    int unanswered_ = 0;
+    int sinceProgress_ = 0;
+    std::uint64_t pollCycles_ = 0;
+    std::uint64_t requestsSent_ = 0;
+};
+
+// The command's name as the protocol tables call it ("READ_PARAM_2").
+const char *commandName(std::uint8_t code);

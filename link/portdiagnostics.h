@@ -1,0 +1,54 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Why a serial device node can't be opened, in terms an operator can act on.
+// Plain C++ over the operating system's own facts (the node's owner and mode,
+// the user's groups, the processes holding it, lock files); nothing here opens
+// the device, so asking never disturbs an adapter.
+namespace PortDiagnostics {
+
+enum class Access {
+    Openable,      // nothing found that would stop this user (ModemManager may still be noted)
+    Missing,       // no such device node
+    NoPermission,  // the node's mode and owner keep this user out
+    Busy,          // another process holds it, or a live lock file names one
+    Unknown,       // the operating system offers no more (not Linux), or the path is no device
+};
+
+struct Holder {
+    long pid = 0;
+    std::string name;  // process name as the system reports it; empty when unknown
+};
+
+struct Report {
+    Access access = Access::Unknown;
+    std::string devicePath;
+    // Group owning the node, when the mode grants the group read and write.
+    std::string group;
+    // True when the user is listed in that group but this login session does
+    // not carry it yet (the usermod took effect after login).
+    bool groupNeedsNewLogin = false;
+    std::vector<Holder> holders;
+    // ModemManager probes freshly plugged serial adapters and may hold them.
+    bool modemManagerRunning = false;
+    // What is wrong, one line each; then what to do about it, one entry per
+    // step or alternative. A fix quoting a file's line runs over several lines.
+    std::vector<std::string> reasons;
+    std::vector<std::string> fixes;
+};
+
+// Looks at the node. devicePath is a full path ("/dev/ttyUSB0"); a bare name
+// ("ttyUSB0") is looked for under /dev.
+Report examine(const std::string &devicePath);
+
+// The report as lines for a person, fit for a terminal and a tooltip: the
+// reasons, then each fix after "  fix: ". Empty when there is nothing to say.
+std::string describe(const Report &report);
+
+// The hint for an open that failed: describe(examine(path)), or, when the
+// system shows nothing, the general advice for the platform.
+std::string hintForFailedOpen(const std::string &devicePath);
+
+} // namespace PortDiagnostics

@@ -1,0 +1,340 @@
+// sbus-channel-cli run as a separate process against the simulated controller,
+// which this test serves on a pseudo-terminal from its own event loop.
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <memory>
+
+#include "cli/exitcodes.h"
+#include "sim/gimbalmodel.h"
+#include "sim/ptycontroller.h"
+
+namespace {
+struct Run {
+    int code = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+ParamBlock withSlots(ParamBlock block, std::initializer_list<std::pair<int, int>> changes)
+{
+    for (auto [slot, value] : changes)
+        block[std::size_t(slot)] = std::uint8_t(value);
+    return block;
+}
+
+QJsonObject json(const QByteArray &text)
+{
+    return QJsonDocument::fromJson(text).object();
+}
+} // namespace
+
+class TstCli : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    std::unique_ptr<GimbalModel> model;
+    std::unique_ptr<PtyController> pty;
+
+    QString device() const { return pty->devicePath(); }
+
+    // The process runs on its own clock; this test's event loop keeps the
+    // controller answering while it waits for the exit.
+    Run cli(QStringList args, const QByteArray &input = {}, QProcess *process = nullptr)
+    {
+        args.replaceInStrings(QStringLiteral("$PORT"), device());
+        args.replaceInStrings(QStringLiteral("$DIR"), dir.path());
+        QProcess own;
+        QProcess &p = process ? *process : own;
+        QSignalSpy finished(&p, SIGNAL(finished(int, QProcess::ExitStatus)));
+        p.start(QStringLiteral(SBUS_CLI), args);
+        if (!p.waitForStarted())
+            return {};
+        p.write(input);
+        p.closeWriteChannel();
+        if (!finished.wait(30000))
+            p.kill();
+        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
+                p.readAllStandardError()};
+    }
+
+private slots:
+    void initTestCase() { qRegisterMetaType<QProcess::ExitStatus>(); }
+
+    void init()
+    {
+        model = std::make_unique<GimbalModel>((dir.path() + QStringLiteral("/flash")).toStdString());
+        pty = std::make_unique<PtyController>(*model);
+        QVERIFY2(pty->isOpen(), qPrintable(pty->errorString()));
+    }
+
+    void cleanup()
+    {
+        pty.reset();
+        model.reset();
+        QFile::remove(dir.path() + QStringLiteral("/flash"));
+    }
+
+    // Everything wrong on the command line is found before the port is opened.
+    void usageErrorsSendNothing_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("says");
+        const auto row = [](const char *name, QStringList args, int code, const char *says) {
+            QTest::newRow(name) << args << code << QString::fromUtf8(says);
+        };
+        row("overview", {"--help"}, 0, "Exit codes");
+        for (const char *cmd : {"ports", "get", "set", "backup", "restore", "monitor"})
+            row(cmd, {cmd, "--help"}, 0, "Usage: sbus-channel-cli ");
+        row("help set", {"help", "set"}, 0, "FUNCTION=CHANNEL");
+        row("nothing", {}, ExitCode::kUsage, "Commands:");
+        row("unknown command", {"flash"}, ExitCode::kUsage, "no command");
+        row("no port", {"get"}, ExitCode::kUsage, "--port");
+        row("unknown option", {"get", "-p", "$PORT", "--fast"}, ExitCode::kUsage, "fast");
+        row("channel 19", {"set", "-p", "$PORT", "tilt=19"}, ExitCode::kUsage, "1 to 18");
+        row("channel 0", {"set", "-p", "$PORT", "zoom=0", "tilt=3"}, ExitCode::kUsage, "1 to 18");
+        row("not a number", {"set", "-p", "$PORT", "pan=3x"}, ExitCode::kUsage, "1 to 18");
+        row("no such function", {"set", "-p", "$PORT", "roll=3"}, ExitCode::kUsage, "roll=3");
+        row("twice", {"set", "-p", "$PORT", "tilt=3", "tilt=4"}, ExitCode::kUsage, "twice");
+        row("nothing to set", {"set", "-p", "$PORT", "--save"}, ExitCode::kUsage, "nothing to set");
+        row("two files", {"backup", "-p", "$PORT", "a", "b"}, ExitCode::kUsage, "one FILE");
+        row("stdin without --yes", {"restore", "-p", "$PORT", "-"}, ExitCode::kUsage, "--yes");
+        row("bad count", {"monitor", "-p", "$PORT", "--count", "x"}, ExitCode::kUsage, "--count");
+    }
+    void usageErrorsSendNothing()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, code);
+        QFETCH(QString, says);
+        const Run r = cli(args);
+        QCOMPARE(r.code, code);
+        QVERIFY2((r.out + r.err).contains(says.toUtf8()), (r.out + r.err).constData());
+        QCOMPARE(model->requestsSeen(), quint64(0));
+    }
+
+    void getPrintsTheWholeBlock()
+    {
+        const ParamBlock ram = withSlots(GimbalModel::kDefaultBlock, {{9, 4}, {0, 255}});
+        model->setRam(ram);
+        Run r = cli({"get", "--port", "$PORT"});
+        QCOMPARE(r.code, 0);
+        QVERIFY(r.out.contains("tilt  channel  4"));
+        QVERIFY(r.out.contains("hex   ff "));
+
+        r = cli({"get", "--port", "$PORT", "--json"});
+        QCOMPARE(r.code, 0);
+        const QJsonObject o = json(r.out);
+        QCOMPARE(o.value("channels").toObject().value("tilt").toInt(), 4);
+        const QJsonArray block = o.value("block").toArray();
+        QCOMPARE(block.size(), 18);
+        for (int i = 0; i < 18; ++i)
+            QCOMPARE(block.at(i).toInt(), int(ram[std::size_t(i)]));
+    }
+
+    // Changes only what was named, over a line that loses, splits and
+    // mislabels replies; stores and reads back.
+    void setChangesOnlyTheNamedFunctions_data()
+    {
+        QTest::addColumn<bool>("faulty");
+        QTest::newRow("clean line") << false;
+        QTest::newRow("lossy line") << true;
+    }
+    void setChangesOnlyTheNamedFunctions()
+    {
+        QFETCH(bool, faulty);
+        if (faulty) {
+            model->faults.dropShare = 0.25;
+            model->faults.corruptShare = 0.1;
+            model->faults.wrongEchoShare = 0.1;
+            model->faults.splitReplies = true;
+            model->faults.noise = true;
+        }
+        const Run r = cli({"set", "-p", "$PORT", "tilt=3", "video=11", "--save", "--verify", "--json"});
+        QVERIFY2(r.code == 0, r.err.constData());
+        const ParamBlock expected = withSlots(GimbalModel::kDefaultBlock, {{9, 3}, {10, 11}});
+        QCOMPARE(model->ram(), expected);
+        QCOMPARE(model->flash(), expected);
+        const QJsonObject o = json(r.out);
+        QCOMPARE(o.value("before").toObject().value("tilt").toInt(), 1);
+        QCOMPARE(o.value("channels").toObject().value("rec").toInt(), 11);
+        QVERIFY(o.value("saved").toBool() && o.value("verified").toBool());
+    }
+
+    // What the controller does wrong decides the exit code, and the CLI gives
+    // up after a bounded number of requests instead of repeating for ever.
+    void deviceFaultsGiveTheirExitCodes_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<int>("requests");  // exactly this many, or -1 for any
+        QTest::newRow("silent") << "silent" << QStringList{"get", "-p", "$PORT"} << ExitCode::kDeviceSilent << 15;
+        QTest::newRow("wrong echo only") << "wrong echo" << QStringList{"get", "-p", "$PORT"}
+                                         << ExitCode::kDeviceRefused << 40;
+        QTest::newRow("save fails") << "fail save" << QStringList{"set", "-p", "$PORT", "tilt=3", "--save"}
+                                    << ExitCode::kDeviceRefused << -1;
+        QTest::newRow("read-back differs") << "rewrite" << QStringList{"set", "-p", "$PORT", "tilt=3", "--verify"}
+                                           << ExitCode::kDeviceRefused << -1;
+        QTest::newRow("no such port") << "" << QStringList{"get", "-p", "$DIR/ttyNothing"}
+                                      << ExitCode::kPortUnavailable << 0;
+    }
+    void deviceFaultsGiveTheirExitCodes()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QStringList, args);
+        QFETCH(int, code);
+        QFETCH(int, requests);
+        if (fault == "silent")
+            model->silenceForGood();
+        if (fault == "wrong echo")
+            model->faults.wrongEchoShare = 1.0;
+        if (fault == "fail save")
+            model->failNextSave();
+        // A controller that takes the write and then puts its old value back.
+        bool written = false;
+        QMetaObject::Connection rewrite;
+        if (fault == "rewrite") {
+            rewrite = connect(pty.get(), &PtyController::requestsHandled, this, [&] {
+                if (model->lastCommand() == WRITE_PARAM_3)
+                    written = true;
+                if (written && model->lastCommand() == READ_PARAM_1)
+                    model->setRam(GimbalModel::kDefaultBlock);
+            });
+        }
+        const Run r = cli(args);
+        disconnect(rewrite);
+        QCOMPARE(r.code, code);
+        QVERIFY(!r.err.isEmpty());
+        if (requests >= 0)
+            QCOMPARE(model->requestsSeen(), quint64(requests));
+        if (fault == "fail save") {
+            QVERIFY(r.err.contains("failed"));
+            QCOMPARE(model->ram()[9], 3);
+            QCOMPARE(model->flash(), GimbalModel::kDefaultBlock);
+        }
+        if (fault == "rewrite")
+            QVERIFY(r.err.contains("slot 9 (tilt): 3 -> 1"));
+    }
+
+    void backupAndRestore()
+    {
+        const QString file = dir.path() + "/airframe.json";
+        const ParamBlock known = withSlots(GimbalModel::kDefaultBlock, {{9, 3}, {13, 8}, {0, 17}});
+        model->setRam(known);
+        QCOMPARE(cli({"backup", "-p", "$PORT", file}).code, 0);
+
+        const ParamBlock other = withSlots(GimbalModel::kDefaultBlock, {{12, 18}});
+        model->setRam(other);
+        Run r = cli({"restore", "-p", "$PORT", file}, "n\n");
+        QCOMPARE(r.code, ExitCode::kNotDone);
+        QVERIFY2(r.err.contains("slot 0: 60 -> 17") && r.err.contains("slot 9 (tilt): 1 -> 3") &&
+                     r.err.contains("slot 12 (zoom): 18 -> 7"),
+                 r.err.constData());
+        QCOMPARE(model->ram(), other);
+
+        r = cli({"restore", "-p", "$PORT", file, "--save"}, "y\n");
+        QCOMPARE(r.code, 0);
+        QCOMPARE(model->ram(), known);
+        QCOMPARE(model->flash(), known);
+
+        // Nothing to change: nothing written, nothing asked.
+        const quint64 before = model->requestsSeen();
+        r = cli({"restore", "-p", "$PORT", file, "--json"});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(json(r.out).value("written").toBool(true), false);
+        QVERIFY(model->requestsSeen() - before < 10);
+    }
+
+    void restoreRefusesABadFile_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("reason");
+        const QByteArray head = R"({"format": "sbus-channel parameter block", "version": 1, )";
+        const QByteArray goodChannels = R"("channels": {"tilt": 1, "pan": 2, "mode": 5, "rec": 6, "zoom": 7}, )";
+        const QByteArray goodBlock = R"("block": [60,90,100,33,5,120,30,150,45,1,6,200,7,2,80,35,175,65]})";
+        QTest::newRow("not JSON") << QByteArray("tilt=3\n") << "not JSON";
+        QTest::newRow("cut short") << (head + goodChannels) << "not JSON";
+        QTest::newRow("a list") << QByteArray("[1,2,3]") << "not a parameter block backup";
+        QTest::newRow("someone else's") << QByteArray(R"({"format": "other", "version": 1})")
+                                        << "not a parameter block backup";
+        QTest::newRow("newer version") << (QByteArray(R"({"format": "sbus-channel parameter block", "version": 2, )") +
+                                           goodChannels + goodBlock)
+                                       << "version 2";
+        QTest::newRow("17 bytes") << (head + goodChannels + R"("block": [1,2,3,4,5,6,7,8,9,1,6,12,7,2,15,16,17]})")
+                                  << "18 numbers";
+        QTest::newRow("byte 256") << (head + goodChannels + R"("block": [256,90,100,33,5,120,30,150,45,1,6,200,7,2,80,35,175,65]})")
+                                  << "byte 0";
+        QTest::newRow("byte 1.5") << (head + goodChannels + R"("block": [1.5,90,100,33,5,120,30,150,45,1,6,200,7,2,80,35,175,65]})")
+                                  << "byte 0";
+        QTest::newRow("edited in one place")
+            << (head + R"("channels": {"tilt": 4, "pan": 2, "mode": 5, "rec": 6, "zoom": 7}, )" + goodBlock)
+            << "changed in one place";
+        QTest::newRow("channel 0")
+            << (head + R"("channels": {"tilt": 0, "pan": 2, "mode": 5, "rec": 6, "zoom": 7}, )" +
+                R"("block": [60,90,100,33,5,120,30,150,45,0,6,200,7,2,80,35,175,65]})")
+            << "1 to 18";
+        QTest::newRow("70 KB") << QByteArray(70 * 1024, ' ') << "bytes long";
+    }
+    void restoreRefusesABadFile()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, reason);
+        const QString file = dir.path() + "/bad.json";
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(content);
+        f.close();
+        const ParamBlock ram = withSlots(GimbalModel::kDefaultBlock, {{9, 9}});
+        model->setRam(ram);
+        const Run r = cli({"restore", "-p", "$PORT", file, "--yes"});
+        QCOMPARE(r.code, ExitCode::kFileRefused);
+        QVERIFY2(r.err.contains(reason.toUtf8()), r.err.constData());
+        QCOMPARE(model->requestsSeen(), quint64(0));
+        QCOMPARE(model->ram(), ram);
+    }
+
+    void monitorStopsOnCountAndOnInterrupt()
+    {
+        Run r = cli({"monitor", "-p", "$PORT", "--count", "3", "--json"});
+        QCOMPARE(r.code, 0);
+        const QList<QByteArray> lines = r.out.trimmed().split('\n');
+        QCOMPARE(lines.size(), 3);
+        for (int i = 0; i < 3; ++i) {
+            const QJsonObject o = json(lines[i]);
+            QCOMPARE(o.value("cycle").toInt(), i + 1);
+            QCOMPARE(o.value("positions").toObject().size(), 5);
+            const int test = o.value("testData").toObject().value("tilt").toInt();
+            QVERIFY2(test >= 1000 && test <= 2000, lines[i].constData());
+        }
+
+        // Until interrupted: Ctrl+C after the second refresh ends it cleanly.
+        QProcess p;
+        connect(&p, &QProcess::readyReadStandardOutput, this, [&] {
+            if (p.peek(1 << 16).count('\n') >= 3)
+                ::kill(pid_t(p.processId()), SIGINT);
+        });
+        r = cli({"monitor", "-p", "$PORT"}, {}, &p);
+        QCOMPARE(r.code, 0);
+        QVERIFY2(r.out.contains("Ctrl+C") && r.out.contains("gimbal"), r.out.constData());
+    }
+
+    void portsRuns()
+    {
+        Run r = cli({"ports"});
+        QCOMPARE(r.code, 0);
+        r = cli({"ports", "--json"});
+        QCOMPARE(r.code, 0);
+        QVERIFY(QJsonDocument::fromJson(r.out).isArray());
+    }
+};
+
+QTEST_GUILESS_MAIN(TstCli)
+#include "tst_cli.moc"
