@@ -160,6 +160,8 @@ private slots:
         // The per-user file stands in for the one beside the executable, and starts as its copy.
         QTest::newRow("read-only directory, English stored") << english << 0 << true << true;
         QTest::newRow("read-only directory, no file") << QByteArray() << 0 << true << false;
+        // The copy must still take this user's next choice.
+        QTest::newRow("read-only directory and file, English") << english << int(readOnly) << true << true;
         QTest::newRow("read-only file, garbage") << garbage << int(readOnly) << false << false;
     }
     void hostileStore()
