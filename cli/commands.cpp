@@ -183,9 +183,21 @@ bool isTerminal(FILE *stream)
     return SBUS_ISATTY(SBUS_FILENO(stream)) != 0;
 }
 
+// Success: with --json, the command's report with the port and the block it ends with.
+int doneWith(const Command &c, QJsonObject report, const ParamBlock &block)
+{
+    if (c.json) {
+        report.insert(QStringLiteral("port"), c.port);
+        report.insert(QStringLiteral("channels"), Output::channelsJson(block));
+        report.insert(QStringLiteral("block"), Output::blockJson(block));
+        Output::printJson(report);
+    }
+    return ExitCode::kOk;
+}
+
 // Writes `target` over what the controller holds (`current`, just read), then
-// stores and reads back as asked. The report goes into `report`.
-int writeBlock(const Command &c, Session &s, const ParamBlock &current, const ParamBlock &target, QJsonObject &report)
+// stores and reads back as asked, and reports on top of `report`.
+int writeBlock(const Command &c, Session &s, const ParamBlock &current, const ParamBlock &target, QJsonObject report)
 {
     const bool save = c.parser.isSet(QStringLiteral("save"));
     const bool verify = c.parser.isSet(QStringLiteral("verify"));
@@ -220,9 +232,7 @@ int writeBlock(const Command &c, Session &s, const ParamBlock &current, const Pa
         c.say(QStringLiteral("Verified: the controller reads back all 18 bytes as written."));
     }
     report.insert(QStringLiteral("verified"), verify);
-    report.insert(QStringLiteral("channels"), Output::channelsJson(target));
-    report.insert(QStringLiteral("block"), Output::blockJson(target));
-    return -1;
+    return doneWith(c, report, target);
 }
 
 void addWriteOptions(Command &c)
@@ -232,14 +242,6 @@ void addWriteOptions(Command &c)
                         QStringLiteral("Then read the block back and compare every byte.")});
 }
 
-int doneWith(const Command &c, QJsonObject report)
-{
-    if (c.json) {
-        report.insert(QStringLiteral("port"), c.port);
-        Output::printJson(report);
-    }
-    return ExitCode::kOk;
-}
 
 // --- ports ------------------------------------------------------------------
 
@@ -344,10 +346,7 @@ int get(const QStringList &arguments)
     if (const int code = s.openAndRead(c); code >= 0)
         return code;
     c.say(QStringLiteral("Controller on %1:\n%2").arg(c.port, Output::blockReport(s.block())));
-    QJsonObject report;
-    report.insert(QStringLiteral("channels"), Output::channelsJson(s.block()));
-    report.insert(QStringLiteral("block"), Output::blockJson(s.block()));
-    return doneWith(c, report);
+    return doneWith(c, {}, s.block());
 }
 
 int set(const QStringList &arguments)
@@ -403,9 +402,7 @@ int set(const QStringList &arguments)
     }
     QJsonObject report;
     report.insert(QStringLiteral("before"), Output::channelsJson(before));
-    if (const int code = writeBlock(c, s, before, after, report); code >= 0)
-        return code;
-    return doneWith(c, report);
+    return writeBlock(c, s, before, after, report);
 }
 
 // --- backup, restore --------------------------------------------------------
@@ -441,9 +438,7 @@ int backup(const QStringList &arguments)
     c.say(QStringLiteral("Saved %1 (%2) to %3").arg(c.port, Output::channelsLine(s.block()), path));
     QJsonObject report;
     report.insert(QStringLiteral("file"), path);
-    report.insert(QStringLiteral("channels"), Output::channelsJson(s.block()));
-    report.insert(QStringLiteral("block"), Output::blockJson(s.block()));
-    return doneWith(c, report);
+    return doneWith(c, report, s.block());
 }
 
 bool confirmed(const QString &question)
@@ -509,9 +504,7 @@ int restore(const QStringList &arguments)
         if (!yes && !confirmed(QStringLiteral("Write the file's block to the controller? [y/N] ")))
             return c.fail(ExitCode::kNotDone, QStringLiteral("nothing written"));
     }
-    if (const int code = writeBlock(c, s, current, target, report); code >= 0)
-        return code;
-    return doneWith(c, report);
+    return writeBlock(c, s, current, target, report);
 }
 
 // --- monitor ----------------------------------------------------------------

@@ -9,6 +9,15 @@
 namespace {
 // The window's tick.
 constexpr int kTickMs = 50;
+
+LinkRunner::Result resultOf(LinkTask::State state)
+{
+    switch (state) {
+    case LinkTask::State::Silent: return LinkRunner::Result::Silent;
+    case LinkTask::State::Refused: return LinkRunner::Result::Refused;
+    default: return LinkRunner::Result::Done;
+    }
+}
 } // namespace
 
 LinkRunner::LinkRunner(QObject *parent) : QObject(parent)
@@ -101,9 +110,7 @@ void LinkRunner::tick()
     }
     const std::optional<Frame> request = task_->nextRequest();
     if (!request) {
-        stop(task_->state() == LinkTask::State::Silent    ? Result::Silent
-             : task_->state() == LinkTask::State::Refused ? Result::Refused
-                                                           : Result::Done);
+        stop(resultOf(task_->state()));
         return;
     }
     port_.write(reinterpret_cast<const char *>(request->data()), qint64(request->size()));
@@ -127,6 +134,6 @@ void LinkRunner::readReplies()
                             onCycle_();
                         }
                         if (loop_ && !task_->running())
-                            stop(task_->state() == LinkTask::State::Done ? Result::Done : Result::Refused);
+                            stop(resultOf(task_->state()));
                     });
 }

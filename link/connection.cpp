@@ -11,7 +11,6 @@
 #include "link/portlist.h"
 #include "ui_tiravo.h"
 
-
 // The port state is not kept in a flag of its own: the start button's caption
 // is it. The language can change only while disconnected, and loading a
 // language always puts that language's Connect caption on the button, so the

@@ -321,7 +321,6 @@ void explainPermission(Report &r, const struct stat &node)
             r.fixes.push_back("sudo usermod -aG " + shellWord(group) + " " + shellWord(userName(::geteuid())) +
                               ", then log out and in again");
         } else if (!active) {
-            r.groupNeedsNewLogin = true;
             r.reasons.push_back(path + " belongs to group " + group +
                                 "; you are in it, but not yet in this login session");
             r.fixes.push_back("log out and in again (or start this program from a shell opened with: newgrp " +

@@ -27,9 +27,6 @@ struct Report {
     std::string devicePath;
     // Group owning the node, when the mode grants the group read and write.
     std::string group;
-    // True when the user is listed in that group but this login session does
-    // not carry it yet (the usermod took effect after login).
-    bool groupNeedsNewLogin = false;
     std::vector<Holder> holders;
     // ModemManager probes freshly plugged serial adapters and may hold them.
     bool modemManagerRunning = false;
