@@ -9,6 +9,7 @@
 #include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -78,9 +79,12 @@ bool alive(long pid)
     return pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM);
 }
 
+// Any process may name itself anything; the name goes to a terminal.
 std::string processName(long pid)
 {
-    return firstLine(readSmallFile("/proc/" + std::to_string(pid) + "/comm"));
+    std::string name = firstLine(readSmallFile("/proc/" + std::to_string(pid) + "/comm"));
+    std::replace_if(name.begin(), name.end(), [](char c) { return std::iscntrl(static_cast<unsigned char>(c)); }, '?');
+    return name;
 }
 
 // The _r lookups, growing the buffer for groups with long member lists.
@@ -159,6 +163,47 @@ std::string resolved(const std::string &path)
     return real ? std::string(real.get()) : path;
 }
 
+struct CloseDir {
+    void operator()(DIR *d) const { ::closedir(d); }
+};
+using Dir = std::unique_ptr<DIR, CloseDir>;
+
+// A character device is a serial port when the kernel files it with the ttys.
+// Unix98 pty slaves have no entry in sysfs; where sysfs itself is out of reach
+// (some containers), a character device gets the benefit of the doubt rather
+// than a real port being called none; but the memory devices (/dev/null and
+// its kin, major 1 on every Linux) never pass, as every shell holds one.
+bool isTty(const struct stat &node)
+{
+    const unsigned maj = major(node.st_rdev);
+    if (maj == 1)
+        return false;
+    if (maj >= 136 && maj <= 143)
+        return true;
+    const std::string entry =
+        "/sys/dev/char/" + std::to_string(maj) + ":" + std::to_string(minor(node.st_rdev)) + "/subsystem";
+    const std::unique_ptr<char, FreeC> subsystem(::realpath(entry.c_str(), nullptr));
+    if (!subsystem)
+        return errno != ENOENT || !Dir(::opendir("/sys/dev/char"));
+    const std::string dir(subsystem.get());
+    struct stat st;
+    return dir.substr(dir.rfind('/') + 1) == "tty" && ::stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// What the path is when it is no serial port, in plain words; empty for one.
+std::string otherKind(const struct stat &node)
+{
+    switch (node.st_mode & S_IFMT) {
+    case S_IFCHR: return isTty(node) ? std::string() : "a character device of another kind";
+    case S_IFREG: return "a regular file";
+    case S_IFDIR: return "a directory";
+    case S_IFIFO: return "a FIFO";
+    case S_IFSOCK: return "a socket";
+    case S_IFBLK: return "a block device";
+    }
+    return "of a kind this program does not know";
+}
+
 bool isUsbId(const std::string &s)
 {
     return s.size() == 4 &&
@@ -187,21 +232,15 @@ bool usbIds(const std::string &node, std::string &vendor, std::string &product)
     return false;
 }
 
-std::string adapterMatch(const std::string &node)
+// The rule goes to the file's own line, so it can be copied whole. Only an
+// adapter with known ids gets one: a rule with placeholders matches nothing,
+// and a built-in UART is no adapter to match.
+std::string udevFix(const std::string &vendor, const std::string &product, const std::string &why,
+                    const std::string &assignment)
 {
-    std::string vendor = "xxxx", product = "yyyy";
-    usbIds(resolved(node), vendor, product);
-    return "SUBSYSTEM==\"tty\", ATTRS{idVendor}==\"" + vendor + "\", ATTRS{idProduct}==\"" + product + "\"";
-}
-
-// The rule goes to the file's own line, so it can be copied whole.
-std::string udevFix(const std::string &node, const std::string &why, const std::string &assignment)
-{
-    const std::string match = adapterMatch(node);
-    std::string fix = why + ", with this line in\n" + kRulesFile + ":\n  " + match + ", " + assignment;
-    if (match.find("xxxx") != std::string::npos)
-        fix += "\n(the ids as lsusb shows them for the adapter: xxxx:yyyy)";
-    return fix + "\nthen run: sudo udevadm control --reload && sudo udevadm trigger";
+    return why + ", with this line in\n" + kRulesFile + ":\n  SUBSYSTEM==\"tty\", ATTRS{idVendor}==\"" + vendor +
+           "\", ATTRS{idProduct}==\"" + product + "\", " + assignment +
+           "\nthen run: sudo udevadm control --reload && sudo udevadm trigger";
 }
 
 // Qt and the UUCP tools name a port's lock after the node below /dev, with
@@ -232,18 +271,33 @@ bool sameNode(const struct stat &a, const struct stat &b)
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-struct CloseDir {
-    void operator()(DIR *d) const { ::closedir(d); }
-};
-using Dir = std::unique_ptr<DIR, CloseDir>;
+// The pseudo-terminal number behind a pty slave node, or -1.
+long ptyIndex(const struct stat &node)
+{
+    if (!S_ISCHR(node.st_mode) || major(node.st_rdev) < 136 || major(node.st_rdev) > 143)
+        return -1;
+    return long(major(node.st_rdev) - 136) * 256 + long(minor(node.st_rdev));
+}
+
+// The master of a pseudo-terminal shows the number of its slave in fdinfo.
+bool isMasterOf(const std::string &fdDir, const char *fd, long index)
+{
+    const std::string info = readSmallFile(fdDir.substr(0, fdDir.size() - 2) + "fdinfo/" + fd);
+    const std::string key = "tty-index:\t" + std::to_string(index) + "\n";
+    return info.find(key) != std::string::npos;
+}
 
 // Processes of other users stay unreadable to a normal user; their locks
-// still show them.
+// still show them. A process that holds the master end of a pseudo-terminal
+// is the far end of the line (a simulated controller, a serial bridge), not
+// a program in the way, whether or not it also keeps the slave open.
 bool holdsNode(const std::string &fdDir, const struct stat &node, const std::string &nodePath)
 {
     const Dir fds(::opendir(fdDir.c_str()));
     if (!fds)
         return false;
+    const long index = ptyIndex(node);
+    bool holds = false;
     while (const dirent *e = ::readdir(fds.get())) {
         const std::string link = fdDir + "/" + e->d_name;
         char buf[PATH_MAX];
@@ -256,11 +310,13 @@ bool holdsNode(const std::string &fdDir, const struct stat &node, const std::str
         const std::string target(buf, std::size_t(n));
         if (target.compare(0, 5, "/dev/") != 0 && target != nodePath)
             continue;
+        if (index >= 0 && (target == "/dev/ptmx" || target == "/dev/pts/ptmx") && isMasterOf(fdDir, e->d_name, index))
+            return false;
         struct stat st;
-        if (::stat(link.c_str(), &st) == 0 && sameNode(node, st))
-            return true;
+        if (!holds && ::stat(link.c_str(), &st) == 0 && sameNode(node, st))
+            holds = true;
     }
-    return false;
+    return holds;
 }
 
 void addHolder(Report &r, long pid, const std::string &name, const std::string &lockFile)
@@ -311,33 +367,48 @@ void explainPermission(Report &r, const struct stat &node)
     const std::string &path = r.devicePath;
     const std::string group = groupName(node.st_gid);
     const bool groupGrants = (node.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
+    const bool owner = node.st_uid == ::geteuid();
+    std::string vendor, product;
+    const bool adapter = usbIds(resolved(path), vendor, product);
     // An owner is judged by the owner's bits alone; no group lets them in.
-    if (groupGrants && node.st_uid != ::geteuid()) {
+    if (groupGrants && !owner) {
         r.group = group;
         const bool active = activeInSession(node.st_gid);
         const bool listed = active || listedInGroup(::geteuid(), node.st_gid);
         if (!listed) {
+            r.headline = "you may not open " + path + ": it belongs to group " + group + ", and you are not in it";
             r.reasons.push_back(path + " belongs to group " + group + ", and you are not in it");
             r.fixes.push_back("sudo usermod -aG " + shellWord(group) + " " + shellWord(userName(::geteuid())) +
                               ", then log out and in again");
         } else if (!active) {
+            r.headline = "you may not open " + path + " yet: you joined its group " + group +
+                         " after this login session began";
             r.reasons.push_back(path + " belongs to group " + group +
                                 "; you are in it, but not yet in this login session");
             r.fixes.push_back("log out and in again (or start this program from a shell opened with: newgrp " +
                               shellWord(group) + ")");
         } else {
+            r.headline = "you may not open " + path + ", though you are in its group " + group;
             r.reasons.push_back(path + " belongs to group " + group +
                                 ", which you are in, and still refuses you (an access list or security policy?)");
         }
     } else {
         char mode[8];
         std::snprintf(mode, sizeof mode, "%04o", unsigned(node.st_mode & 07777));
+        r.headline = "you may not open " + path + ": it is not open to you for reading and writing";
         r.reasons.push_back(path + " is not open to you for reading and writing (mode " + mode + ", owner " +
                             userName(node.st_uid) + ", group " + group + ")");
+        if (owner)
+            r.fixes.push_back("it is yours, so open it to yourself: chmod u+rw " + shellWord(path));
+        else if (!adapter)
+            r.fixes.push_back("ask an administrator to give " + path +
+                              " to a group you are in, with mode 0660 (read and write for the group)");
     }
-    r.fixes.push_back(udevFix(path, r.fixes.empty() ? "let whoever sits at this computer use such adapters"
-                                                    : "or let whoever sits at this computer use such adapters",
-                              "MODE=\"0660\", TAG+=\"uaccess\""));
+    if (adapter)
+        r.fixes.push_back(udevFix(vendor, product,
+                                  r.fixes.empty() ? "let whoever sits at this computer use such adapters"
+                                                  : "or let whoever sits at this computer use such adapters",
+                                  "TAG+=\"uaccess\""));
 }
 
 void explainHolders(Report &r)
@@ -362,8 +433,35 @@ void explainModemManager(Report &r)
                         "for a few seconds");
     r.fixes.push_back("wait a few seconds after plugging in, then connect again");
     r.fixes.push_back("or stop it on this bench computer: sudo systemctl stop ModemManager");
-    r.fixes.push_back(
-        udevFix(r.devicePath, "or tell it to leave such adapters alone", "ENV{ID_MM_DEVICE_IGNORE}=\"1\""));
+    std::string vendor, product;
+    if (usbIds(resolved(r.devicePath), vendor, product))
+        r.fixes.push_back(udevFix(vendor, product, "or tell it to leave such adapters alone",
+                                  "ENV{ID_MM_DEVICE_IGNORE}=\"1\""));
+}
+
+std::string inUse(const std::vector<Holder> &holders)
+{
+    std::string who;
+    for (const Holder &h : holders)
+        who += (who.empty() ? "" : ", ") + std::to_string(h.pid) + (h.name.empty() ? "" : " (" + h.name + ")");
+    std::string line = (holders.size() == 1 ? "the port is in use by PID " : "the port is in use by PIDs ") + who;
+    if (holders.size() == 1 && holders.front().name == "ModemManager")
+        line += ", which probes newly plugged adapters";
+    return line;
+}
+
+// Whoever holds a file or /dev/null stands in no serial port's way, and
+// ending them would do harm (every shell holds /dev/null): only the right
+// path helps.
+void explainNotSerial(Report &r, const std::string &kind)
+{
+    r.access = Access::NotSerial;
+    struct stat link;
+    const bool followed = ::lstat(r.devicePath.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
+    r.headline = r.devicePath + " is not a serial port (" +
+                 (followed ? "it leads to " + resolved(r.devicePath) + ", " + kind : "it is " + kind) + ")";
+    r.reasons.push_back(r.headline);
+    r.fixes.push_back("choose the adapter's serial port itself, e.g. /dev/ttyUSB0 or /dev/ttyACM0");
 }
 
 #endif // __linux__
@@ -391,7 +489,8 @@ Report examine(const std::string &devicePath)
 #ifdef __linux__
     if (devicePath.empty()) {
         r.access = Access::Missing;
-        r.reasons.push_back("no serial port chosen");
+        r.headline = "no serial port chosen";
+        r.reasons.push_back(r.headline);
         return r;
     }
     // The same rule as QSerialPort's: anything not a path is a name under /dev.
@@ -403,19 +502,20 @@ Report examine(const std::string &devicePath)
     if (::stat(path.c_str(), &node) != 0) {
         if (errno == ENOENT || errno == ENOTDIR) {
             r.access = Access::Missing;
+            r.headline = "there is no port " + path + " (adapter unplugged?)";
             r.reasons.push_back("no device " + path + ": unplugged?");
             r.fixes.push_back("plug the adapter in, or choose the port it has now");
         } else if (errno == EACCES) {
             r.access = Access::NoPermission;
+            r.headline = "you may not reach " + path + ": a directory on the way is closed to you";
             r.reasons.push_back("a directory on the way to " + path + " is closed to you");
         } else {
             r.access = Access::Unknown;
         }
         return r;
     }
-    if (S_ISDIR(node.st_mode)) {
-        r.access = Access::Unknown;
-        r.reasons.push_back(path + " is a directory, not a serial device");
+    if (const std::string kind = otherKind(node); !kind.empty()) {
+        explainNotSerial(r, kind);
         return r;
     }
 
@@ -430,6 +530,8 @@ Report examine(const std::string &devicePath)
         return r;
     }
     r.access = r.holders.empty() ? Access::Openable : Access::Busy;
+    if (r.access == Access::Busy)
+        r.headline = inUse(r.holders);
     explainHolders(r);
     if (r.modemManagerRunning)
         explainModemManager(r);
@@ -449,6 +551,11 @@ std::string describe(const Report &report)
             out += c == '\n' ? std::string("\n       ") : std::string(1, c);
     }
     return out;
+}
+
+std::string summary(const Report &report)
+{
+    return report.headline;
 }
 
 std::string hintForFailedOpen(const std::string &devicePath)

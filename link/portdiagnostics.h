@@ -14,7 +14,8 @@ enum class Access {
     Missing,       // no such device node
     NoPermission,  // the node's mode and owner keep this user out
     Busy,          // another process holds it, or a live lock file names one
-    Unknown,       // the operating system offers no more (not Linux), or the path is no device
+    NotSerial,     // the path is there but is no serial device (a file, a FIFO, /dev/null, ...)
+    Unknown,       // the operating system offers no more (not Linux), or the path can't be looked at
 };
 
 struct Holder {
@@ -34,6 +35,8 @@ struct Report {
     // step or alternative. A fix quoting a file's line runs over several lines.
     std::vector<std::string> reasons;
     std::vector<std::string> fixes;
+    // What stands in the way, in one line; summary() gives it.
+    std::string headline;
 };
 
 // Looks at the node. devicePath is a full path ("/dev/ttyUSB0"); a bare name
@@ -43,6 +46,9 @@ Report examine(const std::string &devicePath);
 // The report as lines for a person, fit for a terminal and a tooltip: the
 // reasons, then each fix after "  fix: ". Empty when there is nothing to say.
 std::string describe(const Report &report);
+
+// Opens an error message, so a bench user reads what stands in the way before any detail; empty when nothing does.
+std::string summary(const Report &report);
 
 // The hint for an open that failed: describe(examine(path)), or, when the
 // system shows nothing, the general advice for the platform.
