@@ -5,6 +5,12 @@
 
 #include <QAbstractButton>
 #include <QRadioButton>
+#include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "app/tiravo.h"
 #include "support/filepermissions.h"
@@ -106,18 +112,63 @@ private slots:
         }
     }
 
-    // A store that can be neither read nor written (a directory in its place)
-    // gives Chinese, is not reported, and does not stop a switch.
-    void unusableStoreStillSwitches()
+    // A store that is no regular file is neither read nor written: the
+    // window comes up at once in Chinese, a switch still works, and what is
+    // there stays as it was. A link to a regular file is followed and kept.
+    void storeThatIsNoFile_data()
     {
-        QVERIFY(QDir().mkpath(configPath()));
+        QTest::addColumn<QString>("node");
+        QTest::newRow("directory") << "directory";
+        QTest::newRow("FIFO") << "FIFO";
+        QTest::newRow("link to a FIFO") << "link to a FIFO";
+        QTest::newRow("link to a device") << "link to a device";
+        QTest::newRow("link to a file") << "link to a file";
+    }
+    void storeThatIsNoFile()
+    {
+        QFETCH(QString, node);
+        QTemporaryDir elsewhere;
+        const QString file = elsewhere.filePath(QStringLiteral("kept.ini"));
+        const QByteArray fifo = QFile::encodeName(elsewhere.filePath(QStringLiteral("fifo")));
+        QVERIFY(::mkfifo(fifo.constData(), 0600) == 0);
+        QFile kept(file);
+        QVERIFY(kept.open(QIODevice::WriteOnly) && kept.write("[%General]\nLangureType=2\n") > 0);
+        kept.close();
+        // A device this test owns: were it ever replaced, nothing of the machine's would be.
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+        const QString tty = QString::fromLocal8Bit(::ptsname(master));
+        const QByteArray store = QFile::encodeName(configPath());
+        if (node == "directory")
+            QVERIFY(QDir().mkpath(configPath()));
+        else if (node == "FIFO")
+            QVERIFY(::mkfifo(store.constData(), 0600) == 0);
+        else
+            QVERIFY(QFile::link(node == "link to a FIFO" ? QFile::decodeName(fifo)
+                                                         : node == "link to a device" ? tty : file,
+                                configPath()));
+        struct stat before;
+        QVERIFY(::lstat(store.constData(), &before) == 0);
+        const bool linkToFile = node == "link to a file";
         {
             Tiravo w;
-            QVERIFY(!english(w));
-            w.findChild<QRadioButton *>(QStringLiteral("enRadioButton"))->click();
-            QVERIFY(english(w));
+            QCOMPARE(english(w), linkToFile);
+            w.findChild<QRadioButton *>(linkToFile ? QStringLiteral("chRadioButton") : QStringLiteral("enRadioButton"))
+                ->click();
+            QCOMPARE(english(w), !linkToFile);
         }
-        QVERIFY(QDir(configPath()).removeRecursively());
+        struct stat after;
+        QVERIFY(::lstat(store.constData(), &after) == 0);
+        ::close(master);
+        QCOMPARE(after.st_mode & S_IFMT, before.st_mode & S_IFMT);
+        if (linkToFile) {
+            QVERIFY(kept.open(QIODevice::ReadOnly));
+            QVERIFY(kept.readAll().contains("LangureType=1"));
+        }
+        if (node == "directory")
+            QVERIFY(QDir(configPath()).removeRecursively());
+        else
+            removeConfig();
     }
 
     // Whatever sits in the store, the window comes up, in the language the

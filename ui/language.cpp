@@ -11,6 +11,7 @@
 #include <unistd.h>
 #endif
 
+#include "files/safefile.h"
 #include "ui_tiravo.h"
 
 namespace {
@@ -25,25 +26,37 @@ bool directoryWritable(const QString &dir)
 #endif
 }
 
-// The choice lives beside the executable, where it always has, as long as
-// that directory takes it. An installed copy sits where users can't write,
-// and there each user keeps a file of their own instead of losing the choice.
+// The file a settings object may be made on: config.ini itself, or the
+// regular file it links to. Empty for anything else: the settings library
+// would block the window on a FIFO before it ever shows, and its atomic
+// rename would turn a device node into a file of ours.
+QString usableStore(const QString &path)
+{
+    QString why;
+    return SafeFile::writeTarget(path, &why);
+}
+
+// The choice lives beside the executable as long as that directory takes
+// it. An installed copy sits where users can't write, and there each user
+// keeps a file of their own instead of losing the choice. Empty when the
+// store is unusable.
 QString settingsPath()
 {
     const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/config.ini");
     if (directoryWritable(QCoreApplication::applicationDirPath()))
-        return beside;
+        return usableStore(beside);
     const QString perUser = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
     // Without a home there is nowhere better; the file beside us is still read.
     if (perUser.isEmpty() || !QDir().mkpath(perUser))
-        return beside;
+        return usableStore(beside);
     const QString own = perUser + QStringLiteral("/config.ini");
     // A choice stored beside the executable before its directory became
     // read-only, or left there by whoever installed it, is where this user's
     // file starts from, so it is not lost.
-    if (!QFile::exists(own) && QFile::exists(beside))
-        QFile::copy(beside, own);
-    return own;
+    const QString source = usableStore(beside);
+    if (!QFileInfo::exists(own) && !source.isEmpty() && QFileInfo::exists(source))
+        QFile::copy(source, own);
+    return usableStore(own);
 }
 } // namespace
 
@@ -88,7 +101,17 @@ void Tiravo::ChangeLangure()
 // stores LangureFlag. The settings object commits when it goes out of scope.
 void Tiravo::LangureTypeWR(unsigned char mode)
 {
-    QSettings settings(settingsPath(), QSettings::IniFormat);
+    const QString path = settingsPath();
+    if (path.isEmpty()) {
+        // Nothing is read from or written to a store that is no file; the
+        // window starts in Chinese as it does without a stored choice.
+        if (mode == 0) {
+            LangureFlag = 1;
+            ui->chRadioButton->click();
+        }
+        return;
+    }
+    QSettings settings(path, QSettings::IniFormat);
 
     if (mode == 0) {
         // Narrowed before the test, so a stored 257 reads as 1.

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Files that the programs write are replaced only when they are regular
+// files: a backup named /dev/null, a FIFO someone reads from, or a settings
+// file that is a link to a device must never turn into a regular file of
+// ours. Files they read are opened without ever blocking, so a FIFO with no
+// writer or a device node can't hang a program before it has said anything.
+namespace SafeFile {
+
+// Where a write to `path` lands: `path` itself when it is a regular file or
+// does not exist yet, the regular file a symbolic link points to (so the link
+// is kept), or nothing, with the reason in `why`, for anything else.
+QString writeTarget(const QString &path, QString *why);
+
+// Replaces the file all at once (a cut-off write never replaces a good file),
+// through writeTarget. Every step is checked; false with the reason in `why`.
+bool replace(const QString &path, const QByteArray &data, QString *why);
+
+// Reads a regular file (links followed) of at most maxBytes; anything else is
+// refused without being opened for long enough to block. A longer file gives
+// maxBytes + 1 bytes, so the caller can tell it is too long.
+bool readRegular(const QString &path, qint64 maxBytes, QByteArray *data, QString *why);
+
+// What a path is, for a message: "a FIFO", "a directory", "a character device"...
+QString kindOf(const QString &path);
+
+} // namespace SafeFile
