@@ -4,7 +4,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <QSet>
+
 #include <cmath>
+#include <optional>
+#include <utility>
+#include <vector>
 
 #include "cli/output.h"
 #include "link/paramexchange.h"
@@ -21,6 +26,48 @@ bool wholeNumber(const QJsonValue &v, int low, int high, int *out)
         return false;
     *out = int(d);
     return true;
+}
+// The JSON library keeps the last of two equal keys without a word, so a
+// file could show one value to a person reading it and give the other to the
+// controller. Looks through text that has already parsed as JSON and returns
+// the first key given twice in one object, with the object's own key ("" at
+// the top).
+std::optional<std::pair<QString, QString>> duplicateKey(const QByteArray &text)
+{
+    struct Level {
+        bool object;
+        QString name;
+        QSet<QString> keys;
+        bool expectKey;
+    };
+    std::vector<Level> levels;
+    QString lastKey;
+    for (int i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '"') {
+            int end = i + 1;
+            while (end < text.size() && text[end] != '"')
+                end += text[end] == '\\' ? 2 : 1;
+            if (!levels.empty() && levels.back().object && levels.back().expectKey) {
+                // Decoded by the library itself, so "t\u0069lt" is "tilt".
+                const QString key =
+                    QJsonDocument::fromJson('[' + text.mid(i, end - i + 1) + ']').array().at(0).toString();
+                if (levels.back().keys.contains(key))
+                    return std::make_pair(key, levels.back().name);
+                levels.back().keys.insert(key);
+                levels.back().expectKey = false;
+                lastKey = key;
+            }
+            i = end;
+        } else if (c == '{' || c == '[') {
+            levels.push_back({c == '{', levels.empty() ? QString() : lastKey, {}, true});
+        } else if ((c == '}' || c == ']') && !levels.empty()) {
+            levels.pop_back();
+        } else if (c == ',' && !levels.empty() && levels.back().object) {
+            levels.back().expectKey = true;
+        }
+    }
+    return std::nullopt;
 }
 } // namespace
 
@@ -63,6 +110,13 @@ bool read(const QByteArray &data, ParamBlock *block, QString *error)
     const QJsonDocument doc = QJsonDocument::fromJson(data, &parseError);
     if (doc.isNull()) {
         *error = QStringLiteral("it is not JSON (%1 at byte %2)").arg(parseError.errorString()).arg(parseError.offset);
+        return false;
+    }
+    if (const auto twice = duplicateKey(data)) {
+        *error = twice->second.isEmpty()
+                     ? QStringLiteral("it gives \"%1\" twice; a backup names each entry once").arg(twice->first)
+                     : QStringLiteral("its \"%1\" gives \"%2\" twice; a backup names each entry once")
+                           .arg(twice->second, twice->first);
         return false;
     }
     const QJsonObject root = doc.object();

@@ -9,8 +9,9 @@
 #include <QSerialPort>
 #include <QSerialPortInfo>
 
-#include <csignal>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <map>
 #include <string>
@@ -29,17 +30,12 @@
 #include "cli/exitcodes.h"
 #include "cli/linkrunner.h"
 #include "cli/output.h"
+#include "cli/stopsignals.h"
+#include "files/safefile.h"
 #include "link/paramexchange.h"
 #include "link/portdiagnostics.h"
 
 namespace {
-
-volatile std::sig_atomic_t interruptRequested = 0;
-
-void onInterrupt(int)
-{
-    interruptRequested = 1;
-}
 
 const char kOverview[] =
     "Usage: sbus-channel-cli COMMAND [options]\n"
@@ -59,12 +55,16 @@ const char kOverview[] =
     "\n"
     "Exit codes:\n"
     "  0  done\n"
-    "  1  not done: you declined, or a file could not be written\n"
+    "  1  not done: you declined or gave no answer, or the backup file or standard\n"
+    "     output could not be written\n"
     "  2  usage error, or a channel outside 1..18 (nothing was sent)\n"
     "  3  the port could not be opened, or went away\n"
     "  4  the controller is silent (15 requests in a row unanswered)\n"
     "  5  the controller refused: a save failed, a read-back differs, or its answers never fit\n"
-    "  6  the backup file is malformed or not a backup (nothing was sent)\n";
+    "  6  the backup file was refused: it can't be read, is not a regular file, or is not\n"
+    "     a well-formed backup (nothing was sent)\n"
+    "  128+N  stopped by signal N (130 Ctrl+C, 143 SIGTERM, 129 SIGHUP); a write under way\n"
+    "     is finished first, and what the controller then holds is said\n";
 
 // What every command shares: its parser, --json and the port.
 struct Command {
@@ -73,6 +73,7 @@ struct Command {
     bool json = false;
     bool needsPort = false;
     QString port;
+    QStringList arguments;
 
     Command(const QString &commandName, const QString &description, bool withPort)
         : name(commandName), needsPort(withPort)
@@ -95,8 +96,9 @@ struct Command {
     }
 
     // -1 when the command goes on; otherwise the exit code to return.
-    int parse(const QStringList &arguments)
+    int parse(const QStringList &given)
     {
+        arguments = given;
         if (!parser.parse(QStringList{QStringLiteral("sbus-channel-cli")} + arguments))
             return usage(parser.errorText());
         if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
@@ -134,12 +136,31 @@ struct Command {
         if (!json)
             Output::print(text);
     }
+
+    // This very command, to paste into a shell.
+    QString commandLine() const
+    {
+        static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./=:,+@%-]+$"));
+        QStringList words{QStringLiteral("sbus-channel-cli"), name};
+        for (QString a : arguments)
+            words << (plain.match(a).hasMatch()
+                          ? a
+                          : QLatin1Char('\'') + a.replace(QLatin1Char('\''), QStringLiteral("'\\''")) + QLatin1Char('\''));
+        return words.join(QLatin1Char(' '));
+    }
 };
+
+// What the controller holds as far as this command knows, so that however a
+// job ends, the user is told.
+enum class Holds { Unchanged, PartlyWritten, InRam, StoreUnknown, StoreFailed, Stored };
 
 // An open link to the controller and the job it is running.
 struct Session {
     LinkRunner runner;
     LinkTask task;
+    Holds holds = Holds::Unchanged;
+    // --save was asked for, so a block only in RAM is a job not finished.
+    bool saveWanted = false;
 
     // Every command that talks to the controller begins as the window's every
     // contact does: with a read of the whole block.
@@ -151,28 +172,87 @@ struct Session {
         return download(c);
     }
 
-    // Runs the task's job; -1 when it finished, otherwise the exit code.
-    int finish(const Command &c, const QString &what, const std::function<void()> &onCycle = {},
-               const std::function<bool()> &interrupted = {})
+    // Runs the task's job; -1 when it finished, otherwise the exit code. A
+    // step that writes is not interruptible: a signal waits for its end,
+    // which the give-up rules bound.
+    int step(const Command &c, const QString &what, bool interruptible, const std::function<void()> &onCycle = {},
+             const std::function<bool()> &stopWhen = {})
     {
-        switch (runner.run(task, onCycle, interrupted)) {
+        const LinkRunner::Result result = runner.run(task, onCycle, [&] {
+            return (interruptible && StopSignals::pending() != 0) || (stopWhen && stopWhen());
+        });
+        switch (result) {
         case LinkRunner::Result::Done:
-        case LinkRunner::Result::Interrupted:
             return -1;
+        case LinkRunner::Result::Interrupted:
+            return interruptible && StopSignals::pending() != 0 ? stopped(c) : -1;
         case LinkRunner::Result::Silent:
-            return c.fail(ExitCode::kDeviceSilent, QStringLiteral("%1: %2").arg(what, runner.failure()));
+            return failed(c, ExitCode::kDeviceSilent, what);
         case LinkRunner::Result::Refused:
-            return c.fail(ExitCode::kDeviceRefused, QStringLiteral("%1: %2").arg(what, runner.failure()));
+            return failed(c, ExitCode::kDeviceRefused, what);
         case LinkRunner::Result::PortLost:
-            return c.fail(ExitCode::kPortUnavailable, QStringLiteral("%1: %2").arg(what, runner.failure()));
+            return failed(c, ExitCode::kPortUnavailable, what);
         }
         return -1;
     }
 
-    int download(const Command &c)
+    int download(const Command &c) { task.download(); return step(c, QStringLiteral("reading the parameters"), true); }
+
+    // After a step: a signal that came while it ran ends the command here.
+    int stopIfSignalled(const Command &c) const { return StopSignals::pending() != 0 ? stopped(c) : -1; }
+
+    int stopped(const Command &c) const
     {
-        task.download();
-        return finish(c, QStringLiteral("reading the parameters"));
+        const int signalNumber = StopSignals::pending();
+        return c.fail(128 + signalNumber, StopSignals::describe(signalNumber) + QStringLiteral("; ") + aftermath(c));
+    }
+
+    int failed(const Command &c, int code, const QString &what) const
+    {
+        QString text = QStringLiteral("%1: %2").arg(what, runner.failure());
+        if (holds != Holds::Unchanged)
+            text += QLatin1Char('\n') + aftermath(c);
+        return c.fail(code, text);
+    }
+
+    // What the controller now holds, and the command that puts it right.
+    QString aftermath(const Command &c) const
+    {
+        const QString again = QStringLiteral("\nTo put it right, run again:\n  ") + c.commandLine();
+        switch (current()) {
+        case Holds::Unchanged:
+            return QStringLiteral("nothing was written; the controller keeps the parameters it had.");
+        case Holds::PartlyWritten:
+            return QStringLiteral("the write was cut off after %1 of its 3 parts: the controller's RAM may hold part "
+                                  "of the new parameters and part of the old. Nothing was stored permanently; "
+                                  "switching the controller off and on brings back the stored ones.")
+                       .arg(task.writesConfirmed()) +
+                   again;
+        case Holds::InRam:
+            return QStringLiteral("the controller holds the new parameters in RAM; they are not stored "
+                                  "permanently and last until it is switched off.") +
+                   (saveWanted ? QStringLiteral("\nTo store them, run again:\n  ") + c.commandLine() : QString());
+        case Holds::StoreUnknown:
+            return QStringLiteral("the controller holds the new parameters in RAM; whether it stored them "
+                                  "permanently is not known.") +
+                   again;
+        case Holds::StoreFailed:
+            return QStringLiteral("the controller holds the new parameters in RAM, but could not store them "
+                                  "permanently.") +
+                   again;
+        case Holds::Stored:
+            return QStringLiteral("the controller holds the new parameters, stored permanently.");
+        }
+        return {};
+    }
+
+    // A save that a reply answered and that still ended refused is one the
+    // controller reported as failed; any other end leaves it unknown.
+    Holds current() const
+    {
+        const bool reportedFailed = task.job() == LinkTask::Job::Save && task.state() == LinkTask::State::Refused &&
+                                    task.exchange().saveRequest == 0;
+        return holds == Holds::StoreUnknown && reportedFailed ? Holds::StoreFailed : holds;
     }
 
     ParamBlock block() const { return task.exchange().paramBlock; }
@@ -202,22 +282,33 @@ int writeBlock(const Command &c, Session &s, const ParamBlock &current, const Pa
     const bool save = c.parser.isSet(QStringLiteral("save"));
     const bool verify = c.parser.isSet(QStringLiteral("verify"));
     const bool changed = current != target;
+    s.saveWanted = save;
+    if (const int code = s.stopIfSignalled(c); code >= 0)
+        return code;
     if (changed) {
         if (!s.task.upload(target))
             return c.fail(ExitCode::kDeviceRefused, QStringLiteral("the block was not read; nothing written"));
-        if (const int code = s.finish(c, QStringLiteral("writing the parameters")); code >= 0)
+        s.holds = Holds::PartlyWritten;
+        if (const int code = s.step(c, QStringLiteral("writing the parameters"), false); code >= 0)
             return code;
+        s.holds = Holds::InRam;
         c.say(QStringLiteral("Written to the controller (RAM): %1").arg(Output::channelsLine(target)));
     } else {
         c.say(QStringLiteral("The controller already holds these values; nothing to write."));
     }
     report.insert(QStringLiteral("written"), changed);
+    if (const int code = s.stopIfSignalled(c); code >= 0)
+        return code;
 
     if (save) {
+        s.holds = Holds::StoreUnknown;
         s.task.save();
-        if (const int code = s.finish(c, QStringLiteral("storing the parameters")); code >= 0)
+        if (const int code = s.step(c, QStringLiteral("storing the parameters"), false); code >= 0)
             return code;
+        s.holds = Holds::Stored;
         c.say(QStringLiteral("Stored permanently."));
+        if (const int stop = s.stopIfSignalled(c); stop >= 0)
+            return stop;
     }
     report.insert(QStringLiteral("saved"), save);
 
@@ -252,6 +343,7 @@ QString accessName(PortDiagnostics::Access a)
     case PortDiagnostics::Access::Missing: return QStringLiteral("missing");
     case PortDiagnostics::Access::NoPermission: return QStringLiteral("no-permission");
     case PortDiagnostics::Access::Busy: return QStringLiteral("busy");
+    case PortDiagnostics::Access::NotSerial: return QStringLiteral("not-serial");
     case PortDiagnostics::Access::Unknown: break;
     }
     return QStringLiteral("unknown");
@@ -421,35 +513,71 @@ int backup(const QStringList &arguments)
     if (files.size() != 1)
         return c.usage(QStringLiteral("give exactly one FILE"));
     const QString path = files.first();
+    const bool toStdout = path == QLatin1String("-");
+
+    // Where the backup goes is checked before the controller is asked: a
+    // device node, a FIFO or a directory is never replaced by a file.
+    QString why;
+    if (toStdout ? !Output::standardOutputWritable() : SafeFile::writeTarget(path, &why).isEmpty())
+        return c.fail(ExitCode::kNotDone, toStdout ? QStringLiteral("standard output is closed; nothing was read")
+                                                   : QStringLiteral("cannot write %1: %2; nothing was read").arg(path, why));
 
     Session s;
     if (const int code = s.openAndRead(c); code >= 0)
         return code;
     const QByteArray document = BackupFile::write(s.block(), QDateTime::currentDateTimeUtc(), s.runner.portLocation());
-    if (path == QLatin1String("-")) {
-        std::fwrite(document.constData(), 1, std::size_t(document.size()), stdout);
-        std::fflush(stdout);
+    if (toStdout) {
+        if (!Output::writeRaw(document) || !Output::finishStandardOutput())
+            return c.fail(ExitCode::kNotDone,
+                          QStringLiteral("could not write the backup to standard output: %1").arg(Output::outputFailure()));
         return ExitCode::kOk;
     }
     // All or nothing: a backup cut short by a full disk must not replace a good one.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(document) != document.size() || !file.commit())
-        return c.fail(ExitCode::kNotDone, QStringLiteral("cannot write %1: %2").arg(path, file.errorString()));
+    if (!SafeFile::replace(path, document, &why))
+        return c.fail(ExitCode::kNotDone, QStringLiteral("cannot write %1: %2").arg(path, why));
     c.say(QStringLiteral("Saved %1 (%2) to %3").arg(c.port, Output::channelsLine(s.block()), path));
     QJsonObject report;
     report.insert(QStringLiteral("file"), path);
     return doneWith(c, report, s.block());
 }
 
-bool confirmed(const QString &question)
+enum class Answer { Yes, No, None };
+
+Answer ask(const QString &question)
 {
     std::fputs(question.toUtf8().constData(), stderr);
     std::fflush(stderr);
     std::string answer;
     if (!std::getline(std::cin, answer))
-        return false;
+        return Answer::None;
     const QString a = QString::fromStdString(answer).trimmed().toLower();
-    return a == QLatin1String("y") || a == QLatin1String("yes");
+    return a == QLatin1String("y") || a == QLatin1String("yes") ? Answer::Yes : Answer::No;
+}
+
+// Standard input to its end, however it arrives: a pipe hands it over in
+// pieces. Past maxBytes it stops, with one byte more so the length is refused.
+bool readStandardInput(qint64 maxBytes, QByteArray *data, QString *why)
+{
+    QByteArray out;
+    char buf[8192];
+    while (out.size() <= maxBytes) {
+        errno = 0;
+        const std::size_t n = std::fread(buf, 1, sizeof buf, stdin);
+        out.append(buf, int(n));
+        if (n == sizeof buf)
+            continue;
+        if (std::feof(stdin))
+            break;
+        // A signal ends the reading; the caller then stops the command.
+        if (errno == EINTR && StopSignals::pending() == 0) {
+            std::clearerr(stdin);
+            continue;
+        }
+        *why = errno == EINTR ? QStringLiteral("interrupted") : QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    *data = out.left(int(maxBytes + 1));
+    return true;
 }
 
 int restore(const QStringList &arguments)
@@ -472,15 +600,16 @@ int restore(const QStringList &arguments)
     if (path == QLatin1String("-") && !yes)
         return c.usage(QStringLiteral("reading the file from standard input leaves no way to ask; add --yes"));
 
-    QFile file;
-    const bool opened = path == QLatin1String("-") ? file.open(stdin, QIODevice::ReadOnly)
-                                                    : (file.setFileName(path), file.open(QIODevice::ReadOnly));
-    if (!opened)
-        return c.fail(ExitCode::kFileRefused, QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
-    // One byte past the limit is enough to know the file is too long.
-    const QByteArray data = file.read(BackupFile::kMaxBytes + 1);
-    ParamBlock target{};
+    QByteArray data;
     QString why;
+    const bool read = path == QLatin1String("-") ? readStandardInput(BackupFile::kMaxBytes, &data, &why)
+                                                 : SafeFile::readRegular(path, BackupFile::kMaxBytes, &data, &why);
+    if (StopSignals::pending() != 0)
+        return c.fail(128 + StopSignals::pending(),
+                      StopSignals::describe(StopSignals::pending()) + QStringLiteral("; nothing was sent"));
+    if (!read)
+        return c.fail(ExitCode::kFileRefused, QStringLiteral("cannot read %1: %2; nothing was sent").arg(path, why));
+    ParamBlock target{};
     if (!BackupFile::read(data, &target, &why))
         return c.fail(ExitCode::kFileRefused, QStringLiteral("%1 refused, nothing sent: %2").arg(path, why));
 
@@ -501,8 +630,15 @@ int restore(const QStringList &arguments)
                                    .arg(path, c.port)
                                    .arg(changes.size())
                                    .arg(list));
-        if (!yes && !confirmed(QStringLiteral("Write the file's block to the controller? [y/N] ")))
-            return c.fail(ExitCode::kNotDone, QStringLiteral("nothing written"));
+        const Answer answer = yes ? Answer::Yes : ask(QStringLiteral("Write the file's block to the controller? [y/N] "));
+        if (const int code = s.stopIfSignalled(c); code >= 0)
+            return code;
+        if (answer == Answer::None)
+            return c.fail(ExitCode::kNotDone, QStringLiteral("no answer to the question (standard input ended or is not "
+                                                             "a terminal); nothing was written. Add --yes to write "
+                                                             "without asking"));
+        if (answer == Answer::No)
+            return c.fail(ExitCode::kNotDone, QStringLiteral("nothing was written"));
     }
     return writeBlock(c, s, current, target, report);
 }
@@ -528,8 +664,6 @@ int monitor(const QStringList &arguments)
     if (const int code = s.openAndRead(c); code >= 0)
         return code;
 
-    std::signal(SIGINT, onInterrupt);
-    std::signal(SIGTERM, onInterrupt);
     const bool inPlace = !c.json && isTerminal(stdout);
     int drawn = 0;
     c.say(QStringLiteral("Monitoring %1 (%2); Ctrl+C to stop.").arg(c.port, Output::channelsLine(s.block())));
@@ -544,18 +678,18 @@ int monitor(const QStringList &arguments)
             for (const QString &line : lines)
                 out += "\r\033[K" + line.toUtf8() + '\n';
             drawn = lines.size();
-            std::fwrite(out.constData(), 1, std::size_t(out.size()), stdout);
-            std::fflush(stdout);
+            Output::writeRaw(out);
         } else {
             Output::print(Output::liveLine(s.task));
         }
     };
     s.task.poll();
-    const int code = s.finish(c, QStringLiteral("monitoring"), show, [&] {
-        return interruptRequested != 0 || (count > 0 && s.task.pollCycles() >= std::uint64_t(count));
+    // Ctrl+C is the way to end a monitor, not a failure; and it also ends
+    // when nobody reads what it shows any more.
+    const int code = s.step(c, QStringLiteral("monitoring"), false, show, [&] {
+        return StopSignals::pending() != 0 || !Output::outputFailure().isEmpty() ||
+               (count > 0 && s.task.pollCycles() >= std::uint64_t(count));
     });
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
     return code >= 0 ? code : ExitCode::kOk;
 }
 
@@ -565,6 +699,7 @@ namespace Cli {
 
 int run(const QStringList &arguments)
 {
+    StopSignals::install();
     using Handler = int (*)(const QStringList &);
     static const std::map<QString, Handler> kCommands = {
         {QStringLiteral("ports"), ports},   {QStringLiteral("get"), get},         {QStringLiteral("set"), set},
@@ -598,7 +733,16 @@ int run(const QStringList &arguments)
                                            : QStringLiteral("sbus-channel-cli: no command \"%1\"; see sbus-channel-cli --help").arg(first));
         return ExitCode::kUsage;
     }
-    return command->second(arguments.mid(1));
+    int code = command->second(arguments.mid(1));
+    // Output that never arrived makes a command that did its work a failure
+    // all the same: a script reading it got nothing, or half.
+    if (!Output::finishStandardOutput() && code == ExitCode::kOk) {
+        Output::printError(QStringLiteral("sbus-channel-cli %1: could not write to standard output (%2); the command "
+                                          "itself ran to its end")
+                               .arg(first, Output::outputFailure()));
+        code = ExitCode::kNotDone;
+    }
+    return code;
 }
 
 } // namespace Cli

@@ -1,14 +1,14 @@
 #include "cli/linkrunner.h"
 
 #include <QEventLoop>
+#include <QFile>
 
 #include "link/linesettings.h"
 #include "link/portdiagnostics.h"
 #include "link/portlist.h"
 
 namespace {
-// The window's tick.
-constexpr int kTickMs = 50;
+constexpr int kTickMs = LinkTask::kTickMs;
 
 LinkRunner::Result resultOf(LinkTask::State state)
 {
@@ -36,18 +36,20 @@ LinkRunner::~LinkRunner()
 
 QString LinkRunner::portLocation() const
 {
-    return PortList::systemLocation(port_.portName());
+    return PortList::systemLocation(typedName_);
 }
 
 bool LinkRunner::open(const QString &portName, QString *error)
 {
-    port_.setPortName(portName);
-    if (!port_.open(QIODevice::ReadWrite)) {
-        QString text = QStringLiteral("cannot open %1: %2").arg(portName, port_.errorString());
-        const std::string hint = PortDiagnostics::hintForFailedOpen(portLocation().toStdString());
-        if (!hint.empty())
-            text += QLatin1Char('\n') + QString::fromStdString(hint);
-        *error = text;
+    typedName_ = portName;
+    // A file, a FIFO or /dev/null is not opened at all: what a serial port
+    // does to its line settings has no business there.
+    const PortDiagnostics::Access access =
+        PortDiagnostics::examine(QFile::encodeName(portLocation()).toStdString()).access;
+    const bool hopeless = access == PortDiagnostics::Access::NotSerial || access == PortDiagnostics::Access::Missing;
+    port_.setPortName(PortList::deviceName(portName));
+    if (hopeless || !port_.open(QIODevice::ReadWrite)) {
+        *error = PortList::whyNotOpened(portName, port_.errorString());
         return false;
     }
     applyLineSettings(port_);
@@ -103,8 +105,11 @@ void LinkRunner::tick()
         stop(Result::Interrupted);
         return;
     }
-    if (port_.error() != QSerialPort::NoError) {
-        failure_ = QStringLiteral("the port failed: %1").arg(port_.errorString());
+    if (const QSerialPort::SerialPortError error = port_.error(); error != QSerialPort::NoError) {
+        const bool gone = error == QSerialPort::ResourceError || error == QSerialPort::ReadError ||
+                          error == QSerialPort::WriteError || error == QSerialPort::DeviceNotFoundError;
+        failure_ = gone ? QStringLiteral("the port went away (adapter unplugged?)")
+                        : QStringLiteral("the port stopped working: %1").arg(port_.errorString());
         stop(Result::PortLost);
         return;
     }

@@ -29,6 +29,7 @@ public:
     // Opens with the controller's line settings. On failure, error holds the
     // system's reason and what can be done about it.
     bool open(const QString &portName, QString *error);
+    // Where the port is, as the user named it (a link stays a link).
     QString portLocation() const;
 
     // Runs the task's current job to its end. onCycle is called after each
@@ -43,6 +44,7 @@ private:
     void stop(Result result);
 
     QSerialPort port_;
+    QString typedName_;
     QTimer timer_;
     QElapsedTimer sent_;
     ReplyAssembler assembler_;

@@ -3,9 +3,11 @@
 #include <QCoreApplication>
 
 #include "cli/commands.h"
+#include "cli/output.h"
 
 int main(int argc, char *argv[])
 {
+    Output::guardStandardStreams();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("sbus-channel-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(SBUS_CHANNEL_VERSION));

@@ -3,7 +3,16 @@
 #include <QJsonDocument>
 #include <QTextStream>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 #include "link/linktask.h"
 #include "link/paramexchange.h"
@@ -11,11 +20,34 @@
 namespace {
 const char *const kNames[kFunctionCount] = {"tilt", "pan", "mode", "rec", "zoom"};
 
+QString stdoutFailure;
+bool stdoutClosedAtStart = false;
+bool stdoutFinished = false;
+
+void noteStdoutFailure(int error)
+{
+    if (stdoutFailure.isEmpty())
+        stdoutFailure = stdoutClosedAtStart ? QStringLiteral("it is closed")
+                                            : QString::fromLocal8Bit(std::strerror(error ? error : EIO));
+}
+
+bool writeBytes(FILE *stream, const QByteArray &bytes, bool newline)
+{
+    if (stream == stdout && (stdoutFinished || !stdoutFailure.isEmpty())) {
+        noteStdoutFailure(EBADF);
+        return false;
+    }
+    errno = 0;
+    const bool ok = std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream) == std::size_t(bytes.size()) &&
+                    (!newline || std::fputc('\n', stream) != EOF) && std::fflush(stream) == 0;
+    if (!ok && stream == stdout)
+        noteStdoutFailure(errno);
+    return ok;
+}
+
 void writeLine(FILE *stream, const QByteArray &bytes)
 {
-    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream);
-    std::fputc('\n', stream);
-    std::fflush(stream);
+    writeBytes(stream, bytes, true);
 }
 
 QString signedNumber(int v)
@@ -156,6 +188,58 @@ void printJson(const QJsonObject &object)
 void printJson(const QJsonArray &array)
 {
     writeLine(stdout, QJsonDocument(array).toJson(QJsonDocument::Compact));
+}
+
+bool writeRaw(const QByteArray &bytes)
+{
+    return writeBytes(stdout, bytes, false);
+}
+
+void guardStandardStreams()
+{
+#ifndef _WIN32
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        // The lowest free descriptor is this one, as those below it are open.
+        const int placeholder = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (placeholder >= 0 && placeholder != fd) {
+            ::dup2(placeholder, fd);
+            ::close(placeholder);
+        }
+        if (fd == 1)
+            stdoutClosedAtStart = true;
+    }
+#endif
+}
+
+bool standardOutputWritable()
+{
+#ifdef _WIN32
+    return _fileno(stdout) >= 0;
+#else
+    const int flags = ::fcntl(1, F_GETFL);
+    return !stdoutClosedAtStart && flags != -1 && (flags & O_ACCMODE) != O_RDONLY;
+#endif
+}
+
+bool finishStandardOutput()
+{
+    if (stdoutFinished || !stdoutFailure.isEmpty())
+        return stdoutFailure.isEmpty();
+    stdoutFinished = true;
+    errno = 0;
+    const bool flushed = std::fflush(stdout) == 0;
+    const int flushError = errno;
+    const bool closed = std::fclose(stdout) == 0;
+    if (!flushed || !closed)
+        noteStdoutFailure(flushed ? errno : flushError);
+    return flushed && closed;
+}
+
+QString outputFailure()
+{
+    return stdoutFailure;
 }
 
 } // namespace Output

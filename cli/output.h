@@ -33,9 +33,25 @@ QJsonObject liveJson(const LinkTask &task);
 QStringList liveTable(const LinkTask &task);
 QString liveLine(const LinkTask &task);
 
+// Every write to standard output is checked, flush included; after the
+// first failure nothing more is tried there, and outputFailure() says why.
 void print(const QString &text);        // stdout, a newline added
 void printError(const QString &text);   // stderr, a newline added
 void printJson(const QJsonObject &object);
 void printJson(const QJsonArray &array);
+// Bytes as they are, no newline added; false when they did not all get out.
+bool writeRaw(const QByteArray &bytes);
+
+// A descriptor 0, 1 or 2 that the process was started without is taken by
+// /dev/null opened read-only, before anything else is opened: otherwise the
+// serial port would get descriptor 1 and our text would go to the controller.
+// Writes to such a stdout then fail, and are reported, as they should.
+void guardStandardStreams();
+// Standard output is open for writing (it may still fail, as /dev/full does).
+bool standardOutputWritable();
+// Flushes and closes standard output; false when that or any earlier write failed.
+bool finishStandardOutput();
+// Why standard output failed, or empty.
+QString outputFailure();
 
 } // namespace Output

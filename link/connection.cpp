@@ -7,7 +7,6 @@
 #include <QFile>
 
 #include "link/linesettings.h"
-#include "link/portdiagnostics.h"
 #include "link/portlist.h"
 #include "ui_tiravo.h"
 
@@ -34,7 +33,9 @@ void Tiravo::openPort()
     // one never carries over. closePort releases it with deleteLater().
     serialPort = new QSerialPort;
     const QString portName = ui->comComboBox->currentText();
-    serialPort->setPortName(portName);
+    // Opened, and so locked, under the device's own name: a second name for a
+    // port in use (a by-id link, a symlink) is refused as busy.
+    serialPort->setPortName(PortList::deviceName(portName));
     // A failed open does not change the course here: the port keeps the
     // failure as its error, and the next tick's checkPortError turns the
     // window back. The status texts stay as they are; the why goes to the
@@ -43,13 +44,9 @@ void Tiravo::openPort()
     if (serialPort->open(QIODevice::ReadWrite)) {
         ui->linkStatusLineEdit->setToolTip(QString());
     } else {
-        const QString location = PortList::systemLocation(portName);
-        const QString error = serialPort->errorString();
-        const QString hint = QString::fromLocal8Bit(
-            PortDiagnostics::hintForFailedOpen(QFile::encodeName(location).toStdString()).c_str());
-        ui->linkStatusLineEdit->setToolTip(hint.isEmpty() ? error : error + QLatin1Char('\n') + hint);
-        QString line =
-            QStringLiteral("%1: cannot open %2: %3").arg(QCoreApplication::applicationName(), location, error);
+        const QString why = PortList::whyNotOpened(portName, serialPort->errorString());
+        ui->linkStatusLineEdit->setToolTip(why);
+        QString line = QStringLiteral("%1: %2").arg(QCoreApplication::applicationName(), why);
         qWarning().noquote() << line.replace(QLatin1Char('\n'), QLatin1Char(' '));
     }
     applyLineSettings(*serialPort);

@@ -1,5 +1,40 @@
 #include "link/linktask.h"
 
+namespace {
+// "0.75 s" for 15 requests.
+std::string duration(int requests)
+{
+    const int ms = requests * LinkTask::kTickMs;
+    const int hundredths = (ms % 1000) / 10;
+    return std::to_string(ms / 1000) + (hundredths < 10 ? ".0" : ".") + std::to_string(hundredths) + " s";
+}
+} // namespace
+
+std::string LinkTask::activity() const
+{
+    switch (job_) {
+    case Job::Download: return "while its parameters were being read";
+    case Job::Upload: return "while its parameters were being written";
+    case Job::Save: return "while it was being asked to store its parameters";
+    case Job::Poll: return "while it was being polled for live data";
+    case Job::None: break;
+    }
+    return "";
+}
+
+int LinkTask::writesConfirmed() const
+{
+    if (job_ != Job::Upload)
+        return 0;
+    if (state_ == State::Done)
+        return 3;
+    switch (exchange_.commandCode) {
+    case WRITE_PARAM_2: return 1;
+    case WRITE_PARAM_3: return 2;
+    default: return 0;
+    }
+}
+
 void LinkTask::start(Job job)
 {
     job_ = job;
@@ -50,17 +85,20 @@ std::optional<Frame> LinkTask::nextRequest()
     if (state_ != State::Running)
         return std::nullopt;
     if (unanswered_ >= kSilentAfter) {
-        finish(State::Silent, "the controller did not answer " + std::to_string(unanswered_) +
-                                  " requests in a row (" + commandName(exchange_.commandCode) + ")");
+        finish(State::Silent, "the controller did not answer " + activity() + ": " + std::to_string(unanswered_) +
+                                  " requests, " + duration(unanswered_) +
+                                  " \u2014 check its power, the TX/RX wires and the port");
         return std::nullopt;
     }
     if (sinceProgress_ >= kStallAfter) {
         finish(State::Refused,
                job_ == Job::Save
-                   ? "the controller answered " + std::to_string(sinceProgress_) +
-                         " requests but never reported whether it stored the parameters"
-                   : "the controller answered, but not to " + std::string(commandName(exchange_.commandCode)) +
-                         ", for " + std::to_string(sinceProgress_) + " requests");
+                   ? "the controller answered " + std::to_string(sinceProgress_) + " requests (" +
+                         duration(sinceProgress_) + ") but never said whether it stored its parameters"
+                   : "the controller answered " + std::to_string(sinceProgress_) + " requests (" +
+                         duration(sinceProgress_) + ") " + activity() +
+                         ", but never with what was asked \u2014 is it a gimbal controller of this kind, and is "
+                         "the line clean?");
         return std::nullopt;
     }
     ++unanswered_;

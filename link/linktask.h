@@ -17,6 +17,8 @@
 class LinkTask
 {
 public:
+    // The window's tick: one request every 50 ms.
+    static constexpr int kTickMs = 50;
     // Requests in a row with no good reply at all: the window's silence rule.
     static constexpr int kSilentAfter = 15;
     // Requests without the job moving on while the device does answer (wrong
@@ -48,8 +50,12 @@ public:
     Job job() const { return job_; }
     State state() const { return state_; }
     bool running() const { return state_ == State::Running; }
-    // Why the job ended Silent or Refused, for a person.
+    // Why the job ended Silent or Refused, for a person at the bench.
     const std::string &failure() const { return failure_; }
+    // Requests of the last upload that the controller confirmed, 0 to 3: each
+    // carries its own part of the block, so after a cut-off upload the
+    // controller's RAM may be a mix of old and new.
+    int writesConfirmed() const;
 
     const ParamExchange &exchange() const { return exchange_; }
     // Complete poll cycles (positions, gimbal state, test data) since poll().
@@ -59,6 +65,7 @@ public:
 private:
     void start(Job job);
     void finish(State state, std::string failure = {});
+    std::string activity() const;
 
     ParamExchange exchange_;
     Job job_ = Job::None;

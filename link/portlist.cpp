@@ -1,11 +1,14 @@
 #include "link/portlist.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSerialPortInfo>
 
 #include <sys/stat.h>
 
 #include <utility>
+
+#include "link/portdiagnostics.h"
 
 quint16 portCount = 0;
 
@@ -101,6 +104,32 @@ void unregisterPort(const QString &name)
 
 // Gone from the system's list (unplugged) or never there: where QSerialPort
 // looks for a bare name.
+QString deviceName(const QString &name)
+{
+#ifdef Q_OS_UNIX
+    const QString device = QFileInfo(systemLocation(name)).canonicalFilePath();
+    if (!device.isEmpty())
+        return device;
+#endif
+    return name;
+}
+
+QString whyNotOpened(const QString &name, const QString &systemError)
+{
+    const QString location = systemLocation(name);
+    PortDiagnostics::Report report = PortDiagnostics::examine(QFile::encodeName(location).toStdString());
+    const QString summary = QString::fromLocal8Bit(PortDiagnostics::summary(report).c_str());
+    const QString first = summary.isEmpty() ? QStringLiteral("cannot open %1: %2").arg(location, systemError) : summary;
+    if (report.reasons.empty() && report.fixes.empty())
+        return first + QStringLiteral("\n  fix: ") +
+               QString::fromLocal8Bit(PortDiagnostics::hintForFailedOpen(QFile::encodeName(location).toStdString()).c_str());
+    // The summary says what the reasons say; what follows it is what to do.
+    if (!summary.isEmpty())
+        report.reasons.clear();
+    const QString fixes = QString::fromLocal8Bit(PortDiagnostics::describe(report).c_str());
+    return fixes.isEmpty() ? first : first + QLatin1Char('\n') + fixes;
+}
+
 QString systemLocation(const QString &name)
 {
     if (name.startsWith(QLatin1Char('/')) || name.startsWith(QLatin1String("./")) ||

@@ -62,6 +62,19 @@ QStringList availablePortNames(SystemPortScan &scan);
 // ("ttyUSB0" -> "/dev/ttyUSB0"); a path stays as it is.
 QString systemLocation(const QString &name);
 
+// The device a port name stands for, with every symbolic link resolved
+// ("/dev/serial/by-id/usb-..." -> "/dev/ttyUSB0"). The port is opened, and so
+// locked, under this name, so a second name for a port already in use is
+// refused as busy; messages keep the name the user gave. A name that leads
+// nowhere stays as it is.
+QString deviceName(const QString &name);
+
+// Why the port `name` did not open, in a bench user's words: one line saying
+// what stands in the way, then what to do about it, each after "  fix: ".
+// systemError is the serial port's own error text, used when nothing better
+// is known.
+QString whyNotOpened(const QString &name, const QString &systemError);
+
 void registerPort(const QString &name);
 void unregisterPort(const QString &name);
 

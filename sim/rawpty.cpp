@@ -8,6 +8,7 @@
 #else
 #include <pty.h>
 #endif
+#include <fcntl.h>
 #include <termios.h>
 
 RawPty openRawPty()
@@ -19,6 +20,10 @@ RawPty openRawPty()
         pty.master = pty.slave = -1;
         return pty;
     }
+    // Not handed down to programs started later (a CLI under test, a shell):
+    // a master held open by a child would keep the line alive after unplug().
+    ::fcntl(pty.master, F_SETFD, FD_CLOEXEC);
+    ::fcntl(pty.slave, F_SETFD, FD_CLOEXEC);
     termios tio{};
     if (::tcgetattr(pty.slave, &tio) == 0) {
         ::cfmakeraw(&tio);

@@ -1,5 +1,6 @@
 // sbus-channel-cli run as a separate process against the simulated controller,
 // which this test serves on a pseudo-terminal from its own event loop.
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -10,6 +11,11 @@
 
 #include <csignal>
 #include <memory>
+
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include "cli/exitcodes.h"
 #include "sim/gimbalmodel.h"
@@ -33,6 +39,24 @@ QJsonObject json(const QByteArray &text)
 {
     return QJsonDocument::fromJson(text).object();
 }
+
+// The kind of node at a path, links not followed: S_IFIFO, S_IFLNK, ...
+mode_t kind(const QString &path)
+{
+    struct stat st;
+    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & S_IFMT : 0;
+}
+
+bool writeFile(const QString &path, const QByteArray &content)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(content) == content.size() && f.flush();
+}
+
+// A backup that restores the default block with tilt on 3 and slot 0 at 17.
+const QByteArray kGoodBackup = R"({"format": "sbus-channel parameter block", "version": 1, )"
+                               R"("channels": {"tilt": 3, "pan": 2, "mode": 5, "rec": 6, "zoom": 7}, )"
+                               R"("block": [17,90,100,33,5,120,30,150,45,3,6,200,7,2,80,35,175,65]})";
 } // namespace
 
 class TstCli : public QObject
@@ -46,15 +70,19 @@ class TstCli : public QObject
     QString device() const { return pty->devicePath(); }
 
     // The process runs on its own clock; this test's event loop keeps the
-    // controller answering while it waits for the exit.
-    Run cli(QStringList args, const QByteArray &input = {}, QProcess *process = nullptr)
+    // controller answering while it waits for the exit. With `shell`, the
+    // program runs inside that bash snippet as "$0" "$@".
+    Run cli(QStringList args, const QByteArray &input = {}, QProcess *process = nullptr, const QString &shell = {})
     {
         args.replaceInStrings(QStringLiteral("$PORT"), device());
         args.replaceInStrings(QStringLiteral("$DIR"), dir.path());
         QProcess own;
         QProcess &p = process ? *process : own;
         QSignalSpy finished(&p, SIGNAL(finished(int, QProcess::ExitStatus)));
-        p.start(QStringLiteral(SBUS_CLI), args);
+        if (shell.isEmpty())
+            p.start(QStringLiteral(SBUS_CLI), args);
+        else
+            p.start(QStringLiteral("bash"), QStringList{QStringLiteral("-c"), shell, QStringLiteral(SBUS_CLI)} + args);
         if (!p.waitForStarted())
             return {};
         p.write(input);
@@ -79,7 +107,7 @@ private slots:
     {
         pty.reset();
         model.reset();
-        QFile::remove(dir.path() + QStringLiteral("/flash"));
+        QVERIFY(QDir(dir.path()).removeRecursively() && QDir().mkpath(dir.path()));
     }
 
     // Everything wrong on the command line is found before the port is opened.
@@ -176,15 +204,27 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("code");
         QTest::addColumn<int>("requests");  // exactly this many, or -1 for any
-        QTest::newRow("silent") << "silent" << QStringList{"get", "-p", "$PORT"} << ExitCode::kDeviceSilent << 15;
+        QTest::addColumn<QString>("says");
+        QTest::newRow("silent") << "silent" << QStringList{"get", "-p", "$PORT"} << ExitCode::kDeviceSilent << 15
+                                << "did not answer while its parameters were being read: 15 requests, 0.75 s";
         QTest::newRow("wrong echo only") << "wrong echo" << QStringList{"get", "-p", "$PORT"}
-                                         << ExitCode::kDeviceRefused << 40;
+                                         << ExitCode::kDeviceRefused << 40 << "but never with what was asked";
         QTest::newRow("save fails") << "fail save" << QStringList{"set", "-p", "$PORT", "tilt=3", "--save"}
-                                    << ExitCode::kDeviceRefused << -1;
+                                    << ExitCode::kDeviceRefused << -1
+                                    << "in RAM, but could not store them permanently.\nTo put it right, run again:\n"
+                                       "  sbus-channel-cli set -p ";
         QTest::newRow("read-back differs") << "rewrite" << QStringList{"set", "-p", "$PORT", "tilt=3", "--verify"}
-                                           << ExitCode::kDeviceRefused << -1;
+                                           << ExitCode::kDeviceRefused << -1 << "slot 9 (tilt): 3 -> 1";
         QTest::newRow("no such port") << "" << QStringList{"get", "-p", "$DIR/ttyNothing"}
-                                      << ExitCode::kPortUnavailable << 0;
+                                      << ExitCode::kPortUnavailable << 0 << "there is no port ";
+        QTest::newRow("not a serial port") << "" << QStringList{"get", "-p", "/dev/null"}
+                                           << ExitCode::kPortUnavailable << 0
+                                           << "/dev/null is not a serial port";
+        // Pulled half way through a write: what the controller may hold, and how to mend it.
+        QTest::newRow("unplugged while writing") << "unplug" << QStringList{"set", "-p", "$PORT", "tilt=3"}
+                                                 << ExitCode::kPortUnavailable << -1
+                                                 << "the port went away (adapter unplugged?)\nthe write was cut off "
+                                                    "after ";
     }
     void deviceFaultsGiveTheirExitCodes()
     {
@@ -192,6 +232,7 @@ private slots:
         QFETCH(QStringList, args);
         QFETCH(int, code);
         QFETCH(int, requests);
+        QFETCH(QString, says);
         if (fault == "silent")
             model->silenceForGood();
         if (fault == "wrong echo")
@@ -209,19 +250,24 @@ private slots:
                     model->setRam(GimbalModel::kDefaultBlock);
             });
         }
+        if (fault == "unplug") {
+            rewrite = connect(pty.get(), &PtyController::requestsHandled, this, [&] {
+                if (model->lastCommand() == WRITE_PARAM_2)
+                    pty->unplug();
+            });
+        }
         const Run r = cli(args);
         disconnect(rewrite);
-        QCOMPARE(r.code, code);
-        QVERIFY(!r.err.isEmpty());
+        QVERIFY2(r.code == code, r.err.constData());
+        QVERIFY2(r.err.contains(says.toUtf8()), r.err.constData());
+        // No program's own names for its requests, no system error jargon.
+        QVERIFY2(!r.err.contains("_PARAM") && !r.err.contains("ioctl"), r.err.constData());
         if (requests >= 0)
             QCOMPARE(model->requestsSeen(), quint64(requests));
         if (fault == "fail save") {
-            QVERIFY(r.err.contains("failed"));
             QCOMPARE(model->ram()[9], 3);
             QCOMPARE(model->flash(), GimbalModel::kDefaultBlock);
         }
-        if (fault == "rewrite")
-            QVERIFY(r.err.contains("slot 9 (tilt): 3 -> 1"));
     }
 
     void backupAndRestore()
@@ -233,7 +279,10 @@ private slots:
 
         const ParamBlock other = withSlots(GimbalModel::kDefaultBlock, {{12, 18}});
         model->setRam(other);
-        Run r = cli({"restore", "-p", "$PORT", file}, "n\n");
+        Run r = cli({"restore", "-p", "$PORT", file});
+        QCOMPARE(r.code, ExitCode::kNotDone);
+        QVERIFY2(r.err.contains("Add --yes"), r.err.constData());
+        r = cli({"restore", "-p", "$PORT", file}, "n\n");
         QCOMPARE(r.code, ExitCode::kNotDone);
         QVERIFY2(r.err.contains("slot 0: 60 -> 17") && r.err.contains("slot 9 (tilt): 1 -> 3") &&
                      r.err.contains("slot 12 (zoom): 18 -> 7"),
@@ -282,6 +331,15 @@ private slots:
                 R"("block": [60,90,100,33,5,120,30,150,45,0,6,200,7,2,80,35,175,65]})")
             << "1 to 18";
         QTest::newRow("70 KB") << QByteArray(70 * 1024, ' ') << "bytes long";
+        // The library would take the last of two; a person reading the file sees the first.
+        QTest::newRow("block twice, a controller slot changed")
+            << (head + goodChannels + R"("block": [61,90,100,33,5,120,30,150,45,1,6,200,7,2,80,35,175,65], )" +
+                goodBlock)
+            << "gives \"block\" twice";
+        QTest::newRow("a channel twice, escaped")
+            << (head + R"("channels": {"tilt": 1, "pan": 2, "mode": 5, "rec": 6, "zoom": 7, "t\u0069lt": 1}, )" +
+                goodBlock)
+            << "its \"channels\" gives \"tilt\" twice";
     }
     void restoreRefusesABadFile()
     {
@@ -299,6 +357,202 @@ private slots:
         QVERIFY2(r.err.contains(reason.toUtf8()), r.err.constData());
         QCOMPARE(model->requestsSeen(), quint64(0));
         QCOMPARE(model->ram(), ram);
+    }
+
+    // What a backup is written to and a restore read from: only regular files,
+    // a link to one followed and kept; anything else is refused before the
+    // controller is asked, left as it was, and never blocks.
+    void fileKinds_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("node");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("says");
+        for (const char *node : {"new file", "link to a file"})
+            QTest::newRow(qPrintable(QStringLiteral("backup to a %1").arg(QLatin1String(node))))
+                << "backup" << node << 0 << "Saved";
+        const std::pair<const char *, const char *> refused[] = {
+            {"FIFO", "a FIFO"}, {"link to a FIFO", "which is a FIFO"}, {"link to a device", "a character device"},
+            {"directory", "a directory"}, {"socket", "a socket"}, {"dangling link", "which does not exist"}};
+        for (const auto &[node, says] : refused)
+            QTest::newRow(qPrintable(QStringLiteral("backup to a %1").arg(QLatin1String(node))))
+                << "backup" << node << int(ExitCode::kNotDone) << says;
+        const std::pair<const char *, const char *> unreadable[] = {
+            {"FIFO", "a FIFO"}, {"link to a FIFO", "a FIFO"}, {"link to a device", "a character device"},
+            {"directory", "a directory"}, {"missing", "No such file"}};
+        for (const auto &[node, says] : unreadable)
+            QTest::newRow(qPrintable(QStringLiteral("restore from a %1").arg(QLatin1String(node))))
+                << "restore" << node << int(ExitCode::kFileRefused) << says;
+        QTest::newRow("restore from a link to a file") << "restore" << "link to a file" << 0 << "Written";
+    }
+    void fileKinds()
+    {
+        QFETCH(QString, command);
+        QFETCH(QString, node);
+        QFETCH(int, code);
+        QFETCH(QString, says);
+        const QString path = dir.filePath(QStringLiteral("target")), file = dir.filePath(QStringLiteral("real.json"));
+        const QByteArray fifo = QFile::encodeName(dir.filePath(QStringLiteral("fifo")));
+        QVERIFY(::mkfifo(fifo.constData(), 0600) == 0 && writeFile(file, kGoodBackup));
+        int socketFd = -1;
+        if (node == "FIFO")
+            QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+        else if (node == "link to a FIFO")
+            QVERIFY(QFile::link(QFile::decodeName(fifo), path));
+        else if (node == "link to a device")
+            QVERIFY(QFile::link(device(), path));
+        else if (node == "link to a file")
+            QVERIFY(QFile::link(file, path));
+        else if (node == "dangling link")
+            QVERIFY(QFile::link(dir.filePath(QStringLiteral("nowhere")), path));
+        else if (node == "directory")
+            QVERIFY(QDir().mkdir(path));
+        else if (node == "socket") {
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            qstrncpy(address.sun_path, QFile::encodeName(path).constData(), sizeof address.sun_path);
+            socketFd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            QVERIFY(::bind(socketFd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0);
+        }
+        const mode_t before = kind(path);
+
+        QStringList args{command, "-p", "$PORT", path};
+        if (command == "restore")
+            args << "--yes";
+        const Run r = cli(args);
+        if (socketFd >= 0)
+            ::close(socketFd);
+        QVERIFY2(r.code == code && (r.out + r.err).contains(says.toUtf8()), (r.out + r.err).constData());
+        if (code != 0) {
+            QCOMPARE(kind(path), before);
+            QCOMPARE(model->requestsSeen(), quint64(0));
+        } else if (command == "backup") {
+            QVERIFY(QFile::exists(path) && kind(path) == (before ? before : S_IFREG));
+            QFile written(path);
+            QVERIFY(written.open(QIODevice::ReadOnly) && written.readAll().contains("\"block\": [60,"));
+        } else {
+            QCOMPARE(model->ram()[9], 3);
+        }
+    }
+
+    // Standard output that can't take what is written: the failure is said
+    // and the exit is not 0, but a job on the controller is never cut short.
+    void outputFailures_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("shell");
+        QTest::addColumn<QString>("says");
+        QTest::addColumn<bool>("talked");
+        const QStringList backup{"backup", "-p", "$PORT", "-"};
+        const QStringList set{"set", "-p", "$PORT", "tilt=3", "--save", "--verify"};
+        QTest::newRow("backup - into a full disk") << backup << R"("$0" "$@" > /dev/full)"
+                                                   << "No space left on device" << true;
+        QTest::newRow("backup - with stdout closed") << backup << R"("$0" "$@" >&-)"
+                                                     << "standard output is closed; nothing was read" << false;
+        QTest::newRow("set into a full disk") << set << R"("$0" "$@" > /dev/full)"
+                                              << "could not write to standard output (No space left on device)"
+                                              << true;
+        QTest::newRow("set into a pipe nobody reads") << set << R"("$0" "$@" | true; exit "${PIPESTATUS[0]}")"
+                                                      << "could not write to standard output (Broken pipe)" << true;
+    }
+    void outputFailures()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, shell);
+        QFETCH(QString, says);
+        QFETCH(bool, talked);
+        const Run r = cli(args, {}, nullptr, shell);
+        QCOMPARE(r.code, int(ExitCode::kNotDone));
+        QVERIFY2(r.err.contains(says.toUtf8()), r.err.constData());
+        QCOMPARE(model->requestsSeen() > 0, talked);
+        if (args.first() == "set") // written, stored and read back all the same
+            QCOMPARE(model->flash()[9], 3);
+    }
+
+    // A signal in each step of `restore --save --verify` over a lossy line:
+    // reading ends at once, a write or a store runs to its end first. The
+    // controller's RAM and flash are always the old block or the new one.
+    void signalsLeaveWholeBlocks_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<int>("second"); // 0: none
+        QTest::addColumn<QString>("step");
+        QTest::addColumn<bool>("inRam");
+        QTest::addColumn<bool>("stored");
+        QTest::addColumn<QString>("says");
+        const std::tuple<const char *, bool, bool, const char *> steps[] = {
+            {"reading", false, false, "nothing was written"},
+            {"writing", true, false, "in RAM; they are not stored permanently"},
+            {"storing", true, true, "stored permanently"},
+            {"verifying", true, true, "stored permanently"}};
+        for (int sig : {SIGINT, SIGTERM, SIGHUP})
+            for (const auto &[step, inRam, stored, says] : steps)
+                QTest::newRow(qPrintable(QStringLiteral("%1 while %2").arg(sig).arg(QLatin1String(step))))
+                    << sig << 0 << step << inRam << stored << says;
+        QTest::newRow("two signals while writing") << int(SIGINT) << int(SIGTERM) << "writing" << true << false
+                                                   << "interrupted (Ctrl+C)";
+    }
+    void signalsLeaveWholeBlocks()
+    {
+        QFETCH(int, signal);
+        QFETCH(int, second);
+        QFETCH(QString, step);
+        QFETCH(bool, inRam);
+        QFETCH(bool, stored);
+        QFETCH(QString, says);
+        const QString file = dir.filePath(QStringLiteral("new.json"));
+        QVERIFY(writeFile(file, kGoodBackup));
+        const ParamBlock old = GimbalModel::kDefaultBlock;
+        const ParamBlock fresh = withSlots(old, {{0, 17}, {9, 3}});
+        model->faults.dropShare = 0.3;
+        QProcess p;
+        bool wrote = false, sent = false;
+        const auto connection = connect(pty.get(), &PtyController::requestsHandled, this, [&] {
+            const std::uint8_t last = model->lastCommand();
+            wrote = wrote || last == WRITE_PARAM_1;
+            const bool now = (step == "reading" && last == READ_PARAM_2) ||
+                             (step == "writing" && last == WRITE_PARAM_1) ||
+                             (step == "storing" && model->flash() == fresh) ||
+                             (step == "verifying" && wrote && model->flash() == fresh && last == READ_PARAM_1);
+            if (now && !sent) {
+                sent = true;
+                ::kill(pid_t(p.processId()), signal);
+                if (second)
+                    ::kill(pid_t(p.processId()), second);
+            }
+            // Flash only ever takes a whole block.
+            QVERIFY(model->flash() == old || model->flash() == fresh);
+        });
+        const Run r = cli({"restore", "-p", "$PORT", file, "--yes", "--save", "--verify"}, {}, &p);
+        disconnect(connection);
+        QVERIFY(sent);
+        QVERIFY2(r.code == 128 + signal && r.err.contains(says.toUtf8()), r.err.constData());
+        QCOMPARE(model->ram(), inRam ? fresh : old);
+        QCOMPARE(model->flash(), stored ? fresh : old);
+    }
+
+    // The same device under a second name is the same port: in use.
+    void secondNameIsBusy()
+    {
+        const QString link = dir.filePath(QStringLiteral("ttyGIMBAL"));
+        QVERIFY(QFile::link(device(), link));
+        QProcess holder;
+        Run second;
+        qint64 holderPid = 0;
+        connect(&holder, &QProcess::readyReadStandardOutput, this, [&] {
+            if (holderPid)
+                return;
+            holderPid = holder.processId();
+            second = cli({"get", "-p", link});
+            ::kill(pid_t(holder.processId()), SIGINT);
+        });
+        const Run first = cli({"monitor", "-p", "$PORT"}, {}, &holder);
+        QCOMPARE(first.code, 0);
+        QCOMPARE(second.code, int(ExitCode::kPortUnavailable));
+        // This test holds the device too, but as the far end of the line: not named.
+        QVERIFY2(second.err.contains("the port is in use by PID " + QByteArray::number(holderPid) +
+                                     " (sbus-channel-cl)\n"),
+                 second.err.constData());
     }
 
     void monitorStopsOnCountAndOnInterrupt()

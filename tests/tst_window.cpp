@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include "app/tiravo.h"
@@ -256,11 +257,13 @@ private slots:
         ports->setCurrentText(port);
         auto *status = child<QLineEdit>(w, "linkStatusLineEdit");
         const QString statusBefore = status->text(), connect = caption(w, QStringLiteral("startPushButton"));
-        QTest::ignoreMessage(QtWarningMsg, qPrintable("tst_window: cannot open " + port + ": " + same.errorString()));
+        QTest::ignoreMessage(QtWarningMsg, qPrintable("tst_window: there is no port " + port +
+                                                      " (adapter unplugged?)   fix: plug the adapter in, or choose "
+                                                      "the port it has now"));
         QTest::mouseClick(child(w, "startPushButton"), Qt::LeftButton);
         QVERIFY(caption(w, QStringLiteral("startPushButton")) != connect);
-        QVERIFY2(status->toolTip().startsWith(same.errorString() + QStringLiteral("\nno device ") + port +
-                                              QStringLiteral(": unplugged?\n  fix: ")),
+        QVERIFY2(status->toolTip().startsWith(QStringLiteral("there is no port ") + port +
+                                              QStringLiteral(" (adapter unplugged?)\n  fix: ")),
                  qPrintable(status->toolTip()));
         QMetaObject::invokeMethod(&w, "SYS_QTimerUpDate");
         QCOMPARE(caption(w, QStringLiteral("startPushButton")), connect);
@@ -269,6 +272,28 @@ private slots:
         ports->setCurrentText(good.slavePath());
         QTest::mouseClick(child(w, "startPushButton"), Qt::LeftButton);
         QVERIFY(caption(w, QStringLiteral("startPushButton")) != connect && status->toolTip().isEmpty());
+    }
+
+    // A second name for a device that is in use (a by-id link, a symlink)
+    // names the same port: it does not open a second time.
+    void secondNameForAPortInUse()
+    {
+        PtyPair pty;
+        QSerialPort holder(pty.slavePath());
+        QTemporaryDir dir;
+        const QString link = dir.filePath(QStringLiteral("ttyGIMBAL"));
+        QVERIFY(pty.isValid() && holder.open(QIODevice::ReadWrite) && QFile::link(pty.slavePath(), link));
+
+        Tiravo w;
+        w.findChild<QTimer *>(QString(), Qt::FindDirectChildrenOnly)->stop();
+        auto *ports = child<QComboBox>(w, "comComboBox");
+        ports->addItem(link);
+        ports->setCurrentText(link);
+        const QString connect = caption(w, QStringLiteral("startPushButton"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^tst_window: ")));
+        QTest::mouseClick(child(w, "startPushButton"), Qt::LeftButton);
+        QMetaObject::invokeMethod(&w, "SYS_QTimerUpDate");
+        QCOMPARE(caption(w, QStringLiteral("startPushButton")), connect);
     }
 };
 

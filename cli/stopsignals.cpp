@@ -1,0 +1,57 @@
+#include "cli/stopsignals.h"
+
+#include <csignal>
+
+namespace {
+volatile std::sig_atomic_t received = 0;
+
+extern "C" void record(int signalNumber)
+{
+    // A second signal changes nothing: the first decides how the job ends.
+    if (received == 0)
+        received = signalNumber;
+}
+} // namespace
+
+namespace StopSignals {
+
+void install()
+{
+#ifdef _WIN32
+    std::signal(SIGINT, record);
+    std::signal(SIGTERM, record);
+#else
+    struct sigaction action {};
+    action.sa_handler = record;
+    // The others wait while one is recorded, so the first one sent is the one kept.
+    sigemptyset(&action.sa_mask);
+    for (int s : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&action.sa_mask, s);
+    action.sa_flags = 0;
+    for (int s : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(s, &action, nullptr);
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, nullptr);
+#endif
+}
+
+int pending()
+{
+    return received;
+}
+
+QString describe(int signalNumber)
+{
+    switch (signalNumber) {
+    case SIGINT: return QStringLiteral("interrupted (Ctrl+C)");
+    case SIGTERM: return QStringLiteral("terminated (SIGTERM)");
+#ifndef _WIN32
+    case SIGHUP: return QStringLiteral("hung up (SIGHUP: the terminal went away)");
+#endif
+    default: return QStringLiteral("stopped by signal %1").arg(signalNumber);
+    }
+}
+
+} // namespace StopSignals
