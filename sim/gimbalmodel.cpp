@@ -7,6 +7,11 @@
 
 #include "link/crc16.h"
 
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <memory>
+
 const ParamBlock GimbalModel::kDefaultBlock = {60, 90, 100, 33, 5, 120, 30, 150, 45,
                                                1, 6, 200, 7, 2, 80, 35, 175, 65};
 
@@ -36,12 +41,34 @@ std::int64_t floorDiv(std::int64_t a, std::int64_t b)
 
 } // namespace
 
+namespace {
+// Where a store lands: the path, or the regular file a link names, so the
+// link stays. Empty for anything that is no regular file: a FIFO would hang
+// the simulator, and the rename would turn a device node into a file.
+std::string flashTarget(const std::string &path)
+{
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0)
+        return errno == ENOENT ? path : std::string();
+    if (S_ISREG(st.st_mode))
+        return path;
+    if (!S_ISLNK(st.st_mode))
+        return {};
+    const std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
+    if (!real || ::stat(real.get(), &st) != 0 || !S_ISREG(st.st_mode))
+        return {};
+    return real.get();
+}
+} // namespace
+
 GimbalModel::GimbalModel(std::string flashPath, std::uint32_t seed)
     : flashPath_(std::move(flashPath))
     , rng(seed)
 {
     flash_ = kDefaultBlock;
-    if (!flashPath_.empty()) {
+    if (!flashPath_.empty() && flashTarget(flashPath_).empty()) {
+        flashState_ = FlashState::NotAFile;
+    } else if (!flashPath_.empty()) {
         flashState_ = FlashState::Unusable;
         if (std::FILE *f = std::fopen(flashPath_.c_str(), "rb")) {
             ParamBlock stored{};
@@ -191,12 +218,15 @@ std::uint8_t GimbalModel::store()
     }
     if (!flashPath_.empty()) {
         // Written beside and renamed over, so an interrupted store leaves the old copy whole.
-        const std::string temp = flashPath_ + ".new";
+        const std::string target = flashTarget(flashPath_);
+        if (target.empty())
+            return kSaveFailed;
+        const std::string temp = target + ".new";
         std::FILE *f = std::fopen(temp.c_str(), "wb");
         if (!f)
             return kSaveFailed;
         const bool written = std::fwrite(ram_.data(), 1, ram_.size(), f) == ram_.size();
-        if (std::fclose(f) != 0 || !written || std::rename(temp.c_str(), flashPath_.c_str()) != 0) {
+        if (std::fclose(f) != 0 || !written || std::rename(temp.c_str(), target.c_str()) != 0) {
             std::remove(temp.c_str());
             return kSaveFailed;
         }

@@ -31,7 +31,9 @@ public:
     // zeroes or shifts them is caught at once.
     static const ParamBlock kDefaultBlock;
 
-    enum class FlashState { Loaded, Missing, Unusable, InMemory };
+    // NotAFile: the path is a FIFO, a device, a directory... it is never read
+    // or replaced, and every store fails.
+    enum class FlashState { Loaded, Missing, Unusable, NotAFile, InMemory };
 
     // What happened to the last good request's reply.
     enum class Outcome { None, Answered, Silent, Dropped, Corrupted, WrongEcho };

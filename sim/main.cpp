@@ -116,6 +116,11 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "flash: %s is not an 18-byte block; starting from the default block\n",
                      model.flashPath().c_str());
         break;
+    case GimbalModel::FlashState::NotAFile:
+        std::fprintf(stderr, "flash: %s is not a regular file; starting from the default block, and every save "
+                             "will fail\n",
+                     model.flashPath().c_str());
+        break;
     case GimbalModel::FlashState::InMemory:
         std::fprintf(stderr, "flash: in memory only (use --flash FILE to keep stored parameters)\n");
         break;

@@ -2,6 +2,8 @@
 // a clock that moves 50 ms per tick; then the controller model's own edges.
 #include <QtTest>
 
+#include <sys/stat.h>
+
 #include <map>
 
 #include "support/settingsfile.h"
@@ -215,39 +217,48 @@ private slots:
         }
     }
 
-    // Only a file of exactly one block is trusted, anything else gives the
-    // default; a store is whole or fails, and the next model starts from it.
+    // Only a regular file of exactly one block is trusted, anything else
+    // gives the default; a store is whole or fails, replaces only a regular
+    // file (through a link, kept), and the next model starts from it.
     void flashFile_data()
     {
         QTest::addColumn<int>("size"); // -1: no file
-        QTest::addColumn<bool>("dirExists");
+        QTest::addColumn<QString>("node"); // "file", "no directory", "link", "FIFO"
         QTest::addColumn<GimbalModel::FlashState>("state");
-        QTest::newRow("missing") << -1 << true << GimbalModel::FlashState::Missing;
-        QTest::newRow("no directory") << -1 << false << GimbalModel::FlashState::Missing;
-        QTest::newRow("17 bytes") << 17 << true << GimbalModel::FlashState::Unusable;
-        QTest::newRow("19 bytes") << 19 << true << GimbalModel::FlashState::Unusable;
-        QTest::newRow("18 bytes") << 18 << true << GimbalModel::FlashState::Loaded;
+        QTest::newRow("missing") << -1 << "file" << GimbalModel::FlashState::Missing;
+        QTest::newRow("no directory") << -1 << "no directory" << GimbalModel::FlashState::Missing;
+        QTest::newRow("17 bytes") << 17 << "file" << GimbalModel::FlashState::Unusable;
+        QTest::newRow("19 bytes") << 19 << "file" << GimbalModel::FlashState::Unusable;
+        QTest::newRow("18 bytes") << 18 << "file" << GimbalModel::FlashState::Loaded;
+        QTest::newRow("link to 18 bytes") << 18 << "link" << GimbalModel::FlashState::Loaded;
+        QTest::newRow("FIFO") << -1 << "FIFO" << GimbalModel::FlashState::NotAFile;
     }
     void flashFile()
     {
         QFETCH(int, size);
-        QFETCH(bool, dirExists);
+        QFETCH(QString, node);
         QFETCH(GimbalModel::FlashState, state);
+        const bool dirExists = node != "no directory";
         QTemporaryDir dir;
         const QString path = dir.filePath(QLatin1String(dirExists ? "flash.bin" : "gone/flash.bin"));
         const QByteArray content = QByteArray::fromHex("28292a2b2c2d2e2f303132333435363738393a").left(size);
-        QFile f(path);
+        QFile f(node == "link" ? dir.filePath(QStringLiteral("real.bin")) : path);
         QVERIFY(size < 0 || (f.open(QIODevice::WriteOnly) && f.write(content) == size && f.flush()));
+        QVERIFY(node != "link" || QFile::link(f.fileName(), path));
+        QVERIFY(node != "FIFO" || ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
         GimbalModel m(path.toStdString());
         QVERIFY(m.flashState() == state);
         const QByteArray loaded = size == kParamSlots ? content : raw(kDefault);
         QCOMPARE(raw(m.ram()), loaded);
 
         feed(m, request(WRITE_PARAM_2, 0, withChannels({18, 3, 5, 6, 7})));
-        QCOMPARE(quint8(feed(m, request(READ_PARAM_1, kSaveRequested))[4]), dirExists ? kSaveStored : kSaveFailed);
-        QCOMPARE(raw(m.flash()), dirExists ? raw(m.ram()) : loaded);
+        const bool stores = dirExists && node != "FIFO";
+        QCOMPARE(quint8(feed(m, request(READ_PARAM_1, kSaveRequested))[4]), stores ? kSaveStored : kSaveFailed);
+        QCOMPARE(raw(m.flash()), stores ? raw(m.ram()) : loaded);
         GimbalModel next(path.toStdString());
         QCOMPARE(raw(next.ram()), raw(m.flash()));
+        QCOMPARE(QFileInfo(path).isSymLink(), node == "link");
+        QCOMPARE(QFileInfo(path).isFile(), stores);
     }
 };
 
