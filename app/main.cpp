@@ -1,5 +1,6 @@
 #include <QApplication>
 
+#include "app/closesignals.h"
 #include "app/fonts.h"
 #include "app/tiravo.h"
 
@@ -16,7 +17,9 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("sbus-channel"));
     installFontSubstitutes();
     Tiravo window;
+    CloseSignals::install(window);
     window.show();
     const int result = app.exec();
-    return result;
+    // Closed by a signal: the shell sees which one, as if it had ended us.
+    return CloseSignals::received() ? 128 + CloseSignals::received() : result;
 }

@@ -7,6 +7,7 @@
 
 #include <array>
 
+#include "app/closeguard.h"
 #include "link/frame.h"
 #include "link/paramexchange.h"
 #include "link/portlist.h"
@@ -81,4 +82,6 @@ private:
     // the port is completed by the bytes that follow a reopen.
     ReplyAssembler rxAssembler;
     PortList::SystemPortScan portScan;
+    // Declared after the link data it reads.
+    CloseGuard closeGuard{*this, link};
 };

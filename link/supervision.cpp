@@ -39,6 +39,7 @@ void Tiravo::SYS_QTimerUpDate()
         sendFrame();
     }
     updateDisplay();
+    closeGuard.afterTick();
 }
 
 void Tiravo::sendFrame()

@@ -2,7 +2,11 @@
 // a clock that moves 50 ms per tick; then the controller model's own edges.
 #include <QtTest>
 
+#include <csignal>
+
 #include <sys/stat.h>
+
+#include "app/closesignals.h"
 
 #include <map>
 
@@ -194,6 +198,49 @@ private slots:
         const std::int64_t contactMs = r.ms - 150;
         QVERIFY(r.untilText("linkStatusLineEdit", "Gmbal Connect", 40));
         QVERIFY(r.ms - contactMs > GimbalModel::kGimbalBootMs && r.ms - contactMs <= GimbalModel::kGimbalBootMs + 250);
+    }
+
+    // Closing the window, or a signal that closes it, while a write is on the
+    // line waits for the write to end: the controller then holds the whole new
+    // block (or stored it), never a mix; a silent controller ends the wait.
+    void closeWaitsForTheWrite_data()
+    {
+        QTest::addColumn<QString>("job");
+        QTest::addColumn<bool>("bySignal");
+        QTest::addColumn<bool>("silent");
+        QTest::newRow("close during an upload") << "upload" << false << false;
+        QTest::newRow("SIGTERM during an upload") << "upload" << true << false;
+        QTest::newRow("close during a save") << "save" << false << false;
+        QTest::newRow("close, controller gone silent") << "upload" << false << true;
+    }
+    void closeWaitsForTheWrite()
+    {
+        QFETCH(QString, job);
+        QFETCH(bool, bySignal);
+        QFETCH(bool, silent);
+        Rig r;
+        r.w->show();
+        QVERIFY(r.connectAndSettle());
+        r.combo("tiltComboBox")->setCurrentIndex(2);
+        r.click(job == "upload" ? "updatePushButton" : "programPushButton");
+        r.tick(false); // the request is on its way, its answer not yet in
+
+        if (silent)
+            r.model.silenceForGood();
+        if (bySignal) {
+            CloseSignals::install(*r.w);
+            QVERIFY(::raise(SIGTERM) == 0);
+            QTRY_COMPARE(CloseSignals::received(), int(SIGTERM));
+        } else {
+            QVERIFY(!r.w->close());
+        }
+        QVERIFY(r.w->isVisible());
+        const int ticks = r.ticksUntil([&] { return !r.w->isVisible(); }, 20);
+        QVERIFY2(ticks > 0 && ticks <= (silent ? 16 : 4), qPrintable(QString::number(ticks)));
+        if (job == "upload" && !silent)
+            QCOMPARE(r.model.ram(), withChannels({3, 2, 5, 6, 7}));
+        if (job == "save")
+            QCOMPARE(r.model.flash(), r.model.ram());
     }
 
     // Wherever the bytes are cut, even between the two header bytes, and

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QObject>
+
+class QWidget;
+class ParamExchange;
+
+// Holds a close of the window back while a write to the controller is on the
+// line: the three requests of an upload, each of which carries its own part
+// of the block, or a save still waiting for its answer. Closing then would
+// leave the controller's RAM a mix of old and new. The window closes at the
+// end of the first tick with nothing under way; a silent controller ends the
+// wait through the silence rule, within 15 ticks.
+class CloseGuard : public QObject
+{
+public:
+    CloseGuard(QWidget &window, const ParamExchange &link);
+
+    // At the end of every tick, once the link data is what the tick left.
+    void afterTick();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    bool writing() const;
+
+    QWidget &window_;
+    const ParamExchange &link_;
+    bool closeWanted_ = false;
+};
