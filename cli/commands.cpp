@@ -34,6 +34,7 @@
 #include "files/safefile.h"
 #include "link/paramexchange.h"
 #include "link/portdiagnostics.h"
+#include "link/portlist.h"
 
 namespace {
 
@@ -412,9 +413,11 @@ int ports(const QStringList &arguments)
                 Output::print(QStringLiteral("    note: ModemManager is running and may grab this adapter when it is plugged in"));
             continue;
         }
-        Output::print(QStringLiteral("    cannot be opened: %1").arg(openError));
-        const std::string why = PortDiagnostics::describe(report);
-        for (const QString &line : QString::fromStdString(why).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        // The system's own words ("Permission error while locking the device")
+        // only where nothing better was found; then what to do about it.
+        const QStringList why = PortList::whyNotOpened(info.systemLocation(), openError).split(QLatin1Char('\n'));
+        Output::print(QStringLiteral("    cannot be opened: %1").arg(why.first()));
+        for (const QString &line : why.mid(1))
             Output::print(QStringLiteral("    ") + line);
     }
     if (c.json)
