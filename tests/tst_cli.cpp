@@ -12,9 +12,7 @@
 #include <csignal>
 #include <memory>
 
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include "cli/exitcodes.h"
@@ -373,7 +371,7 @@ private slots:
                 << "backup" << node << 0 << "Saved";
         const std::pair<const char *, const char *> refused[] = {
             {"FIFO", "a FIFO"}, {"link to a FIFO", "which is a FIFO"}, {"link to a device", "a character device"},
-            {"directory", "a directory"}, {"socket", "a socket"}, {"dangling link", "which does not exist"}};
+            {"directory", "a directory"}, {"dangling link", "which does not exist"}};
         for (const auto &[node, says] : refused)
             QTest::newRow(qPrintable(QStringLiteral("backup to a %1").arg(QLatin1String(node))))
                 << "backup" << node << int(ExitCode::kNotDone) << says;
@@ -394,7 +392,6 @@ private slots:
         const QString path = dir.filePath(QStringLiteral("target")), file = dir.filePath(QStringLiteral("real.json"));
         const QByteArray fifo = QFile::encodeName(dir.filePath(QStringLiteral("fifo")));
         QVERIFY(::mkfifo(fifo.constData(), 0600) == 0 && writeFile(file, kGoodBackup));
-        int socketFd = -1;
         if (node == "FIFO")
             QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
         else if (node == "link to a FIFO")
@@ -407,21 +404,12 @@ private slots:
             QVERIFY(QFile::link(dir.filePath(QStringLiteral("nowhere")), path));
         else if (node == "directory")
             QVERIFY(QDir().mkdir(path));
-        else if (node == "socket") {
-            sockaddr_un address{};
-            address.sun_family = AF_UNIX;
-            qstrncpy(address.sun_path, QFile::encodeName(path).constData(), sizeof address.sun_path);
-            socketFd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-            QVERIFY(::bind(socketFd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0);
-        }
         const mode_t before = kind(path);
 
         QStringList args{command, "-p", "$PORT", path};
         if (command == "restore")
             args << "--yes";
         const Run r = cli(args);
-        if (socketFd >= 0)
-            ::close(socketFd);
         QVERIFY2(r.code == code && (r.out + r.err).contains(says.toUtf8()), (r.out + r.err).constData());
         if (code != 0) {
             QCOMPARE(kind(path), before);
@@ -580,14 +568,6 @@ private slots:
         QVERIFY2(r.out.contains("Ctrl+C") && r.out.contains("gimbal"), r.out.constData());
     }
 
-    void portsRuns()
-    {
-        Run r = cli({"ports"});
-        QCOMPARE(r.code, 0);
-        r = cli({"ports", "--json"});
-        QCOMPARE(r.code, 0);
-        QVERIFY(QJsonDocument::fromJson(r.out).isArray());
-    }
 };
 
 QTEST_GUILESS_MAIN(TstCli)

@@ -181,30 +181,6 @@ private slots:
         QCOMPARE_N(assembler.bytesSeen(), first.size() + second.size());
     }
 
-    void assemblerRandomStream()
-    {
-        // Header bytes are made common so that many frames are collected and dropped.
-        std::mt19937 rng(20240501);
-        QByteArray stream(100000, '\0');
-        for (auto &c : stream) {
-            const quint32 r = rng();
-            c = char((r & 7) == 0 ? 0xBE : (r & 7) == 1 ? 0xA0 : r >> 8);
-        }
-        ReplyAssembler assembler;
-        QByteArrayList got;
-        for (int pos = 0, len = 0; pos < stream.size(); pos += len) {
-            len = int(1 + rng() % 300);
-            got += feed(assembler, stream.mid(pos, len));
-        }
-        for (const QByteArray &f : got)
-            QVERIFY(TestFrames::crcIsGood(f));
-        QVERIFY(assembler.framesDropped() > 100);
-        QCOMPARE_N(assembler.bytesSeen(), stream.size());
-        // 46 bytes without a header finish whatever was half read; the next frame comes through.
-        const QByteArray b = TestFrames::reply(POLL_GIMBAL, {{41, 1}});
-        QCOMPARE(feed(assembler, QByteArray(46, '\0') + b).value(0, b), b);
-    }
-
     void resetAndSilence()
     {
         ParamExchange ex;

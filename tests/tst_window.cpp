@@ -159,22 +159,6 @@ private slots:
         QCOMPARE(storedLanguage().toString(), QStringLiteral("1"));
     }
 
-    // Restoring the stored choice clicks a radio button before ChangeLangure
-    // is connected, so start-up leaves a valid file as it was.
-    void startUpDoesNotStoreAgain()
-    {
-        writeConfigRaw("[%General]\nLangureType=2\n");
-        const QDateTime old = QDateTime::currentDateTime().addDays(-3);
-        {
-            QFile f(configPath());
-            QVERIFY(f.open(QIODevice::ReadWrite) && f.setFileTime(old, QFileDevice::FileModificationTime));
-        }
-        Tiravo w;
-        QVERIFY(child<QRadioButton>(w, "enRadioButton")->isChecked());
-        QVERIFY(showsLanguage(w, false));
-        QCOMPARE(QFileInfo(configPath()).lastModified(), old);
-    }
-
     void returnKey_data()
     {
         QTest::addColumn<int>("key");

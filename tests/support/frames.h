@@ -79,12 +79,11 @@ struct Device {
     qint8 pos[5] = {-100, 40, 7, -1, 100}; // tilt, heading, mode, video, zoom
     quint8 gimbalBit = 0;
     quint8 test[5] = {1, 2, 3, 4, 255};
-    bool saveFails = false;
 
     QByteArray answer(const QByteArray &request)
     {
         const quint8 cmd = command(request);
-        const quint8 save = request.size() == 47 && request[4] == 0x02 ? (saveFails ? 0x82 : 0x02) : 0;
+        const quint8 save = request.size() == 47 && request[4] == 0x02 ? 0x02 : 0;
         const auto store = [&](int first, int count) {
             for (int i = 0; i < count; ++i)
                 block[first + i] = quint8(request[37 + i]);

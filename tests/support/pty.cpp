@@ -12,13 +12,6 @@ PtyPair::PtyPair()
     path = pty.path;
 }
 
-void PtyPair::closeMaster()
-{
-    if (masterFd >= 0)
-        ::close(masterFd);
-    masterFd = -1;
-}
-
 PtyPair::~PtyPair()
 {
     if (slaveFd >= 0)

@@ -17,8 +17,6 @@ public:
     int master() const { return masterFd; }
     // Line settings are the terminal's, so they can be read through this side too.
     int slave() const { return slaveFd; }
-    // The adapter vanishes: the slave side reads EIO from now on.
-    void closeMaster();
 
 private:
     int masterFd = -1;
