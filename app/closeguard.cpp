@@ -1,9 +1,15 @@
 #include "app/closeguard.h"
 
 #include <QEvent>
+#include <QSocketNotifier>
 #include <QWidget>
 
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
 #include "link/paramexchange.h"
+#include "os/stopsignals.h"
 
 CloseGuard::CloseGuard(QWidget &window, const ParamExchange &link) : window_(window), link_(link)
 {
@@ -34,4 +40,22 @@ void CloseGuard::afterTick()
         closeWanted_ = false;
         window_.close();
     }
+}
+
+void closeOnStopSignals(QWidget &window)
+{
+    StopSignals::install();
+#ifdef Q_OS_UNIX
+    const int wake = StopSignals::wakeDescriptor();
+    if (wake < 0)
+        return;
+    // Owned by the window, so it goes with it.
+    auto *notifier = new QSocketNotifier(wake, QSocketNotifier::Read, &window);
+    QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window, wake] {
+        char drain[64];
+        while (::read(wake, drain, sizeof drain) > 0) {
+        }
+        window.close();
+    });
+#endif
 }

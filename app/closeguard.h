@@ -29,3 +29,9 @@ private:
     const ParamExchange &link_;
     bool closeWanted_ = false;
 };
+
+// SIGINT, SIGTERM and SIGHUP (Ctrl+C in the terminal that started us, a
+// logout, a closed terminal) close the window as its close button does, so
+// that a write under way finishes first; StopSignals::pending() then tells
+// which one it was. Unix only; elsewhere a signal is recorded and nothing more.
+void closeOnStopSignals(QWidget &window);

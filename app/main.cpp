@@ -1,8 +1,9 @@
 #include <QApplication>
 
-#include "app/closesignals.h"
+#include "app/closeguard.h"
 #include "app/fonts.h"
 #include "app/tiravo.h"
+#include "os/stopsignals.h"
 
 int main(int argc, char *argv[])
 {
@@ -17,9 +18,9 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("sbus-channel"));
     installFontSubstitutes();
     Tiravo window;
-    CloseSignals::install(window);
+    closeOnStopSignals(window);
     window.show();
     const int result = app.exec();
     // Closed by a signal: the shell sees which one, as if it had ended us.
-    return CloseSignals::received() ? 128 + CloseSignals::received() : result;
+    return StopSignals::pending() ? 128 + StopSignals::pending() : result;
 }

@@ -9,9 +9,7 @@
 #include <QSerialPort>
 #include <QSerialPortInfo>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <iostream>
 #include <map>
 #include <string>
@@ -30,11 +28,11 @@
 #include "cli/exitcodes.h"
 #include "cli/linkrunner.h"
 #include "cli/output.h"
-#include "cli/stopsignals.h"
-#include "files/safefile.h"
 #include "link/paramexchange.h"
 #include "link/portdiagnostics.h"
 #include "link/portlist.h"
+#include "os/safefile.h"
+#include "os/stopsignals.h"
 
 namespace {
 
@@ -557,32 +555,6 @@ Answer ask(const QString &question)
     return a == QLatin1String("y") || a == QLatin1String("yes") ? Answer::Yes : Answer::No;
 }
 
-// Standard input to its end, however it arrives: a pipe hands it over in
-// pieces. Past maxBytes it stops, with one byte more so the length is refused.
-bool readStandardInput(qint64 maxBytes, QByteArray *data, QString *why)
-{
-    QByteArray out;
-    char buf[8192];
-    while (out.size() <= maxBytes) {
-        errno = 0;
-        const std::size_t n = std::fread(buf, 1, sizeof buf, stdin);
-        out.append(buf, int(n));
-        if (n == sizeof buf)
-            continue;
-        if (std::feof(stdin))
-            break;
-        // A signal ends the reading; the caller then stops the command.
-        if (errno == EINTR && StopSignals::pending() == 0) {
-            std::clearerr(stdin);
-            continue;
-        }
-        *why = errno == EINTR ? QStringLiteral("interrupted") : QString::fromLocal8Bit(std::strerror(errno));
-        return false;
-    }
-    *data = out.left(int(maxBytes + 1));
-    return true;
-}
-
 int restore(const QStringList &arguments)
 {
     Command c(QStringLiteral("restore"),
@@ -605,7 +577,8 @@ int restore(const QStringList &arguments)
 
     QByteArray data;
     QString why;
-    const bool read = path == QLatin1String("-") ? readStandardInput(BackupFile::kMaxBytes, &data, &why)
+    const bool read = path == QLatin1String("-") ? SafeFile::readToEnd(0, BackupFile::kMaxBytes, &data, &why,
+                                                                       [] { return StopSignals::pending() != 0; })
                                                  : SafeFile::readRegular(path, BackupFile::kMaxBytes, &data, &why);
     if (StopSignals::pending() != 0)
         return c.fail(128 + StopSignals::pending(),

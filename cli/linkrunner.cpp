@@ -44,9 +44,7 @@ bool LinkRunner::open(const QString &portName, QString *error)
     typedName_ = portName;
     // A file, a FIFO or /dev/null is not opened at all: what a serial port
     // does to its line settings has no business there.
-    const PortDiagnostics::Access access =
-        PortDiagnostics::examine(QFile::encodeName(portLocation()).toStdString()).access;
-    const bool hopeless = access == PortDiagnostics::Access::NotSerial || access == PortDiagnostics::Access::Missing;
+    const bool hopeless = !PortDiagnostics::mayBeSerialPort(QFile::encodeName(portLocation()).toStdString());
     port_.setPortName(PortList::deviceName(portName));
     if (hopeless || !port_.open(QIODevice::ReadWrite)) {
         *error = PortList::whyNotOpened(portName, port_.errorString());

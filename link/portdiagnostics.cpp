@@ -2,13 +2,14 @@
 
 #include <algorithm>
 
+#include <sys/stat.h>
+
 #ifdef __linux__
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -482,23 +483,25 @@ std::string generalAdvice()
 
 } // namespace
 
-Report examine(const std::string &devicePath)
+namespace {
+// What stat alone tells of the node, filled into r: true when that is all
+// there is to say (no such node, a directory closed on the way, no serial
+// device), false when node holds a device worth a closer look.
+bool lookAtNode(Report &r, struct stat &node)
 {
-    Report r;
-    r.devicePath = devicePath;
 #ifdef __linux__
-    if (devicePath.empty()) {
+    if (r.devicePath.empty()) {
         r.access = Access::Missing;
         r.headline = "no serial port chosen";
         r.reasons.push_back(r.headline);
-        return r;
+        return true;
     }
     // The same rule as QSerialPort's: anything not a path is a name under /dev.
-    if (devicePath[0] != '/' && devicePath.compare(0, 2, "./") != 0 && devicePath.compare(0, 3, "../") != 0)
-        r.devicePath = "/dev/" + devicePath;
+    const std::string &given = r.devicePath;
+    if (given[0] != '/' && given.compare(0, 2, "./") != 0 && given.compare(0, 3, "../") != 0)
+        r.devicePath = "/dev/" + given;
     const std::string &path = r.devicePath;
 
-    struct stat node;
     if (::stat(path.c_str(), &node) != 0) {
         if (errno == ENOENT || errno == ENOTDIR) {
             r.access = Access::Missing;
@@ -512,13 +515,38 @@ Report examine(const std::string &devicePath)
         } else {
             r.access = Access::Unknown;
         }
-        return r;
+        return true;
     }
     if (const std::string kind = otherKind(node); !kind.empty()) {
         explainNotSerial(r, kind);
-        return r;
+        return true;
     }
+    return false;
+#else
+    (void)node;
+    return true;
+#endif
+}
+} // namespace
 
+bool mayBeSerialPort(const std::string &devicePath)
+{
+    Report r;
+    r.devicePath = devicePath;
+    struct stat node;
+    lookAtNode(r, node);
+    return r.access != Access::Missing && r.access != Access::NotSerial;
+}
+
+Report examine(const std::string &devicePath)
+{
+    Report r;
+    r.devicePath = devicePath;
+    struct stat node;
+    if (lookAtNode(r, node))
+        return r;
+#ifdef __linux__
+    const std::string &path = r.devicePath;
     findHolders(r, node);
     // The effective identity is the one an open is judged by.
     if (::faccessat(AT_FDCWD, path.c_str(), R_OK | W_OK, AT_EACCESS) != 0 && (errno == EACCES || errno == EPERM)) {

@@ -43,6 +43,11 @@ struct Report {
 // ("ttyUSB0") is looked for under /dev.
 Report examine(const std::string &devicePath);
 
+// Whether the path can be a serial port at all: false for a missing path and
+// for anything that is no serial device. Only stat and sysfs, no search for
+// holders, so it is cheap enough to ask before every open.
+bool mayBeSerialPort(const std::string &devicePath);
+
 // The report as lines for a person, fit for a terminal and a tooltip: the
 // reasons, then each fix after "  fix: ". Empty when there is nothing to say.
 std::string describe(const Report &report);

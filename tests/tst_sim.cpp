@@ -6,7 +6,8 @@
 
 #include <sys/stat.h>
 
-#include "app/closesignals.h"
+#include "app/closeguard.h"
+#include "os/stopsignals.h"
 
 #include <map>
 
@@ -228,9 +229,9 @@ private slots:
         if (silent)
             r.model.silenceForGood();
         if (bySignal) {
-            CloseSignals::install(*r.w);
+            closeOnStopSignals(*r.w);
             QVERIFY(::raise(SIGTERM) == 0);
-            QTRY_COMPARE(CloseSignals::received(), int(SIGTERM));
+            QTRY_COMPARE(StopSignals::pending(), int(SIGTERM));
         } else {
             QVERIFY(!r.w->close());
         }

@@ -11,7 +11,7 @@
 #include <unistd.h>
 #endif
 
-#include "files/safefile.h"
+#include "os/safefile.h"
 #include "ui_tiravo.h"
 
 namespace {

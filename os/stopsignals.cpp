@@ -1,15 +1,26 @@
-#include "cli/stopsignals.h"
+#include "os/stopsignals.h"
 
 #include <csignal>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace {
 volatile std::sig_atomic_t received = 0;
+int wakeFds[2] = {-1, -1};
 
+// Only what is safe in a handler: note the signal, wake whoever waits.
 extern "C" void record(int signalNumber)
 {
     // A second signal changes nothing: the first decides how the job ends.
     if (received == 0)
         received = signalNumber;
+#ifndef _WIN32
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(wakeFds[1], &byte, 1);
+#endif
 }
 } // namespace
 
@@ -21,6 +32,12 @@ void install()
     std::signal(SIGINT, record);
     std::signal(SIGTERM, record);
 #else
+    if (wakeFds[0] < 0 && ::pipe(wakeFds) == 0) {
+        for (int fd : wakeFds) {
+            ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+        }
+    }
     struct sigaction action {};
     action.sa_handler = record;
     // The others wait while one is recorded, so the first one sent is the one kept.
@@ -40,6 +57,11 @@ void install()
 int pending()
 {
     return received;
+}
+
+int wakeDescriptor()
+{
+    return wakeFds[0];
 }
 
 QString describe(int signalNumber)

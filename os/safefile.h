@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 // Files that the programs write are replaced only when they are regular
 // files: a backup named /dev/null, a FIFO someone reads from, or a settings
 // file that is a link to a device must never turn into a regular file of
@@ -23,6 +25,11 @@ bool replace(const QString &path, const QByteArray &data, QString *why);
 // refused without being opened for long enough to block. A longer file gives
 // maxBytes + 1 bytes, so the caller can tell it is too long.
 bool readRegular(const QString &path, qint64 maxBytes, QByteArray *data, QString *why);
+
+// Reads a descriptor to its end, however the data arrives (a pipe hands it
+// over in pieces), or to one byte past maxBytes. A read cut short by a signal
+// is taken up again unless `stop` says otherwise.
+bool readToEnd(int fd, qint64 maxBytes, QByteArray *data, QString *why, const std::function<bool()> &stop = {});
 
 // What a path is, for a message: "a FIFO", "a directory", "a character device"...
 QString kindOf(const QString &path);

@@ -1,17 +1,21 @@
-#include "files/safefile.h"
+#include "os/safefile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <cerrno>
+#include <cstring>
+
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
+#define SBUS_READ ::read
+#else
+#include <io.h>
+#define SBUS_READ ::_read
 #endif
 
 namespace SafeFile {
@@ -130,6 +134,25 @@ bool replace(const QString &path, const QByteArray &data, QString *why)
     return true;
 }
 
+bool readToEnd(int fd, qint64 maxBytes, QByteArray *data, QString *why, const std::function<bool()> &stop)
+{
+    QByteArray out;
+    char buf[8192];
+    while (out.size() <= maxBytes) {
+        const auto n = SBUS_READ(fd, buf, sizeof buf);
+        if (n > 0) {
+            out.append(buf, int(n));
+        } else if (n == 0) {
+            break;
+        } else if (errno != EINTR || (stop && stop())) {
+            *why = errno == EINTR ? QStringLiteral("interrupted") : QString::fromLocal8Bit(std::strerror(errno));
+            return false;
+        }
+    }
+    *data = out.left(int(maxBytes + 1));
+    return true;
+}
+
 bool readRegular(const QString &path, qint64 maxBytes, QByteArray *data, QString *why)
 {
 #ifdef Q_OS_UNIX
@@ -150,25 +173,11 @@ bool readRegular(const QString &path, qint64 maxBytes, QByteArray *data, QString
         *why = systemError(errno);
         return false;
     }
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    if (!ok)
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (!regular)
         *why = QStringLiteral("it is not a regular file");
-    QByteArray out;
-    char buf[8192];
-    while (ok && out.size() <= maxBytes) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n > 0)
-            out.append(buf, int(n));
-        else if (n == 0)
-            break;
-        else if (errno != EINTR) {
-            *why = systemError(errno);
-            ok = false;
-        }
-    }
+    const bool ok = regular && readToEnd(fd, maxBytes, data, why);
     ::close(fd);
-    if (ok)
-        *data = out.left(int(maxBytes + 1));
     return ok;
 #else
     QFile file(path);
