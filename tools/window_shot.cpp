@@ -5,8 +5,12 @@
 //   window-shot OUT.png [--timeout SECONDS]
 //
 // Waits until something is drawn and two grabs 200 ms apart agree, so the
-// picture is not taken halfway through the first paint. Exit 0 on success,
-// 1 when nothing appeared in time, 2 on a usage error.
+// picture is not taken halfway through the first paint. A window that shows
+// live data never agrees with itself, though: once something has been drawn
+// for 1.5 s and its outline held still over the last two grabs, the newest
+// grab is saved as it is; so is the newest one when time runs out. Exit 0 on
+// success, 1 when nothing appeared in time or the file can't be written, 2 on
+// a usage error.
 
 #include <QCommandLineParser>
 #include <QElapsedTimer>
@@ -17,9 +21,15 @@
 #include <QScreen>
 #include <QThread>
 
+#include <cmath>
 #include <cstdio>
 
 namespace {
+
+constexpr int kGrabIntervalMs = 200;
+// Long enough for a first paint and the layout after it, short enough that a
+// live window is caught soon after it shows.
+constexpr qint64 kSettleMs = 1500;
 
 QRect drawnArea(const QImage &img)
 {
@@ -44,42 +54,96 @@ QImage grab()
     return screen ? screen->grabWindow(0).toImage().convertToFormat(QImage::Format_RGB32) : QImage();
 }
 
+const char kUsageLine[] = "usage: window-shot OUT.png [--timeout SECONDS]\n";
+const char kUsage[] =
+    "Saves the drawn part of the X display in DISPLAY as a PNG, once the first paint\n"
+    "has settled (two grabs 200 ms apart agree), or, for a window whose contents keep\n"
+    "changing, after 1.5 s of it being drawn in the same place.\n"
+    "  --timeout SECONDS  how long to wait for anything to be drawn (default 20)\n"
+    "  -h, --help         show this and exit\n"
+    "Exit status: 0 saved, 1 nothing drawn in time or the file can't be written,\n"
+    "2 usage error.\n";
+
+int usageError(const QString &why)
+{
+    std::fprintf(stderr, "window-shot: %s\n%s", qPrintable(why), kUsageLine);
+    return 2;
+}
+
+int save(const QImage &img, const QRect &area, const QString &out)
+{
+    if (!img.copy(area).save(out, "PNG")) {
+        std::fprintf(stderr, "window-shot: cannot write %s\n", qPrintable(out));
+        return 1;
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    QGuiApplication app(argc, argv);
+    // The command line is read before the display is opened, so --help and usage
+    // errors work without one.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Save the drawn part of an X display as PNG."));
-    parser.addHelpOption();
-    parser.addPositionalArgument(QStringLiteral("out"), QStringLiteral("PNG file to write"));
-    QCommandLineOption timeout(QStringLiteral("timeout"), QStringLiteral("Seconds to wait (default 20)."),
-                               QStringLiteral("seconds"), QStringLiteral("20"));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show usage."));
+    const QCommandLineOption timeout(QStringLiteral("timeout"), QStringLiteral("Seconds to wait."),
+                                     QStringLiteral("seconds"), QStringLiteral("20"));
+    parser.addOption(help);
     parser.addOption(timeout);
-    parser.process(app);
-    if (parser.positionalArguments().size() != 1) {
-        std::fprintf(stderr, "usage: window-shot OUT.png [--timeout SECONDS]\n");
-        return 2;
+    if (!parser.parse(arguments))
+        return usageError(parser.errorText());
+    if (parser.isSet(help)) {
+        std::fputs(kUsageLine, stdout);
+        std::fputs(kUsage, stdout);
+        return 0;
     }
+    if (parser.positionalArguments().size() != 1)
+        return usageError(QStringLiteral("give exactly one output file"));
     const QString out = parser.positionalArguments().constFirst();
-    const qint64 limitMs = qint64(parser.value(timeout).toDouble() * 1000);
+    bool number = false;
+    const double seconds = parser.value(timeout).toDouble(&number);
+    if (!number || !std::isfinite(seconds) || seconds <= 0 || seconds > 86400)
+        return usageError(QStringLiteral("--timeout wants a number of seconds above 0, not '%1'")
+                              .arg(parser.value(timeout)));
+    const qint64 limitMs = qint64(seconds * 1000);
+
+    QGuiApplication app(argc, argv);
 
     QElapsedTimer clock;
     clock.start();
     QImage previous;
-    while (clock.elapsed() < limitMs) {
+    QRect previousDrawn;
+    qint64 firstDrawnMs = -1;
+    QImage latest;
+    QRect latestDrawn;
+    for (;;) {
         QImage now = grab();
         const QRect drawn = now.isNull() ? QRect() : drawnArea(now);
-        if (drawn.isValid() && now == previous) {
-            if (!now.copy(drawn).save(out, "PNG")) {
-                std::fprintf(stderr, "window-shot: cannot write %s\n", qPrintable(out));
-                return 1;
-            }
-            return 0;
+        if (drawn.isValid()) {
+            if (firstDrawnMs < 0)
+                firstDrawnMs = clock.elapsed();
+            if (now == previous)
+                return save(now, drawn, out);
+            // Still changing: take it anyway once the settle time is over and the
+            // window stopped moving or growing, as a live window never holds still.
+            if (drawn == previousDrawn && clock.elapsed() - firstDrawnMs >= kSettleMs)
+                return save(now, drawn, out);
+            latest = now;
+            latestDrawn = drawn;
         }
         previous = now;
-        QThread::msleep(200);
+        previousDrawn = drawn;
+        if (clock.elapsed() + kGrabIntervalMs > limitMs)
+            break;
+        QThread::msleep(kGrabIntervalMs);
     }
+    // Out of time with something on the screen: the newest picture beats none.
+    if (latestDrawn.isValid())
+        return save(latest, latestDrawn, out);
     std::fprintf(stderr, "window-shot: nothing was drawn within the time limit\n");
     return 1;
 }
