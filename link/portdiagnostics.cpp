@@ -1,6 +1,7 @@
 #include "link/portdiagnostics.h"
 
 #include <algorithm>
+#include <utility>
 
 #include <sys/stat.h>
 
@@ -23,6 +24,13 @@
 
 namespace PortDiagnostics {
 namespace {
+
+// Every text stands here in both languages at once, so that neither is
+// changed or given new facts without the other.
+std::string text(Language language, std::string english, std::string chinese)
+{
+    return language == Language::Chinese ? std::move(chinese) : std::move(english);
+}
 
 #ifdef __linux__
 
@@ -192,17 +200,18 @@ bool isTty(const struct stat &node)
 }
 
 // What the path is when it is no serial port, in plain words; empty for one.
-std::string otherKind(const struct stat &node)
+std::string otherKind(const struct stat &node, Language l)
 {
     switch (node.st_mode & S_IFMT) {
-    case S_IFCHR: return isTty(node) ? std::string() : "a character device of another kind";
-    case S_IFREG: return "a regular file";
-    case S_IFDIR: return "a directory";
-    case S_IFIFO: return "a FIFO";
-    case S_IFSOCK: return "a socket";
-    case S_IFBLK: return "a block device";
+    case S_IFCHR:
+        return isTty(node) ? std::string() : text(l, "a character device of another kind", "其他类型的字符设备");
+    case S_IFREG: return text(l, "a regular file", "普通文件");
+    case S_IFDIR: return text(l, "a directory", "目录");
+    case S_IFIFO: return text(l, "a FIFO", "命名管道");
+    case S_IFSOCK: return text(l, "a socket", "套接字");
+    case S_IFBLK: return text(l, "a block device", "块设备");
     }
-    return "of a kind this program does not know";
+    return text(l, "of a kind this program does not know", "本程序不认识的文件类型");
 }
 
 bool isUsbId(const std::string &s)
@@ -236,12 +245,14 @@ bool usbIds(const std::string &node, std::string &vendor, std::string &product)
 // The rule goes to the file's own line, so it can be copied whole. Only an
 // adapter with known ids gets one: a rule with placeholders matches nothing,
 // and a built-in UART is no adapter to match.
-std::string udevFix(const std::string &vendor, const std::string &product, const std::string &why,
+std::string udevFix(Language l, const std::string &vendor, const std::string &product, const std::string &why,
                     const std::string &assignment)
 {
-    return why + ", with this line in\n" + kRulesFile + ":\n  SUBSYSTEM==\"tty\", ATTRS{idVendor}==\"" + vendor +
-           "\", ATTRS{idProduct}==\"" + product + "\", " + assignment +
-           "\nthen run: sudo udevadm control --reload && sudo udevadm trigger";
+    const std::string rule = "\n  SUBSYSTEM==\"tty\", ATTRS{idVendor}==\"" + vendor + "\", ATTRS{idProduct}==\"" +
+                             product + "\", " + assignment + "\n";
+    const std::string reload = "sudo udevadm control --reload && sudo udevadm trigger";
+    return text(l, why + ", with this line in\n" + kRulesFile + ":" + rule + "then run: " + reload,
+                why + "，方法是在\n" + kRulesFile + " 中加入这一行：" + rule + "然后运行：" + reload);
 }
 
 // Qt and the UUCP tools name a port's lock after the node below /dev, with
@@ -326,12 +337,13 @@ void addHolder(Report &r, long pid, const std::string &name, const std::string &
         if (h.pid == pid)
             return;
     r.holders.push_back({pid, name});
-    std::string reason = r.devicePath + " is held by process " + std::to_string(pid);
-    if (!name.empty())
-        reason += " (" + name + ")";
-    if (!lockFile.empty())
-        reason += ", going by its lock file " + lockFile;
-    r.reasons.push_back(reason);
+    const std::string &path = r.devicePath;
+    const std::string process = std::to_string(pid);
+    const std::string lock =
+        lockFile.empty() ? std::string() : text(r.language, ", going by its lock file ", "，见锁文件 ") + lockFile;
+    r.reasons.push_back(
+        text(r.language, path + " is held by process " + process + (name.empty() ? "" : " (" + name + ")") + lock,
+             path + " 被进程 " + process + (name.empty() ? " " : "（" + name + "）") + "占用" + lock));
 }
 
 void findHolders(Report &r, const struct stat &node)
@@ -365,6 +377,7 @@ void findHolders(Report &r, const struct stat &node)
 void explainPermission(Report &r, const struct stat &node)
 {
     r.access = Access::NoPermission;
+    const Language l = r.language;
     const std::string &path = r.devicePath;
     const std::string group = groupName(node.st_gid);
     const bool groupGrants = (node.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
@@ -377,43 +390,67 @@ void explainPermission(Report &r, const struct stat &node)
         const bool active = activeInSession(node.st_gid);
         const bool listed = active || listedInGroup(::geteuid(), node.st_gid);
         if (!listed) {
-            r.headline = "you may not open " + path + ": it belongs to group " + group + ", and you are not in it";
-            r.reasons.push_back(path + " belongs to group " + group + ", and you are not in it");
-            r.fixes.push_back("sudo usermod -aG " + shellWord(group) + " " + shellWord(userName(::geteuid())) +
-                              ", then log out and in again");
+            const std::string join = "sudo usermod -aG " + shellWord(group) + " " + shellWord(userName(::geteuid()));
+            r.headline =
+                text(l, "you may not open " + path + ": it belongs to group " + group + ", and you are not in it",
+                     "无权打开 " + path + "：它属于 " + group + " 组，当前用户不在该组中");
+            r.reasons.push_back(text(l, path + " belongs to group " + group + ", and you are not in it",
+                                     path + " 属于 " + group + " 组，当前用户不在该组中"));
+            r.fixes.push_back(text(l, join + ", then log out and in again", join + "，然后注销并重新登录"));
         } else if (!active) {
-            r.headline = "you may not open " + path + " yet: you joined its group " + group +
-                         " after this login session began";
-            r.reasons.push_back(path + " belongs to group " + group +
-                                "; you are in it, but not yet in this login session");
-            r.fixes.push_back("log out and in again (or start this program from a shell opened with: newgrp " +
-                              shellWord(group) + ")");
+            const std::string newgrp = "newgrp " + shellWord(group);
+            r.headline = text(l,
+                              "you may not open " + path + " yet: you joined its group " + group +
+                                  " after this login session began",
+                              "暂时无法打开 " + path + "：当前用户是在本次登录之后才加入 " + group + " 组的");
+            r.reasons.push_back(text(l,
+                                     path + " belongs to group " + group +
+                                         "; you are in it, but not yet in this login session",
+                                     path + " 属于 " + group + " 组；当前用户已在该组中，但在本次登录会话中尚未生效"));
+            r.fixes.push_back(
+                text(l, "log out and in again (or start this program from a shell opened with: " + newgrp + ")",
+                     "注销并重新登录（或在用这条命令打开的 shell 中启动本程序：" + newgrp + "）"));
         } else {
-            r.headline = "you may not open " + path + ", though you are in its group " + group;
-            r.reasons.push_back(path + " belongs to group " + group +
-                                ", which you are in, and still refuses you (an access list or security policy?)");
+            r.headline = text(l, "you may not open " + path + ", though you are in its group " + group,
+                              "无法打开 " + path + "，尽管当前用户已在它所属的 " + group + " 组中");
+            r.reasons.push_back(
+                text(l,
+                     path + " belongs to group " + group +
+                         ", which you are in, and still refuses you (an access list or security policy?)",
+                     path + " 属于 " + group + " 组，当前用户也在该组中，却仍被拒绝（访问控制列表或安全策略所致？）"));
         }
     } else {
         char mode[8];
         std::snprintf(mode, sizeof mode, "%04o", unsigned(node.st_mode & 07777));
-        r.headline = "you may not open " + path + ": it is not open to you for reading and writing";
-        r.reasons.push_back(path + " is not open to you for reading and writing (mode " + mode + ", owner " +
-                            userName(node.st_uid) + ", group " + group + ")");
+        const std::string ownerName = userName(node.st_uid);
+        r.headline = text(l, "you may not open " + path + ": it is not open to you for reading and writing",
+                          "无权打开 " + path + "：当前用户对它没有读写权限");
+        r.reasons.push_back(text(l,
+                                 path + " is not open to you for reading and writing (mode " + mode + ", owner " +
+                                     ownerName + ", group " + group + ")",
+                                 "当前用户对 " + path + " 没有读写权限（权限 " + mode + "，所有者 " + ownerName +
+                                     "，所属组 " + group + "）"));
+        const std::string chmod = "chmod u+rw " + shellWord(path);
         if (owner)
-            r.fixes.push_back("it is yours, so open it to yourself: chmod u+rw " + shellWord(path));
+            r.fixes.push_back(text(l, "it is yours, so open it to yourself: " + chmod,
+                                   "它属于当前用户，可自行加上读写权限：" + chmod));
         else if (!adapter)
-            r.fixes.push_back("ask an administrator to give " + path +
-                              " to a group you are in, with mode 0660 (read and write for the group)");
+            r.fixes.push_back(text(l,
+                                   "ask an administrator to give " + path +
+                                       " to a group you are in, with mode 0660 (read and write for the group)",
+                                   "请管理员把 " + path + " 交给当前用户所在的某个组，权限设为 0660（组可读写）"));
     }
-    if (adapter)
-        r.fixes.push_back(udevFix(vendor, product,
-                                  r.fixes.empty() ? "let whoever sits at this computer use such adapters"
-                                                  : "or let whoever sits at this computer use such adapters",
+    if (adapter) {
+        const std::string why = text(l, "let whoever sits at this computer use such adapters",
+                                     "让在这台电脑前登录的用户都能使用此类适配器");
+        r.fixes.push_back(udevFix(l, vendor, product, r.fixes.empty() ? why : text(l, "or ", "或者") + why,
                                   "TAG+=\"uaccess\""));
+    }
 }
 
 void explainHolders(Report &r)
 {
+    const Language l = r.language;
     std::string pids;
     bool others = false;
     for (const Holder &h : r.holders) {
@@ -422,32 +459,41 @@ void explainHolders(Report &r)
         pids += " " + std::to_string(h.pid);
         others = true;
     }
+    const bool one = pids.find(' ', 1) == std::string::npos;
     if (others)
-        r.fixes.push_back(std::string(pids.find(' ', 1) == std::string::npos ? "close that program"
-                                                                              : "close those programs") +
-                          ", or run: kill" + pids);
+        r.fixes.push_back(text(l, std::string(one ? "close that program" : "close those programs") + ", or run: kill",
+                               std::string(one ? "关闭该程序" : "关闭这些程序") + "，或运行：kill") +
+                          pids);
 }
 
 void explainModemManager(Report &r)
 {
-    r.reasons.push_back("ModemManager is running; it probes freshly plugged serial adapters and can hold them "
-                        "for a few seconds");
-    r.fixes.push_back("wait a few seconds after plugging in, then connect again");
-    r.fixes.push_back("or stop it on this bench computer: sudo systemctl stop ModemManager");
+    const Language l = r.language;
+    r.reasons.push_back(text(l,
+                             "ModemManager is running; it probes freshly plugged serial adapters and can hold them "
+                             "for a few seconds",
+                             "ModemManager 正在运行；它会探测刚插入的串口适配器，可能占用它们几秒钟"));
+    r.fixes.push_back(text(l, "wait a few seconds after plugging in, then connect again", "插入后等几秒钟再重新连接"));
+    const std::string stop = "sudo systemctl stop ModemManager";
+    r.fixes.push_back(text(l, "or stop it on this bench computer: " + stop, "或者在这台调试电脑上停掉它：" + stop));
     std::string vendor, product;
     if (usbIds(resolved(r.devicePath), vendor, product))
-        r.fixes.push_back(udevFix(vendor, product, "or tell it to leave such adapters alone",
+        r.fixes.push_back(udevFix(l, vendor, product,
+                                  text(l, "or tell it to leave such adapters alone", "或者让它不再碰此类适配器"),
                                   "ENV{ID_MM_DEVICE_IGNORE}=\"1\""));
 }
 
-std::string inUse(const std::vector<Holder> &holders)
+std::string inUse(const std::vector<Holder> &holders, Language l)
 {
     std::string who;
     for (const Holder &h : holders)
-        who += (who.empty() ? "" : ", ") + std::to_string(h.pid) + (h.name.empty() ? "" : " (" + h.name + ")");
-    std::string line = (holders.size() == 1 ? "the port is in use by PID " : "the port is in use by PIDs ") + who;
-    if (holders.size() == 1 && holders.front().name == "ModemManager")
-        line += ", which probes newly plugged adapters";
+        who += (who.empty() ? "" : text(l, ", ", "、")) + std::to_string(h.pid) +
+               (h.name.empty() ? "" : text(l, " (" + h.name + ")", "（" + h.name + "）"));
+    const bool one = holders.size() == 1;
+    std::string line =
+        text(l, one ? "the port is in use by PID " : "the port is in use by PIDs ", "串口已被占用：PID ") + who;
+    if (one && holders.front().name == "ModemManager")
+        line += text(l, ", which probes newly plugged adapters", "，它会探测新插入的适配器");
     return line;
 }
 
@@ -457,27 +503,38 @@ std::string inUse(const std::vector<Holder> &holders)
 void explainNotSerial(Report &r, const std::string &kind)
 {
     r.access = Access::NotSerial;
+    const Language l = r.language;
     struct stat link;
     const bool followed = ::lstat(r.devicePath.c_str(), &link) == 0 && S_ISLNK(link.st_mode);
-    r.headline = r.devicePath + " is not a serial port (" +
-                 (followed ? "it leads to " + resolved(r.devicePath) + ", " + kind : "it is " + kind) + ")";
+    const std::string target = followed ? resolved(r.devicePath) : std::string();
+    r.headline = followed ? text(l, r.devicePath + " is not a serial port (it leads to " + target + ", " + kind + ")",
+                                 r.devicePath + " 不是串口（它指向 " + target + "，是" + kind + "）")
+                          : text(l, r.devicePath + " is not a serial port (it is " + kind + ")",
+                                 r.devicePath + " 不是串口（它是" + kind + "）");
     r.reasons.push_back(r.headline);
-    r.fixes.push_back("choose the adapter's serial port itself, e.g. /dev/ttyUSB0 or /dev/ttyACM0");
+    r.fixes.push_back(text(l, "choose the adapter's serial port itself, e.g. /dev/ttyUSB0 or /dev/ttyACM0",
+                           "请选择适配器本身的串口，例如 /dev/ttyUSB0 或 /dev/ttyACM0"));
 }
 
 #endif // __linux__
 
-std::string generalAdvice()
+std::string generalAdvice(Language l)
 {
 #if defined(_WIN32)
-    return "check in Device Manager that the port is there, and close any other program that may have it open "
-           "(a COM port serves one program at a time)";
+    return text(l,
+                "check in Device Manager that the port is there, and close any other program that may have it open "
+                "(a COM port serves one program at a time)",
+                "请在设备管理器中确认该端口存在，并关闭其他可能占用它的程序（一个 COM 口同一时间只能由一个程序使用）");
 #elif defined(__linux__)
-    return "nothing stands in the way now; if opening keeps failing, unplug the adapter, plug it in again and "
-           "look at the end of: sudo dmesg";
+    return text(l,
+                "nothing stands in the way now; if opening keeps failing, unplug the adapter, plug it in again and "
+                "look at the end of: sudo dmesg",
+                "目前没有发现任何阻碍；如果仍然打不开，请拔下适配器重新插上，再看这条命令输出的末尾：sudo dmesg");
 #else
-    return "check that the adapter is plugged in and that no other program has the port open "
-           "(on macOS, choose the cu. device)";
+    return text(l,
+                "check that the adapter is plugged in and that no other program has the port open "
+                "(on macOS, choose the cu. device)",
+                "请确认适配器已插好，并且没有其他程序打开该串口（在 macOS 上请选择 cu. 设备）");
 #endif
 }
 
@@ -490,9 +547,10 @@ namespace {
 bool lookAtNode(Report &r, struct stat &node)
 {
 #ifdef __linux__
+    const Language l = r.language;
     if (r.devicePath.empty()) {
         r.access = Access::Missing;
-        r.headline = "no serial port chosen";
+        r.headline = text(l, "no serial port chosen", "未选择串口");
         r.reasons.push_back(r.headline);
         return true;
     }
@@ -505,19 +563,23 @@ bool lookAtNode(Report &r, struct stat &node)
     if (::stat(path.c_str(), &node) != 0) {
         if (errno == ENOENT || errno == ENOTDIR) {
             r.access = Access::Missing;
-            r.headline = "there is no port " + path + " (adapter unplugged?)";
-            r.reasons.push_back("no device " + path + ": unplugged?");
-            r.fixes.push_back("plug the adapter in, or choose the port it has now");
+            r.headline = text(l, "there is no port " + path + " (adapter unplugged?)",
+                              "串口 " + path + " 不存在（适配器已拔出？）");
+            r.reasons.push_back(text(l, "no device " + path + ": unplugged?", "找不到设备 " + path + "：是否已拔出？"));
+            r.fixes.push_back(text(l, "plug the adapter in, or choose the port it has now",
+                                   "插上适配器，或改选它现在对应的串口"));
         } else if (errno == EACCES) {
             r.access = Access::NoPermission;
-            r.headline = "you may not reach " + path + ": a directory on the way is closed to you";
-            r.reasons.push_back("a directory on the way to " + path + " is closed to you");
+            r.headline = text(l, "you may not reach " + path + ": a directory on the way is closed to you",
+                              "无法访问 " + path + "：路径上有目录不允许当前用户进入");
+            r.reasons.push_back(text(l, "a directory on the way to " + path + " is closed to you",
+                                     "通往 " + path + " 的路径上有目录不允许当前用户进入"));
         } else {
             r.access = Access::Unknown;
         }
         return true;
     }
-    if (const std::string kind = otherKind(node); !kind.empty()) {
+    if (const std::string kind = otherKind(node, l); !kind.empty()) {
         explainNotSerial(r, kind);
         return true;
     }
@@ -538,10 +600,11 @@ bool mayBeSerialPort(const std::string &devicePath)
     return r.access != Access::Missing && r.access != Access::NotSerial;
 }
 
-Report examine(const std::string &devicePath)
+Report examine(const std::string &devicePath, Language language)
 {
     Report r;
     r.devicePath = devicePath;
+    r.language = language;
     struct stat node;
     if (lookAtNode(r, node))
         return r;
@@ -559,7 +622,7 @@ Report examine(const std::string &devicePath)
     }
     r.access = r.holders.empty() ? Access::Openable : Access::Busy;
     if (r.access == Access::Busy)
-        r.headline = inUse(r.holders);
+        r.headline = inUse(r.holders, r.language);
     explainHolders(r);
     if (r.modemManagerRunning)
         explainModemManager(r);
@@ -569,14 +632,18 @@ Report examine(const std::string &devicePath)
 
 std::string describe(const Report &report)
 {
+    const Language l = report.language;
+    const std::string fixAt = text(l, "  fix: ", "  解决：");
+    // Lines after the first of a fix line up under its text; a terminal gives
+    // each Chinese character and the full-width colon two columns.
+    const std::string under = "\n" + text(l, "       ", "        ");
     std::string out;
     for (const std::string &reason : report.reasons)
         out += (out.empty() ? "" : "\n") + reason;
     for (const std::string &fix : report.fixes) {
-        out += (out.empty() ? "  fix: " : "\n  fix: ");
-        // Lines after the first of a fix line up under its text.
+        out += (out.empty() ? "" : "\n") + fixAt;
         for (char c : fix)
-            out += c == '\n' ? std::string("\n       ") : std::string(1, c);
+            out += c == '\n' ? under : std::string(1, c);
     }
     return out;
 }
@@ -586,10 +653,10 @@ std::string summary(const Report &report)
     return report.headline;
 }
 
-std::string hintForFailedOpen(const std::string &devicePath)
+std::string hintForFailedOpen(const std::string &devicePath, Language language)
 {
-    const std::string text = describe(examine(devicePath));
-    return text.empty() ? generalAdvice() : text;
+    const std::string hint = describe(examine(devicePath, language));
+    return hint.empty() ? generalAdvice(language) : hint;
 }
 
 } // namespace PortDiagnostics

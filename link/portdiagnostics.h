@@ -9,6 +9,10 @@
 // the device, so asking never disturbs an adapter.
 namespace PortDiagnostics {
 
+// The language of a report's texts. The texts are UTF-8; paths, group, user
+// and process names and commands inside them stay as the system has them.
+enum class Language { English, Chinese };
+
 enum class Access {
     Openable,      // nothing found that would stop this user (ModemManager may still be noted)
     Missing,       // no such device node
@@ -37,11 +41,13 @@ struct Report {
     std::vector<std::string> fixes;
     // What stands in the way, in one line; summary() gives it.
     std::string headline;
+    // What the texts above are written in; describe() adds its words in the same.
+    Language language = Language::English;
 };
 
 // Looks at the node. devicePath is a full path ("/dev/ttyUSB0"); a bare name
 // ("ttyUSB0") is looked for under /dev.
-Report examine(const std::string &devicePath);
+Report examine(const std::string &devicePath, Language language = Language::English);
 
 // Whether the path can be a serial port at all: false for a missing path and
 // for anything that is no serial device. Only stat and sysfs, no search for
@@ -49,7 +55,8 @@ Report examine(const std::string &devicePath);
 bool mayBeSerialPort(const std::string &devicePath);
 
 // The report as lines for a person, fit for a terminal and a tooltip: the
-// reasons, then each fix after "  fix: ". Empty when there is nothing to say.
+// reasons, then each fix after "  fix: " ("  解决：" in Chinese). Empty when
+// there is nothing to say.
 std::string describe(const Report &report);
 
 // Opens an error message, so a bench user reads what stands in the way before any detail; empty when nothing does.
@@ -57,6 +64,6 @@ std::string summary(const Report &report);
 
 // The hint for an open that failed: describe(examine(path)), or, when the
 // system shows nothing, the general advice for the platform.
-std::string hintForFailedOpen(const std::string &devicePath);
+std::string hintForFailedOpen(const std::string &devicePath, Language language = Language::English);
 
 } // namespace PortDiagnostics

@@ -20,6 +20,7 @@
 #include <memory>
 
 #include "link/portdiagnostics.h"
+#include "link/portlist.h"
 #include "support/filepermissions.h"
 
 using namespace PortDiagnostics;
@@ -92,7 +93,7 @@ bool put(const char *path, const char *content)
 // namespace of a child's own after setUp there: the child's own /dev and /sys
 // can say what the system's can't be made to. Judged as root without its
 // power over file modes. Empty when no such namespace can be had.
-QString examinedAside(const std::function<bool()> &setUp, const char *path)
+QString examinedAside(const std::function<bool()> &setUp, const char *path, Language language)
 {
     int out[2];
     if (::pipe(out) != 0)
@@ -104,7 +105,7 @@ QString examinedAside(const std::function<bool()> &setUp, const char *path)
         if (::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
             setUp()) {
             FilePermissionsApply permissions;
-            const Report r = examine(path);
+            const Report r = examine(path, language);
             const std::string seen = std::to_string(int(r.access)) + "\n" + summary(r) + "\n" + describe(r);
             if (::write(out[1], seen.data(), seen.size()) != ssize_t(seen.size()))
                 ::_exit(1);
@@ -141,30 +142,50 @@ class TestDiagnostics : public QObject
 
 private slots:
     // A holder of what is no serial port is no obstacle, and ending it would
-    // harm: each node is held by a child process while it is examined.
+    // harm: each node is held by a child process while it is examined. Paths,
+    // PIDs and commands stay as they are in Chinese.
     void nodeKinds_data()
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<int>("access");
-        QTest::addColumn<QString>("summary"); // %1 the path examined, %2 the holder's PID
+        // Why it did not open, the summary first: %1 the path examined, %2 the holder's PID.
+        QTest::addColumn<QString>("english");
+        QTest::addColumn<QString>("chinese"); // not looked at when empty
         const int notSerial = int(Access::NotSerial);
-        QTest::newRow("regular file") << "file" << notSerial << "%1 is not a serial port (it is a regular file)";
-        QTest::newRow("FIFO") << "fifo" << notSerial << "%1 is not a serial port (it is a FIFO)";
+        const QString other = "\n  fix: choose the adapter's serial port itself, e.g. /dev/ttyUSB0 or /dev/ttyACM0";
+        const QString otherZh = "\n  解决：请选择适配器本身的串口，例如 /dev/ttyUSB0 或 /dev/ttyACM0";
+        QTest::newRow("regular file") << "file" << notSerial << "%1 is not a serial port (it is a regular file)" + other
+                                      << "%1 不是串口（它是普通文件）" + otherZh;
+        QTest::newRow("FIFO") << "fifo" << notSerial << "%1 is not a serial port (it is a FIFO)" + other << QString();
         QTest::newRow("/dev/null") << "null" << notSerial
-                                   << "/dev/null is not a serial port (it is a character device of another kind)";
+                                   << "/dev/null is not a serial port (it is a character device of another kind)" +
+                                          other
+                                   << QString();
         QTest::newRow("link to /dev/null")
             << "link" << notSerial
-            << "%1 is not a serial port (it leads to /dev/null, a character device of another kind)";
-        QTest::newRow("nothing there") << "none" << int(Access::Missing) << "there is no port %1 (adapter unplugged?)";
-        QTest::newRow("pty, held by this process only") << "own pty" << int(Access::Openable) << "";
-        QTest::newRow("pty, held by another") << "pty" << int(Access::Busy)
-                                              << "the port is in use by PID %2 (port-holder)";
+            << "%1 is not a serial port (it leads to /dev/null, a character device of another kind)" + other
+            << "%1 不是串口（它指向 /dev/null，是其他类型的字符设备）" + otherZh;
+        QTest::newRow("nothing there")
+            << "none" << int(Access::Missing)
+            << "there is no port %1 (adapter unplugged?)\n  fix: plug the adapter in, or choose the port it has now"
+            << "串口 %1 不存在（适配器已拔出？）\n  解决：插上适配器，或改选它现在对应的串口";
+        QTest::newRow("pty, held by this process only")
+            << "own pty" << int(Access::Openable)
+            << "cannot open %1: refused\n  fix: nothing stands in the way now; if opening keeps failing, unplug the "
+               "adapter, plug it in again and look at the end of: sudo dmesg"
+            << "无法打开 %1：refused\n  解决：目前没有发现任何阻碍；如果仍然打不开，请拔下适配器重新插上，"
+               "再看这条命令输出的末尾：sudo dmesg";
+        QTest::newRow("pty, held by another")
+            << "pty" << int(Access::Busy)
+            << "the port is in use by PID %2 (port-holder)\n  fix: close that program, or run: kill %2"
+            << "串口已被占用：PID %2（port-holder）\n  解决：关闭该程序，或运行：kill %2";
     }
     void nodeKinds()
     {
         QFETCH(QString, kind);
         QFETCH(int, access);
-        QFETCH(QString, summary);
+        QFETCH(QString, english);
+        QFETCH(QString, chinese);
         QTemporaryDir dir;
         Pty pty;
         QVERIFY(dir.isValid() && pty.slave >= 0);
@@ -193,14 +214,16 @@ private slots:
             ::close(fd);
 
         const Report r = examine(path);
-        const QString line = filled(summary, {QString::fromStdString(path), QString::number(holder ? holder->pid : 0)});
+        const QStringList values{QString::fromStdString(path), QString::number(holder ? holder->pid : 0)};
         QCOMPARE(int(r.access), access);
-        QCOMPARE(QString::fromStdString(PortDiagnostics::summary(r)), line);
-        if (access == int(Access::NotSerial)) {
-            QVERIFY(r.holders.empty());
-            QCOMPARE(QString::fromStdString(hintForFailedOpen(path)),
-                     line + "\n  fix: choose the adapter's serial port itself, e.g. /dev/ttyUSB0 or /dev/ttyACM0");
-        }
+        QCOMPARE(QString::fromStdString(PortDiagnostics::summary(r)),
+                 r.access == Access::Openable ? QString() : filled(english.section('\n', 0, 0), values));
+        if (r.modemManagerRunning)
+            QSKIP("a ModemManager on this machine adds advice of its own");
+        const auto why = [&](Language language) { return PortList::whyNotOpened(values[0], "refused", language); };
+        QCOMPARE(why(Language::English), filled(english, values));
+        if (!chinese.isEmpty())
+            QCOMPARE(why(Language::Chinese), filled(chinese, values));
     }
 
     // Every holder is named, in the system's words made harmless (a process
@@ -211,8 +234,7 @@ private slots:
         Child minicom("minicom"), screen("screen\x1b[2J");
         QVERIFY(pty.slave >= 0 && minicom.pid > 0 && screen.pid > 0);
         const Report r = examine(pty.path);
-        QCOMPARE(int(r.access), int(Access::Busy));
-        QCOMPARE(r.holders.size(), size_t(2));
+        QVERIFY(r.access == Access::Busy && r.holders.size() == 2);
         const QString line = QString::fromStdString(summary(r));
         QVERIFY2(line.startsWith(QStringLiteral("the port is in use by PIDs ")) &&
                      line.contains(QStringLiteral("%1 (minicom)").arg(minicom.pid)) &&
@@ -225,30 +247,38 @@ private slots:
 
     // Judged as root without its power over file modes; the node another
     // owner's. Only with the adapter's USB ids is there a udev rule to give,
-    // the one the README shows; a ModemManager runs throughout.
+    // the one the README shows, lined up under its fix in either language; a
+    // ModemManager runs throughout.
     void permission_data()
     {
         QTest::addColumn<int>("mode");
         QTest::addColumn<bool>("adapter");
+        QTest::addColumn<bool>("chinese");
         QTest::addColumn<int>("access");
         QTest::addColumn<QString>("summary");  // %1 the node, %2 this user, %3 the node's owner
         QTest::addColumn<QString>("describe"); // the same placeholders
+        const QString file = "/etc/udev/rules.d/60-gimbal-adapter.rules";
         const QString rule =
-            "with this line in\n       /etc/udev/rules.d/60-gimbal-adapter.rules:\n         SUBSYSTEM==\"tty\", "
-            "ATTRS{idVendor}==\"10c4\", ATTRS{idProduct}==\"ea60\", %1\n       then run: sudo udevadm control "
-            "--reload && sudo udevadm trigger";
+            "SUBSYSTEM==\"tty\", ATTRS{idVendor}==\"10c4\", ATTRS{idProduct}==\"ea60\", TAG+=\"uaccess\"";
+        const QString reload = "sudo udevadm control --reload && sudo udevadm trigger";
         const QString notInGroup = "%1 belongs to group dialout, and you are not in it\n  fix: sudo usermod -aG "
                                    "dialout %2, then log out and in again";
         const QString ownerOnly = "%1 is not open to you for reading and writing (mode 0600, owner %3, group dialout)";
         const int denied = int(Access::NoPermission);
-        QTest::newRow("group grants") << 0660 << false << denied
+        QTest::newRow("group grants") << 0660 << false << false << denied
                                       << "you may not open %1: it belongs to group dialout, and you are not in it"
                                       << notInGroup;
         QTest::newRow("group grants, USB adapter")
-            << 0660 << true << denied << "you may not open %1: it belongs to group dialout, and you are not in it"
-            << notInGroup + "\n  fix: or let whoever sits at this computer use such adapters, " +
-                   rule.arg("TAG+=\"uaccess\"");
-        QTest::newRow("owner only") << 0600 << false << denied
+            << 0660 << true << false << denied
+            << "you may not open %1: it belongs to group dialout, and you are not in it"
+            << notInGroup + "\n  fix: or let whoever sits at this computer use such adapters, with this line in\n       " +
+                   file + ":\n         " + rule + "\n       then run: " + reload;
+        QTest::newRow("group grants, USB adapter, in Chinese")
+            << 0660 << true << true << denied << "无权打开 %1：它属于 dialout 组，当前用户不在该组中"
+            << "%1 属于 dialout 组，当前用户不在该组中\n  解决：sudo usermod -aG dialout %2，然后注销并重新登录\n"
+               "  解决：或者让在这台电脑前登录的用户都能使用此类适配器，方法是在\n        " +
+                   file + " 中加入这一行：\n          " + rule + "\n        然后运行：" + reload;
+        QTest::newRow("owner only") << 0600 << false << false << denied
                                     << "you may not open %1: it is not open to you for reading and writing"
                                     << ownerOnly + "\n  fix: ask an administrator to give %1 to a group you are in, "
                                                    "with mode 0660 (read and write for the group)";
@@ -257,6 +287,7 @@ private slots:
     {
         QFETCH(int, mode);
         QFETCH(bool, adapter);
+        QFETCH(bool, chinese);
         QFETCH(int, access);
         QFETCH(QString, summary);
         QFETCH(QString, describe);
@@ -278,7 +309,7 @@ private slots:
                        ::mkdir("/sys/class/tty/ttyX/device", 0755) == 0 &&
                        put("/sys/class/tty/ttyX/idVendor", "10c4\n") && put("/sys/class/tty/ttyX/idProduct", "ea60\n");
             };
-            seen = examinedAside(setUp, "/dev/ttyX");
+            seen = examinedAside(setUp, "/dev/ttyX", chinese ? Language::Chinese : Language::English);
             if (seen.isEmpty())
                 QSKIP("needs a mount namespace of its own to give a node a USB adapter's ids");
         } else {
