@@ -1,12 +1,40 @@
 #include <QApplication>
 
+#include <cstdio>
+
 #include "app/closeguard.h"
+#include "app/commandline.h"
 #include "app/fonts.h"
 #include "app/tiravo.h"
 #include "os/stopsignals.h"
 
+namespace {
+QStringList rawArguments(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    return arguments;
+}
+} // namespace
+
 int main(int argc, char *argv[])
 {
+    // Without a display Qt aborts in the QApplication constructor, so the
+    // command line is looked at first: help, version and usage errors need no
+    // window, and a missing display is said plainly.
+    if (!WindowCommandLine::displayAvailable(rawArguments(argc, argv))) {
+        QCoreApplication core(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("sbus-channel"));
+        const WindowCommandLine::Outcome outcome = WindowCommandLine::parse(QCoreApplication::arguments());
+        if (!outcome.run)
+            return outcome.exitCode;
+        std::fputs("sbus-channel: no display to show the window on (DISPLAY and WAYLAND_DISPLAY are not set); "
+                   "on a terminal, use sbus-channel-cli\n",
+                   stderr);
+        return 1;
+    }
+
     // The form mixes fixed pixel geometry with point-size fonts; without
     // scaling, captions outgrow their rectangles on 150 % and 200 % displays.
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
@@ -16,6 +44,13 @@ int main(int argc, char *argv[])
     // Names the per-user settings directory of an installed copy, whatever
     // the executable has been renamed to.
     QCoreApplication::setApplicationName(QStringLiteral("sbus-channel"));
+    // Qt has taken its own options (-platform, -style, ...) out by now.
+    const WindowCommandLine::Outcome outcome = WindowCommandLine::parse(QCoreApplication::arguments());
+    if (!outcome.run)
+        return outcome.exitCode;
+    // Registered before the window exists, so its start-up probe lists them first.
+    WindowCommandLine::registerPorts(outcome.ports);
+
     installFontSubstitutes();
     Tiravo window;
     closeOnStopSignals(window);

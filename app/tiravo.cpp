@@ -21,6 +21,8 @@ Tiravo::Tiravo(QWidget *parent)
 
     sysTimer = new QTimer(this);
     probePorts();
+    describePortItems();
+    setUpAssistance();
 
     connect(sysTimer, SIGNAL(timeout()), this, SLOT(SYS_QTimerUpDate()));
     connect(ui->chRadioButton, SIGNAL(clicked()), this, SLOT(ChangeLangure()));

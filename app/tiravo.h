@@ -58,6 +58,13 @@ private:
     // The channel selectors in function order: tilt, heading, mode, video, zoom.
     std::array<QComboBox *, kFunctionCount> channelCombos() const;
 
+    // Names, tab order, port descriptions and the failed-open tooltip.
+    void setUpAssistance();
+    void renewAccessibleNames();
+    void describePortItems();
+    void showOpenFailure();
+    QString wrapForTooltip(const QString &text) const;
+
     // Connection to the controller.
     void openPort();
     void closePort();
@@ -82,6 +89,12 @@ private:
     // the port is completed by the bytes that follow a reopen.
     ReplyAssembler rxAssembler;
     PortList::SystemPortScan portScan;
+    // The last port that would not open, kept to explain it again in
+    // another language; empty after a good open.
+    struct {
+        QString port;
+        QString error;
+    } openFailure;
     // Declared after the link data it reads.
     CloseGuard closeGuard{*this, link};
 };

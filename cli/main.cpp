@@ -4,6 +4,7 @@
 
 #include "cli/commands.h"
 #include "cli/output.h"
+#include "version.h"
 
 int main(int argc, char *argv[])
 {

@@ -14,6 +14,7 @@
 #include "sim/gimbalmodel.h"
 #include "sim/ptycontroller.h"
 #include "sim/simoptions.h"
+#include "version.h"
 
 int main(int argc, char *argv[])
 {
@@ -21,12 +22,14 @@ int main(int argc, char *argv[])
     QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
     QApplication app(argc, argv);
     installFontSubstitutes();
+    QCoreApplication::setApplicationVersion(QStringLiteral(SBUS_CHANNEL_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "SBUS Channel with a simulated gimbal controller on a pseudo-terminal, listed\n"
         "first among the serial ports. Press Connect to start."));
     parser.addHelpOption();
+    parser.addVersionOption();
     SimOptions::add(parser);
     const QCommandLineOption tourOption(QStringLiteral("tour"),
                                         QStringLiteral("Click through a whole session by itself, save a "

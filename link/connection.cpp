@@ -42,13 +42,13 @@ void Tiravo::openPort()
     // status field's tooltip and, for whoever started us from a terminal, to
     // standard error.
     if (serialPort->open(QIODevice::ReadWrite)) {
-        ui->linkStatusLineEdit->setToolTip(QString());
+        openFailure = {};
     } else {
-        const QString why = PortList::whyNotOpened(portName, serialPort->errorString());
-        ui->linkStatusLineEdit->setToolTip(why);
-        QString line = QStringLiteral("%1: %2").arg(QCoreApplication::applicationName(), why);
-        qWarning().noquote() << line.replace(QLatin1Char('\n'), QLatin1Char(' '));
+        openFailure = {portName, serialPort->errorString()};
+        const QString why = PortList::whyNotOpened(portName, openFailure.error);
+        qWarning().noquote() << QStringLiteral("%1: %2").arg(QCoreApplication::applicationName(), why);
     }
+    showOpenFailure();
     applyLineSettings(*serialPort);
     connect(serialPort, SIGNAL(readyRead()), this, SLOT(my_readuart()));
 
@@ -107,4 +107,5 @@ void Tiravo::refreshPortList()
     portCount = static_cast<quint16>(names.size());
     ui->comComboBox->clear();
     ui->comComboBox->addItems(names);
+    describePortItems();
 }

@@ -1,7 +1,9 @@
 #include "link/portlist.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSerialPortInfo>
 
 #include <sys/stat.h>
@@ -81,14 +83,90 @@ QStringList SystemPortScan::names()
     return cached_;
 }
 
+namespace {
+QStringList presentRegisteredPorts()
+{
+    QStringList present;
+    for (const QString &name : registeredPorts()) {
+        if (isPresent(name))
+            present.append(name);
+    }
+    return present;
+}
+
+// Canonical device -> its by-id link, for the adapters that have one.
+QHash<QString, QString> stableNames()
+{
+    QHash<QString, QString> names;
+#ifdef Q_OS_LINUX
+    const QDir byId(QStringLiteral("/dev/serial/by-id"));
+    const QStringList links = byId.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QString &link : links) {
+        const QString path = byId.filePath(link);
+        const QString device = QFileInfo(path).canonicalFilePath();
+        if (!device.isEmpty() && !names.contains(device))
+            names.insert(device, path);
+    }
+#endif
+    return names;
+}
+
+QString hex4(quint16 value)
+{
+    return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0'));
+}
+} // namespace
+
 QStringList availablePortNames()
 {
-    return registeredPorts() + SystemPortScan::systemPortNames();
+    return presentRegisteredPorts() + SystemPortScan::systemPortNames();
 }
 
 QStringList availablePortNames(SystemPortScan &scan)
 {
-    return registeredPorts() + scan.names();
+    return presentRegisteredPorts() + scan.names();
+}
+
+bool isPresent(const QString &name)
+{
+#ifdef Q_OS_UNIX
+    // Follows links: a by-id name whose adapter is unplugged dangles. A bare
+    // name is looked for under /dev directly; asking the system's port list
+    // would cost an enumeration on every tick.
+    return QFileInfo::exists(name.contains(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name);
+#else
+    // A COM port name is no file to look at; the open tells.
+    Q_UNUSED(name);
+    return true;
+#endif
+}
+
+QList<Facts> factsOf(const QStringList &names)
+{
+    const QList<QSerialPortInfo> infos = QSerialPortInfo::availablePorts();
+    const QHash<QString, QString> byId = stableNames();
+    QList<Facts> all;
+    for (const QString &name : names) {
+        Facts facts;
+        facts.device = systemLocation(name);
+        const QString device = deviceName(name);
+        for (const QSerialPortInfo &info : infos) {
+            if (info.portName() != name && info.systemLocation() != facts.device && info.systemLocation() != device)
+                continue;
+            facts.description = info.description();
+            facts.manufacturer = info.manufacturer();
+            facts.serialNumber = info.serialNumber();
+            if (info.hasVendorIdentifier() && info.hasProductIdentifier())
+                facts.usbId = hex4(info.vendorIdentifier()) + QLatin1Char(':') + hex4(info.productIdentifier());
+            break;
+        }
+        // The name the user chose may be the by-id link itself.
+        const QString stable = byId.value(device);
+        if (stable != name)
+            facts.stableName = stable;
+        all.append(facts);
+    }
+    return all;
 }
 
 void registerPort(const QString &name)
@@ -114,19 +192,25 @@ QString deviceName(const QString &name)
     return name;
 }
 
-QString whyNotOpened(const QString &name, const QString &systemError)
+QString whyNotOpened(const QString &name, const QString &systemError, PortDiagnostics::Language language)
 {
     const QString location = systemLocation(name);
-    PortDiagnostics::Report report = PortDiagnostics::examine(QFile::encodeName(location).toStdString());
-    const QString summary = QString::fromLocal8Bit(PortDiagnostics::summary(report).c_str());
-    const QString first = summary.isEmpty() ? QStringLiteral("cannot open %1: %2").arg(location, systemError) : summary;
+    const std::string path = QFile::encodeName(location).toStdString();
+    PortDiagnostics::Report report = PortDiagnostics::examine(path, language);
+    // The Chinese texts are UTF-8 literals, which a Windows code page would garble.
+    const auto decoded = [](const std::string &s) { return QString::fromUtf8(s.data(), int(s.size())); };
+    const QString summary = decoded(PortDiagnostics::summary(report));
+    const QString cannotOpen = language == PortDiagnostics::Language::Chinese ? QStringLiteral("无法打开 %1：%2")
+                                                                              : QStringLiteral("cannot open %1: %2");
+    const QString first = summary.isEmpty() ? cannotOpen.arg(location, systemError) : summary;
+    // With nothing found in the way, the platform's general advice is the fix;
+    // describe() words it like every other.
     if (report.reasons.empty() && report.fixes.empty())
-        return first + QStringLiteral("\n  fix: ") +
-               QString::fromLocal8Bit(PortDiagnostics::hintForFailedOpen(QFile::encodeName(location).toStdString()).c_str());
+        report.fixes.push_back(PortDiagnostics::hintForFailedOpen(path, language));
     // The summary says what the reasons say; what follows it is what to do.
-    if (!summary.isEmpty())
+    else if (!summary.isEmpty())
         report.reasons.clear();
-    const QString fixes = QString::fromLocal8Bit(PortDiagnostics::describe(report).c_str());
+    const QString fixes = decoded(PortDiagnostics::describe(report));
     return fixes.isEmpty() ? first : first + QLatin1Char('\n') + fixes;
 }
 

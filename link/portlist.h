@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "link/portdiagnostics.h"
+
 // Number of ports comComboBox was last filled with. Process-wide on purpose:
 // the refresh compares against it, and it must not be reset by a new window.
 extern quint16 portCount;
@@ -54,6 +56,8 @@ private:
 
 // Names that QSerialPort::setPortName accepts: registered ports first, in the
 // order they were registered, then the system's ports in the system's order.
+// A registered path is listed only while its device is there, so a port
+// named on the command line comes and goes with its adapter like any other.
 // The first form enumerates now; the second goes through a scan's gate.
 QStringList availablePortNames();
 QStringList availablePortNames(SystemPortScan &scan);
@@ -69,11 +73,29 @@ QString systemLocation(const QString &name);
 // nowhere stays as it is.
 QString deviceName(const QString &name);
 
-// Why the port `name` did not open, in a bench user's words: one line saying
-// what stands in the way, then what to do about it, each after "  fix: ".
-// systemError is the serial port's own error text, used when nothing better
-// is known.
-QString whyNotOpened(const QString &name, const QString &systemError);
+// Why the port `name` did not open, in a bench user's words and the given
+// language: one line saying what stands in the way, then what to do about it,
+// each after "  fix: " ("  解决："). systemError is the serial port's own error
+// text, used when nothing better is known.
+QString whyNotOpened(const QString &name, const QString &systemError,
+                     PortDiagnostics::Language language = PortDiagnostics::Language::English);
+
+// What the system knows of a port, to tell two adapters apart; each field
+// is empty where nothing is known.
+struct Facts {
+    QString device;        // the device node, "/dev/ttyUSB0" or "COM3"
+    QString description;
+    QString manufacturer;
+    QString serialNumber;
+    QString usbId;         // "0403:6001"
+    QString stableName;    // its /dev/serial/by-id name, which survives replugging
+};
+
+// Facts for each name, in the same order; the system is asked once.
+QList<Facts> factsOf(const QStringList &names);
+
+// Whether a registered name's device is there now.
+bool isPresent(const QString &name);
 
 void registerPort(const QString &name);
 void unregisterPort(const QString &name);

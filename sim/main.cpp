@@ -15,6 +15,7 @@
 #include "sim/gimbalmodel.h"
 #include "sim/ptycontroller.h"
 #include "sim/simoptions.h"
+#include "version.h"
 
 namespace {
 
@@ -54,6 +55,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("gimbal-sim"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(SBUS_CHANNEL_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -62,6 +64,7 @@ int main(int argc, char *argv[])
         "until interrupted (Ctrl+C). Its parameter block starts as tilt 1, pan 2, mode 5,\n"
         "rec 6, zoom 7, or as stored in the --flash file."));
     parser.addHelpOption();
+    parser.addVersionOption();
     SimOptions::add(parser);
     const QCommandLineOption linkOption(QStringLiteral("link"),
                                         QStringLiteral("Also make the device reachable as this symlink "

@@ -14,6 +14,7 @@
 
 #include <termios.h>
 
+#include "app/commandline.h"
 #include "app/tiravo.h"
 #include "link/portlist.h"
 #include "support/controller.h"
@@ -32,7 +33,7 @@ const char *const kSliders[] = {"tiltSlider", "headingSlider", "modeSlider", "vi
 const char *const kTestFields[] = {"tiltLineEdit", "headingLineEdit", "modeLineEdit", "videoLineEdit", "zoomLineEdit"};
 const int kSlot[] = {9, 13, 4, 10, 12};
 
-// A window with the test's pseudo-terminal listed and selected, in English.
+// A window started with the test's pseudo-terminal as --port, in English.
 struct Rig {
     PtyPair pty;
     std::unique_ptr<Tiravo> w;
@@ -41,11 +42,10 @@ struct Rig {
 
     Rig()
     {
-        PortList::registerPort(pty.slavePath());
+        const auto line = WindowCommandLine::parse({QStringLiteral("sbus-channel"), QStringLiteral("--port"), pty.slavePath()});
+        WindowCommandLine::registerPorts(line.ports);
         w = std::make_unique<Tiravo>();
         peer = std::make_unique<ControllerPeer>(*w, pty.master());
-        auto *ports = combo("comComboBox");
-        ports->setCurrentIndex(ports->findText(pty.slavePath()));
     }
     ~Rig() { PortList::unregisterPort(pty.slavePath()); }
 
@@ -210,32 +210,42 @@ private slots:
         QCOMPARE(command(r.peer->tick()), quint8(READ_PARAM_2));
     }
 
-    // The list is rebuilt only when the number of ports changes.
-    void portListFollowsTheCount()
+    // A --port device is listed first and chosen, comes and goes with its
+    // node, and a path not there at start is listed when it appears. The
+    // list is rebuilt only when the number of ports changes.
+    void commandLinePortsComeAndGo()
     {
         Rig r;
         auto *ports = r.combo("comComboBox");
+        QCOMPARE(ports->currentIndex(), 0);
+        QCOMPARE(ports->currentText(), r.pty.slavePath());
+        QVERIFY(ports->itemData(0, Qt::ToolTipRole).toString().contains(QStringLiteral("Device: ") + r.pty.slavePath()));
         r.peer->idleTick();
         const int listed = ports->count();
         ports->setCurrentIndex(listed - 1);
         r.peer->idleTick();
         QCOMPARE(ports->currentIndex(), listed - 1);
 
-        const QString extra = QStringLiteral("/dev/sbus-channel-extra");
-        PortList::registerPort(extra);
+        QTemporaryDir dir;
+        const QString later = dir.filePath(QStringLiteral("ttyLATER"));
+        WindowCommandLine::registerPorts({later});
+        r.peer->idleTick();
+        QCOMPARE(ports->count(), listed);
+        QVERIFY(QFile::link(r.pty.slavePath(), later));
         r.peer->idleTick();
         QCOMPARE(ports->count(), listed + 1);
+        QCOMPARE(ports->itemText(1), later); // listed without being opened, after the first --port
         QCOMPARE(ports->currentIndex(), 0);
-        QVERIFY(ports->findText(extra) >= 0); // listed without being opened
+        QVERIFY(r.connectAndDownload());
 
         // While connected nothing changes the list.
-        r.click("startPushButton");
-        PortList::unregisterPort(extra);
-        r.peer->tick();
+        QFile::remove(later);
+        r.exchange();
         QCOMPARE(ports->count(), listed + 1);
         r.click("startPushButton");
         r.peer->idleTick();
         QCOMPARE(ports->count(), listed);
+        PortList::unregisterPort(later);
     }
 
     // Closing the window while connected frees the device node at once.

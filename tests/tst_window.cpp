@@ -3,18 +3,23 @@
 #include <QtTest>
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolTip>
+
+#include <tuple>
 
 #include "app/tiravo.h"
 #include "link/frame.h"
 #include "link/portlist.h"
 #include "support/pty.h"
 #include "support/settingsfile.h"
+#include "version.h"
 
 namespace {
 
@@ -224,8 +229,9 @@ private slots:
     }
 
     // A port that won't open flips the controls for one tick, as it always
-    // has; why it failed goes to the status field's tooltip and to stderr,
-    // until an open succeeds.
+    // has; why it failed, and what to do, goes to stderr and to the status
+    // field's tooltip, in the window's language and within its width, until
+    // an open succeeds.
     void failedOpenExplained()
     {
         PtyPair good;
@@ -234,6 +240,7 @@ private slots:
         QVERIFY(good.isValid() && !same.open(QIODevice::ReadWrite));
 
         Tiravo w;
+        w.resize(360, w.height()); // narrower than the explanation's lines
         w.findChild<QTimer *>(QString(), Qt::FindDirectChildrenOnly)->stop();
         QMetaObject::invokeMethod(&w, "SYS_QTimerUpDate"); // shows the closed port's status
         auto *ports = child<QComboBox>(w, "comComboBox");
@@ -242,20 +249,109 @@ private slots:
         auto *status = child<QLineEdit>(w, "linkStatusLineEdit");
         const QString statusBefore = status->text(), connect = caption(w, QStringLiteral("startPushButton"));
         QTest::ignoreMessage(QtWarningMsg, qPrintable("tst_window: there is no port " + port +
-                                                      " (adapter unplugged?)   fix: plug the adapter in, or choose "
-                                                      "the port it has now"));
+                                                      " (adapter unplugged?)\n  fix: plug the adapter in, or "
+                                                      "choose the port it has now"));
         QTest::mouseClick(child(w, "startPushButton"), Qt::LeftButton);
         QVERIFY(caption(w, QStringLiteral("startPushButton")) != connect);
-        QVERIFY2(status->toolTip().startsWith(QStringLiteral("there is no port ") + port +
-                                              QStringLiteral(" (adapter unplugged?)\n  fix: ")),
+        const QFontMetrics metrics(QToolTip::font());
+        for (const QString &line : status->toolTip().split(QLatin1Char('\n')))
+            QVERIFY2(metrics.horizontalAdvance(line) < w.width(), qPrintable(line));
+        QVERIFY2(status->toolTip().contains(port) && !status->toolTip().contains(QStringLiteral("fix")),
                  qPrintable(status->toolTip()));
         QMetaObject::invokeMethod(&w, "SYS_QTimerUpDate");
         QCOMPARE(caption(w, QStringLiteral("startPushButton")), connect);
         QCOMPARE(status->text(), statusBefore);
 
+        QTest::mouseClick(child(w, "enRadioButton"), Qt::LeftButton);
+        QVERIFY2(status->toolTip().simplified().startsWith(QStringLiteral("there is no port ") + port +
+                                                           QStringLiteral(" (adapter unplugged?) fix: ")),
+                 qPrintable(status->toolTip()));
+
         ports->setCurrentText(good.slavePath());
         QTest::mouseClick(child(w, "startPushButton"), Qt::LeftButton);
         QVERIFY(caption(w, QStringLiteral("startPushButton")) != connect && status->toolTip().isEmpty());
+    }
+
+    // Screen readers get a name for every control in the window's language,
+    // each caption labels its selector or field, and the keyboard goes down
+    // the rows.
+    void assistance()
+    {
+        Tiravo w;
+        const QStringList order = {
+            "tiltSlider",   "tiltComboBox",     "headingSlider",      "headingComboBox",   "modeSlider",
+            "modeComboBox", "videoSlider",      "videoComboBox",      "zoomSlider",        "zoomComboBox",
+            "comComboBox",  "startPushButton",  "updatePushButton",   "downloadPushButton", "programPushButton",
+            "tiltLineEdit", "headingLineEdit",  "modeLineEdit",       "videoLineEdit",     "zoomLineEdit",
+            "linkStatusLineEdit", "chRadioButton", "enRadioButton"};
+        QStringList seen;
+        for (QWidget *next = child(w, "tiltSlider"); seen.size() < order.size(); next = next->nextInFocusChain())
+            if (next->focusPolicy() & Qt::TabFocus)
+                seen << next->objectName();
+        QCOMPARE(seen, order);
+        const char *const rows[][2] = {{"tiltLabel", "tiltComboBox"},      {"zoomLabel", "zoomComboBox"},
+                                       {"testheadingLabel", "headingLineEdit"}, {"linkStatusLabel", "linkStatusLineEdit"}};
+        for (const auto &row : rows)
+            QCOMPARE(child<QLabel>(w, row[0])->buddy(), child(w, row[1]));
+
+        const auto names = [&] {
+            QMap<QString, QString> out;
+            // Buttons are named by their captions; a combo box on Linux reports
+            // its current item as its name, so the name set is looked at there.
+            for (const QString &name : order) {
+                QWidget *widget = w.findChild<QWidget *>(name);
+                out[name] = widget->accessibleName().isEmpty()
+                                ? QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name)
+                                : widget->accessibleName();
+            }
+            return out;
+        };
+        const auto chinese = names();
+        QCOMPARE(chinese["comComboBox"], QStringLiteral("串口"));
+        QCOMPARE(chinese["headingComboBox"], QStringLiteral("云台指向通道"));
+        QCOMPARE(chinese["zoomSlider"], QStringLiteral("相机变焦位置"));
+        QCOMPARE(chinese["modeLineEdit"], QStringLiteral("模式数据"));
+        QTest::mouseClick(child(w, "enRadioButton"), Qt::LeftButton);
+        const auto english = names();
+        QCOMPARE(english["comComboBox"], QStringLiteral("Serial port"));
+        QCOMPARE(english["headingComboBox"], QStringLiteral("Pan Channel"));
+        QCOMPARE(english["zoomSlider"], QStringLiteral("Zoom position"));
+        QCOMPARE(english["modeLineEdit"], QStringLiteral("Mode Data"));
+        QCOMPARE(english["enRadioButton"], QStringLiteral("English"));
+        QCOMPARE(QSet<QString>(english.begin(), english.end()).size(), order.size());
+        for (const QString &name : order)
+            QVERIFY2(!chinese[name].isEmpty(), qPrintable(name));
+    }
+
+    // The program itself: what its command line says, and where no display is.
+    void commandLine()
+    {
+        const auto run = [](const QStringList &arguments, bool display = true) {
+            QProcess p;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+                if (!display)
+                    env.remove(QString::fromLatin1(name));
+            p.setProcessEnvironment(env);
+            p.start(QStringLiteral(SBUS_WINDOW), arguments);
+            p.waitForFinished(30000);
+            return std::make_tuple(p.exitCode(), QString::fromLocal8Bit(p.readAllStandardOutput()),
+                                   QString::fromLocal8Bit(p.readAllStandardError()));
+        };
+        for (bool display : {true, false}) {
+            const auto [helpCode, help, helpErr] = run({QStringLiteral("--help")}, display);
+            QVERIFY2(helpCode == 0 && help.contains(QStringLiteral("--port <path>")), qPrintable(help + helpErr));
+            const auto [versionCode, version, versionErr] = run({QStringLiteral("--version")}, display);
+            QCOMPARE(versionCode, 0);
+            QCOMPARE(version, QStringLiteral("sbus-channel " SBUS_CHANNEL_VERSION "\n"));
+            const auto [wrongCode, wrongOut, wrong] = run({QStringLiteral("--bogus")}, display);
+            QVERIFY2(wrongCode == 2 && wrongOut.isEmpty() && wrong.contains(QStringLiteral("bogus")), qPrintable(wrong));
+        }
+        const auto [code, out, err] = run({QStringLiteral("--port"), QStringLiteral("/dev/ttyUSB9")}, false);
+        QCOMPARE(code, 1);
+        QVERIFY2(out.isEmpty() && err.count(QLatin1Char('\n')) == 1 && err.contains(QStringLiteral("no display")) &&
+                     err.contains(QStringLiteral("sbus-channel-cli")),
+                 qPrintable(err));
     }
 
     // A second name for a device that is in use (a by-id link, a symlink)

@@ -84,6 +84,11 @@ void Tiravo::LangureCharLoad()
     ui->linkStatusLabel->setText(LangureChar[TXT_STATUS]);
     ui->chRadioButton->setText(LangureChar[TXT_CHINESE]);
     ui->enRadioButton->setText(LangureChar[TXT_ENGLISH]);
+
+    renewAccessibleNames();
+    // The port descriptions and the failed-open tooltip follow the language too.
+    describePortItems();
+    showOpenFailure();
 }
 
 void Tiravo::ChangeLangure()

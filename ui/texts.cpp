@@ -68,3 +68,18 @@ const char *const kEnglishTexts[kTextCount] = {
     "Save Param Fail",
     " ",
 };
+
+const TextPair kAssistTexts[kAssistTextCount] = {
+    {"串口", "Serial port"},
+    {"云台俯仰位置", "Tilt position"},
+    {"云台指向位置", "Pan position"},
+    {"云台模式位置", "Mode position"},
+    {"相机录像位置", "Rec position"},
+    {"相机变焦位置", "Zoom position"},
+    {"设备", "Device"},
+    {"描述", "Description"},
+    {"制造商", "Manufacturer"},
+    {"序列号", "Serial number"},
+    {"USB 厂商:产品", "USB vendor:product"},
+    {"固定名称", "Stable name"},
+};

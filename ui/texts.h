@@ -43,6 +43,32 @@ constexpr int kTextTableSize = 50;
 extern const char *const kChineseTexts[kTextCount];
 extern const char *const kEnglishTexts[kTextCount];
 
+// Texts the window gives to screen readers and tooltips. They are kept out
+// of the LangureChar table, whose layout the language loading relies on;
+// each Chinese text stands beside its English one so the two can't drift apart.
+enum AssistText : int {
+    AX_PORT_SELECTOR,
+    AX_TILT_POSITION,
+    AX_PAN_POSITION,
+    AX_MODE_POSITION,
+    AX_REC_POSITION,
+    AX_ZOOM_POSITION,
+    TIP_DEVICE,
+    TIP_DESCRIPTION,
+    TIP_MANUFACTURER,
+    TIP_SERIAL_NUMBER,
+    TIP_USB_ID,
+    TIP_STABLE_NAME,
+    kAssistTextCount
+};
+
+struct TextPair {
+    const char *chinese;
+    const char *english;
+};
+
+extern const TextPair kAssistTexts[kAssistTextCount];
+
 // Process-wide language flag: 1 Chinese, 2 English, 0 until the stored choice
 // has been read at start-up.
 extern quint8 LangureFlag;

@@ -1,0 +1,100 @@
+#include "app/commandline.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <cstdio>
+
+#include "link/portlist.h"
+#include "version.h"
+
+namespace WindowCommandLine {
+
+namespace {
+// Help and version are wanted on standard output, in full; a pipe that
+// closes early is the reader's business and does not change the exit code.
+void print(FILE *stream, const QString &text)
+{
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+} // namespace
+
+Outcome parse(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Sets which SBUS receiver channel drives each of a camera gimbal's five functions,\n"
+        "over a serial line to the gimbal controller. For scripts and terminals without a\n"
+        "display, use sbus-channel-cli."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help and exit."));
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("Show the version and exit."));
+    const QCommandLineOption port(
+        QStringLiteral("port"),
+        QStringLiteral("List the serial device at <path> first and choose it (a /dev/serial/by-id name, "
+                       "a pseudo-terminal, ...). May be given more than once; a device that is not there "
+                       "yet is listed when it appears."),
+        QStringLiteral("path"));
+    parser.addOptions({help, version, port});
+
+    Outcome outcome;
+    if (!parser.parse(arguments)) {
+        print(stderr, QStringLiteral("sbus-channel: %1\nSee: sbus-channel --help\n").arg(parser.errorText()));
+        outcome.exitCode = 2;
+        return outcome;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        print(stderr, QStringLiteral("sbus-channel: unexpected argument \"%1\"; ports are chosen with --port PATH\n"
+                                     "See: sbus-channel --help\n")
+                          .arg(parser.positionalArguments().constFirst()));
+        outcome.exitCode = 2;
+        return outcome;
+    }
+    if (parser.isSet(help)) {
+        print(stdout, parser.helpText());
+        return outcome;
+    }
+    if (parser.isSet(version)) {
+        print(stdout, QStringLiteral("sbus-channel %1\n").arg(QStringLiteral(SBUS_CHANNEL_VERSION)));
+        return outcome;
+    }
+    for (const QString &path : parser.values(port)) {
+        if (path.isEmpty()) {
+            print(stderr, QStringLiteral("sbus-channel: --port takes a device path\nSee: sbus-channel --help\n"));
+            outcome.exitCode = 2;
+            return outcome;
+        }
+    }
+    outcome.run = true;
+    outcome.ports = parser.values(port);
+    return outcome;
+}
+
+bool displayAvailable(const QStringList &arguments)
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS) && !defined(Q_OS_ANDROID) && !defined(Q_OS_IOS)
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        if (!qEnvironmentVariableIsEmpty(name))
+            return true;
+    }
+    return arguments.contains(QStringLiteral("-platform")) || arguments.contains(QStringLiteral("--platform"));
+#else
+    Q_UNUSED(arguments);
+    return true;
+#endif
+}
+
+void registerPorts(const QStringList &ports)
+{
+    for (const QString &path : ports) {
+        PortList::registerPort(path);
+        if (!PortList::isPresent(path))
+            print(stderr, QStringLiteral("sbus-channel: %1 is not there now; it is listed when it appears\n")
+                              .arg(PortList::systemLocation(path)));
+    }
+}
+
+} // namespace WindowCommandLine

@@ -1,0 +1,172 @@
+// What the window tells beyond its visible texts: names for screen readers,
+// the keyboard's path through the form, what each listed port is, and why a
+// port did not open. None of it moves a pixel of the form.
+#include "app/tiravo.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QSlider>
+#include <QToolTip>
+
+#include "ui_tiravo.h"
+
+namespace {
+QString assistText(AssistText id)
+{
+    return QString::fromUtf8(LangureFlag == 1 ? kAssistTexts[id].chinese : kAssistTexts[id].english);
+}
+
+// A caption as a name: "Pan  Channel:" reads "Pan Channel".
+QString nameFromCaption(const QString &caption)
+{
+    QString name = caption.simplified();
+    while (name.endsWith(QLatin1Char(':')) || name.endsWith(QChar(0xFF1A)))
+        name.chop(1);
+    return name;
+}
+
+// Chinese text has no spaces to break at; a break after any wide character is fine.
+bool breaksAfter(QChar c)
+{
+    return c.unicode() >= 0x2E80;
+}
+
+// Plain-text tooltips do not wrap by themselves, and the fixes quote long
+// commands. Continuation lines are indented under their line.
+QStringList wrapLine(const QString &line, const QFontMetrics &metrics, int width)
+{
+    int lead = 0;
+    while (lead < line.size() && line.at(lead) == QLatin1Char(' '))
+        ++lead;
+    const QString indent(lead + 4, QLatin1Char(' '));
+    QStringList out;
+    QString rest = line;
+    while (metrics.horizontalAdvance(rest) > width) {
+        int fit = 0;
+        while (fit < rest.size() && metrics.horizontalAdvance(rest.left(fit + 1)) <= width)
+            ++fit;
+        const int floor = out.isEmpty() ? lead : indent.size();
+        int cut = fit;
+        for (int i = fit; i > floor; --i) {
+            if (rest.at(i) == QLatin1Char(' ') || breaksAfter(rest.at(i - 1))) {
+                cut = i;
+                break;
+            }
+        }
+        if (cut <= floor)
+            cut = qMax(fit, floor + 1);
+        out.append(rest.left(cut));
+        int next = cut;
+        while (next < rest.size() && rest.at(next) == QLatin1Char(' '))
+            ++next;
+        if (next >= rest.size())
+            return out;
+        rest = indent + rest.mid(next);
+    }
+    out.append(rest);
+    return out;
+}
+} // namespace
+
+QString Tiravo::wrapForTooltip(const QString &text) const
+{
+    // The tooltip's own frame and margins take a little of the window's width.
+    const int width = this->width() - 24;
+    const QFontMetrics metrics(QToolTip::font());
+    QStringList lines;
+    for (const QString &line : text.split(QLatin1Char('\n')))
+        lines += wrapLine(line, metrics, width);
+    return lines.join(QLatin1Char('\n'));
+}
+
+// Captions name the selector and data field of their row; the keyboard goes
+// down the channel rows, then the port and the buttons, then the data fields
+// row by row as they are read, not in the order the form created them.
+void Tiravo::setUpAssistance()
+{
+    const QList<QPair<QLabel *, QWidget *>> buddies = {
+        {ui->tiltLabel, ui->tiltComboBox},           {ui->headingLabel, ui->headingComboBox},
+        {ui->modeLabel, ui->modeComboBox},           {ui->videoLabel, ui->videoComboBox},
+        {ui->zoomLabel, ui->zoomComboBox},           {ui->testTiltLabel, ui->tiltLineEdit},
+        {ui->testheadingLabel, ui->headingLineEdit}, {ui->testModeLabel, ui->modeLineEdit},
+        {ui->testVideoLabel, ui->videoLineEdit},     {ui->testZoomLabel, ui->zoomLineEdit},
+        {ui->linkStatusLabel, ui->linkStatusLineEdit},
+    };
+    for (const auto &pair : buddies)
+        pair.first->setBuddy(pair.second);
+
+    const QList<QWidget *> order = {
+        ui->tiltSlider,        ui->tiltComboBox,     ui->headingSlider,  ui->headingComboBox,
+        ui->modeSlider,        ui->modeComboBox,     ui->videoSlider,    ui->videoComboBox,
+        ui->zoomSlider,        ui->zoomComboBox,     ui->comComboBox,    ui->startPushButton,
+        ui->updatePushButton,  ui->downloadPushButton, ui->programPushButton, ui->tiltLineEdit,
+        ui->headingLineEdit,   ui->modeLineEdit,     ui->videoLineEdit,  ui->zoomLineEdit,
+        ui->linkStatusLineEdit, ui->chRadioButton,   ui->enRadioButton,
+    };
+    for (int i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
+}
+
+// Buttons are named by their captions, which change with the link state;
+// everything else gets a name here, in the window's language.
+void Tiravo::renewAccessibleNames()
+{
+    ui->comComboBox->setAccessibleName(assistText(AX_PORT_SELECTOR));
+    const auto combos = channelCombos();
+    QSlider *const sliders[kFunctionCount] = {ui->tiltSlider, ui->headingSlider, ui->modeSlider, ui->videoSlider,
+                                              ui->zoomSlider};
+    QLineEdit *const fields[kFunctionCount] = {ui->tiltLineEdit, ui->headingLineEdit, ui->modeLineEdit,
+                                               ui->videoLineEdit, ui->zoomLineEdit};
+    for (int f = 0; f < kFunctionCount; ++f) {
+        combos[f]->setAccessibleName(nameFromCaption(LangureChar[TXT_TILT_CHANNEL + f]));
+        sliders[f]->setAccessibleName(assistText(AssistText(AX_TILT_POSITION + f)));
+        fields[f]->setAccessibleName(nameFromCaption(LangureChar[TXT_TILT_DATA + f]));
+    }
+    ui->linkStatusLineEdit->setAccessibleName(nameFromCaption(LangureChar[TXT_STATUS]));
+    // Each language is named in its own words, whatever the window speaks.
+    ui->chRadioButton->setAccessibleName(QString::fromUtf8(kChineseTexts[TXT_CHINESE]));
+    ui->enRadioButton->setAccessibleName(QStringLiteral("English"));
+}
+
+// The item text stays the port's name; the tooltip tells adapters apart.
+void Tiravo::describePortItems()
+{
+    QStringList names;
+    for (int i = 0; i < ui->comComboBox->count(); ++i)
+        names.append(ui->comComboBox->itemText(i));
+    // Asking the system costs a port enumeration; an empty list needs none.
+    if (names.isEmpty())
+        return;
+    const QList<PortList::Facts> all = PortList::factsOf(names);
+    for (int i = 0; i < all.size(); ++i) {
+        const PortList::Facts &facts = all[i];
+        const QPair<AssistText, QString> rows[] = {
+            {TIP_DEVICE, facts.device},           {TIP_DESCRIPTION, facts.description},
+            {TIP_MANUFACTURER, facts.manufacturer}, {TIP_SERIAL_NUMBER, facts.serialNumber},
+            {TIP_USB_ID, facts.usbId},            {TIP_STABLE_NAME, facts.stableName},
+        };
+        QStringList lines;
+        for (const auto &row : rows) {
+            if (!row.second.isEmpty())
+                lines.append(assistText(row.first) + (LangureFlag == 1 ? QStringLiteral("：") : QStringLiteral(": ")) +
+                             row.second);
+        }
+        ui->comComboBox->setItemData(i, lines.join(QLatin1Char('\n')), Qt::ToolTipRole);
+    }
+}
+
+// The tooltip speaks the window's language and is renewed with it; standard
+// error, read by whoever started us from a terminal, gets the same in English.
+void Tiravo::showOpenFailure()
+{
+    if (openFailure.port.isEmpty()) {
+        ui->linkStatusLineEdit->setToolTip(QString());
+        return;
+    }
+    const auto language =
+        LangureFlag == 1 ? PortDiagnostics::Language::Chinese : PortDiagnostics::Language::English;
+    ui->linkStatusLineEdit->setToolTip(
+        wrapForTooltip(PortList::whyNotOpened(openFailure.port, openFailure.error, language)));
+}
