@@ -28,6 +28,7 @@
 #include "cli/exitcodes.h"
 #include "cli/linkrunner.h"
 #include "cli/output.h"
+#include "link/liverecord.h"
 #include "link/paramexchange.h"
 #include "link/portdiagnostics.h"
 #include "link/portlist.h"
@@ -48,9 +49,14 @@ const char kOverview[] =
     "  set     --port P tilt=N ...  change channels (tilt, pan, mode, rec, zoom)\n"
     "  backup  --port P FILE        save the whole block to a JSON file\n"
     "  restore --port P FILE        write a saved block back, after showing the changes\n"
-    "  monitor --port P             live positions, test data and gimbal state\n"
+    "  monitor --port P             live positions, test data and gimbal state, each\n"
+    "                               with its time; --csv for a spreadsheet\n"
     "\n"
     "Every command takes --help and --json (output for scripts).\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help                   this overview (help COMMAND: one command's options)\n"
+    "  --version                    print the program's version\n"
     "\n"
     "Exit codes:\n"
     "  0  done\n"
@@ -322,6 +328,10 @@ int writeBlock(const Command &c, Session &s, const ParamBlock &current, const Pa
         c.say(QStringLiteral("Verified: the controller reads back all 18 bytes as written."));
     }
     report.insert(QStringLiteral("verified"), verify);
+    // Otherwise a change that works now is silently gone after the next power cycle.
+    if (changed && !save)
+        c.say(QStringLiteral("The change is in the controller's RAM and is lost when it is powered off; "
+                             "add --save to store it."));
     return doneWith(c, report, target);
 }
 
@@ -624,30 +634,54 @@ int restore(const QStringList &arguments)
 int monitor(const QStringList &arguments)
 {
     Command c(QStringLiteral("monitor"),
-              QStringLiteral("Shows live positions, test data and the gimbal state, refreshed in place,\n"
-                             "until Ctrl+C. With --json, one JSON object per line per poll cycle."),
+              QStringLiteral("Shows live positions, test data and the gimbal state until Ctrl+C: on a\n"
+                             "terminal as a table refreshed in place, into a pipe or a file as one line per\n"
+                             "poll cycle that starts with its time (ISO 8601, UTC, milliseconds).\n"
+                             "With --json, one JSON object per line per poll cycle, with a \"time\" member.\n"
+                             "With --csv, a header line, then one row per poll cycle for a spreadsheet:\n"
+                             "  time,tilt_pos,pan_pos,mode_pos,rec_pos,zoom_pos,\n"
+                             "  tilt_test,pan_test,mode_test,rec_test,zoom_test,gimbal\n"
+                             "Standard output carries only these; the note on how to stop goes to\n"
+                             "standard error. A poll cycle takes 0.2 s (four requests) on a clean line.\n"
+                             "Example: sbus-channel-cli monitor -p ttyUSB0 --csv --count 300 > log.csv"),
               true);
-    c.parser.addOption({QStringLiteral("count"), QStringLiteral("Stop after n poll cycles (default: run until interrupted)."),
+    c.parser.addOption({QStringLiteral("csv"), QStringLiteral("Print CSV for a spreadsheet instead of text.")});
+    c.parser.addOption({QStringLiteral("count"),
+                        QStringLiteral("Stop after n poll cycles, n 1 or more (default: run until interrupted)."),
                         QStringLiteral("n")});
     if (const int code = c.parse(arguments); code >= 0)
         return code;
-    bool ok = true;
-    const qint64 count = c.parser.isSet(QStringLiteral("count")) ? c.parser.value(QStringLiteral("count")).toLongLong(&ok) : 0;
-    if (!ok || count < 0)
-        return c.usage(QStringLiteral("--count takes a whole number"));
+    const bool csv = c.parser.isSet(QStringLiteral("csv"));
+    if (csv && c.json)
+        return c.usage(QStringLiteral("give --csv or --json, not both"));
+    qint64 count = 0; // until interrupted
+    if (c.parser.isSet(QStringLiteral("count"))) {
+        bool ok = false;
+        const QString given = c.parser.value(QStringLiteral("count"));
+        count = given.toLongLong(&ok);
+        if (!ok || count < 1)
+            return c.usage(QStringLiteral("--count takes a whole number of 1 or more, not \"%1\"").arg(given));
+    }
 
     Session s;
     if (const int code = s.openAndRead(c); code >= 0)
         return code;
 
-    const bool inPlace = !c.json && isTerminal(stdout);
+    const bool inPlace = !c.json && !csv && isTerminal(stdout);
     int drawn = 0;
-    c.say(QStringLiteral("Monitoring %1 (%2); Ctrl+C to stop.").arg(c.port, Output::channelsLine(s.block())));
+    // Standard output holds records only, so that a pipe gets nothing else.
+    Output::printError(QStringLiteral("Monitoring %1 (%2); Ctrl+C to stop.").arg(c.port, Output::channelsLine(s.block())));
+    if (csv)
+        Output::print(LiveRecord::csvHeader());
     const auto show = [&] {
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        const ParamExchange &x = s.task.exchange();
         if (c.json) {
-            Output::printJson(Output::liveJson(s.task));
+            Output::printJson(Output::liveJson(s.task, now));
+        } else if (csv) {
+            Output::print(LiveRecord::csvRow(now, x.channelPos, x.testData, x.gimbalState));
         } else if (inPlace) {
-            const QStringList lines = Output::liveTable(s.task);
+            const QStringList lines = Output::liveTable(s.task, now);
             QByteArray out;
             if (drawn)
                 out += "\033[" + QByteArray::number(drawn) + 'A';
@@ -656,7 +690,7 @@ int monitor(const QStringList &arguments)
             drawn = lines.size();
             Output::writeRaw(out);
         } else {
-            Output::print(Output::liveLine(s.task));
+            Output::print(Output::liveLine(s.task, now));
         }
     };
     s.task.poll();

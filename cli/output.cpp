@@ -15,6 +15,7 @@
 #endif
 
 #include "link/linktask.h"
+#include "link/liverecord.h"
 #include "link/paramexchange.h"
 
 namespace {
@@ -121,16 +122,16 @@ QStringList differences(const ParamBlock &from, const ParamBlock &to)
     return lines;
 }
 
-QJsonObject liveJson(const LinkTask &task)
+QJsonObject liveJson(const LinkTask &task, const QDateTime &time)
 {
     const ParamExchange &x = task.exchange();
     QJsonObject positions, test;
     for (int f = 0; f < kFunctionCount; ++f) {
         positions.insert(functionName(f), int(x.channelPos[std::size_t(f)]));
-        // Sent in tens, shown in units as the window shows it.
-        test.insert(functionName(f), int(x.testData[std::size_t(f)]) * 10);
+        test.insert(functionName(f), LiveRecord::testValue(x.testData[std::size_t(f)]));
     }
     QJsonObject o;
+    o.insert(QStringLiteral("time"), LiveRecord::isoTime(time));
     o.insert(QStringLiteral("cycle"), qint64(task.pollCycles()));
     o.insert(QStringLiteral("positions"), positions);
     o.insert(QStringLiteral("testData"), test);
@@ -139,7 +140,7 @@ QJsonObject liveJson(const LinkTask &task)
     return o;
 }
 
-QStringList liveTable(const LinkTask &task)
+QStringList liveTable(const LinkTask &task, const QDateTime &time)
 {
     const ParamExchange &x = task.exchange();
     QStringList lines;
@@ -149,23 +150,25 @@ QStringList liveTable(const LinkTask &task)
                      .arg(functionName(f), -8)
                      .arg(x.paramBlock[std::size_t(kFunctionSlot[f])], 7)
                      .arg(signedNumber(x.channelPos[std::size_t(f)]), 8)
-                     .arg(int(x.testData[std::size_t(f)]) * 10, 9);
+                     .arg(LiveRecord::testValue(x.testData[std::size_t(f)]), 9);
     }
-    lines << QStringLiteral("gimbal %1, cycle %2")
+    // Someone watching a screen reads their own clock, not UTC.
+    lines << QStringLiteral("gimbal %1, cycle %2 at %3")
                  .arg(x.gimbalState == 0 ? QStringLiteral("connected") : QStringLiteral("not connected"))
-                 .arg(task.pollCycles());
+                 .arg(task.pollCycles())
+                 .arg(time.toLocalTime().toString(QStringLiteral("HH:mm:ss")));
     return lines;
 }
 
-QString liveLine(const LinkTask &task)
+QString liveLine(const LinkTask &task, const QDateTime &time)
 {
     const ParamExchange &x = task.exchange();
-    QStringList parts;
+    QStringList parts{LiveRecord::isoTime(time)};
     for (int f = 0; f < kFunctionCount; ++f)
         parts << QStringLiteral("%1 %2 (%3)")
                      .arg(functionName(f))
                      .arg(signedNumber(x.channelPos[std::size_t(f)]))
-                     .arg(int(x.testData[std::size_t(f)]) * 10);
+                     .arg(LiveRecord::testValue(x.testData[std::size_t(f)]));
     parts << (x.gimbalState == 0 ? QStringLiteral("gimbal connected") : QStringLiteral("gimbal not connected"));
     return parts.join(QStringLiteral("  "));
 }

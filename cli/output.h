@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QString>
@@ -27,11 +28,12 @@ QString blockReport(const ParamBlock &block);
 // One line per slot that differs: "slot 9 (tilt): 1 -> 3".
 QStringList differences(const ParamBlock &from, const ParamBlock &to);
 
-// The live data of the last poll cycle.
-QJsonObject liveJson(const LinkTask &task);
-// The table monitor redraws in place, and the one-line form for a pipe.
-QStringList liveTable(const LinkTask &task);
-QString liveLine(const LinkTask &task);
+// The live data of the last poll cycle, which ended at `time`.
+QJsonObject liveJson(const LinkTask &task, const QDateTime &time);
+// The table monitor redraws in place, with the local time of day, and the
+// one-line form for a pipe, which starts with the time in UTC.
+QStringList liveTable(const LinkTask &task, const QDateTime &time);
+QString liveLine(const LinkTask &task, const QDateTime &time);
 
 // Every write to standard output is checked, flush included; after the
 // first failure nothing more is tried there, and outputFailure() says why.

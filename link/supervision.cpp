@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 
+#include "link/liverecord.h"
 #include "ui_tiravo.h"
 
 std::uint8_t statusTicks = 0;
@@ -89,9 +90,8 @@ void Tiravo::updateDisplay()
                                                    ui->videoLineEdit, ui->zoomLineEdit};
     for (int f = 0; f < kFunctionCount; ++f)
         sliders[f]->setValue(link.channelPos[f]);
-    // The controller sends test data in tens.
     for (int f = 0; f < kFunctionCount; ++f)
-        testFields[f]->setText(QString::number(link.testData[f] * 10));
+        testFields[f]->setText(QString::number(LiveRecord::testValue(link.testData[f])));
 
     if (link.downloadDone == 1) {
         // Items are "1".."18", so channel n is item n-1; 0 or anything above
