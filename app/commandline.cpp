@@ -3,7 +3,9 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "link/portlist.h"
 #include "version.h"
@@ -11,13 +13,23 @@
 namespace WindowCommandLine {
 
 namespace {
-// Help and version are wanted on standard output, in full; a pipe that
-// closes early is the reader's business and does not change the exit code.
-void print(FILE *stream, const QString &text)
+bool print(FILE *stream, const QString &text)
 {
     const QByteArray bytes = text.toLocal8Bit();
-    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream);
-    std::fflush(stream);
+    return std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream) == std::size_t(bytes.size()) &&
+           std::fflush(stream) == 0;
+}
+
+// Help or version that did not reach standard output (a full disk, a closed
+// pipe) is a failure, said where it can still be read.
+int printAnswer(const QString &text)
+{
+    if (print(stdout, text))
+        return 0;
+    const int error = errno;
+    print(stderr, QStringLiteral("sbus-channel: could not write to standard output (%1)\n")
+                      .arg(QString::fromLocal8Bit(std::strerror(error))));
+    return 1;
 }
 } // namespace
 
@@ -54,11 +66,11 @@ Outcome parse(const QStringList &arguments)
         return outcome;
     }
     if (parser.isSet(help)) {
-        print(stdout, parser.helpText());
+        outcome.exitCode = printAnswer(parser.helpText());
         return outcome;
     }
     if (parser.isSet(version)) {
-        print(stdout, QStringLiteral("sbus-channel %1\n").arg(QStringLiteral(SBUS_CHANNEL_VERSION)));
+        outcome.exitCode = printAnswer(QStringLiteral("sbus-channel %1\n").arg(QStringLiteral(SBUS_CHANNEL_VERSION)));
         return outcome;
     }
     for (const QString &path : parser.values(port)) {

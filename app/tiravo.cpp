@@ -74,6 +74,16 @@ std::array<QComboBox *, kFunctionCount> Tiravo::channelCombos() const
     return {ui->tiltComboBox, ui->headingComboBox, ui->modeComboBox, ui->videoComboBox, ui->zoomComboBox};
 }
 
+std::array<QSlider *, kFunctionCount> Tiravo::positionSliders() const
+{
+    return {ui->tiltSlider, ui->headingSlider, ui->modeSlider, ui->videoSlider, ui->zoomSlider};
+}
+
+std::array<QLineEdit *, kFunctionCount> Tiravo::testFields() const
+{
+    return {ui->tiltLineEdit, ui->headingLineEdit, ui->modeLineEdit, ui->videoLineEdit, ui->zoomLineEdit};
+}
+
 void Tiravo::readChannelCombos()
 {
     const auto combos = channelCombos();

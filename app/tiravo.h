@@ -14,6 +14,8 @@
 #include "ui/texts.h"
 
 class QComboBox;
+class QLineEdit;
+class QSlider;
 class QKeyEvent;
 class QTimer;
 class Ui_Tiravo;
@@ -55,8 +57,10 @@ private slots:
 private:
     void probePorts();
     void readChannelCombos();
-    // The channel selectors in function order: tilt, heading, mode, video, zoom.
+    // Each row's widgets in function order: tilt, heading, mode, video, zoom.
     std::array<QComboBox *, kFunctionCount> channelCombos() const;
+    std::array<QSlider *, kFunctionCount> positionSliders() const;
+    std::array<QLineEdit *, kFunctionCount> testFields() const;
 
     // Names, tab order, port descriptions and the failed-open tooltip.
     void setUpAssistance();

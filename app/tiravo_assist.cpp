@@ -86,25 +86,26 @@ QString Tiravo::wrapForTooltip(const QString &text) const
 // row by row as they are read, not in the order the form created them.
 void Tiravo::setUpAssistance()
 {
-    const QList<QPair<QLabel *, QWidget *>> buddies = {
-        {ui->tiltLabel, ui->tiltComboBox},           {ui->headingLabel, ui->headingComboBox},
-        {ui->modeLabel, ui->modeComboBox},           {ui->videoLabel, ui->videoComboBox},
-        {ui->zoomLabel, ui->zoomComboBox},           {ui->testTiltLabel, ui->tiltLineEdit},
-        {ui->testheadingLabel, ui->headingLineEdit}, {ui->testModeLabel, ui->modeLineEdit},
-        {ui->testVideoLabel, ui->videoLineEdit},     {ui->testZoomLabel, ui->zoomLineEdit},
-        {ui->linkStatusLabel, ui->linkStatusLineEdit},
-    };
-    for (const auto &pair : buddies)
-        pair.first->setBuddy(pair.second);
+    const auto combos = channelCombos();
+    const auto sliders = positionSliders();
+    const auto fields = testFields();
+    QLabel *const channelCaptions[kFunctionCount] = {ui->tiltLabel, ui->headingLabel, ui->modeLabel, ui->videoLabel,
+                                                     ui->zoomLabel};
+    QLabel *const dataCaptions[kFunctionCount] = {ui->testTiltLabel, ui->testheadingLabel, ui->testModeLabel,
+                                                  ui->testVideoLabel, ui->testZoomLabel};
+    QList<QWidget *> order;
+    for (int f = 0; f < kFunctionCount; ++f) {
+        channelCaptions[f]->setBuddy(combos[f]);
+        dataCaptions[f]->setBuddy(fields[f]);
+        order << sliders[f] << combos[f];
+    }
+    ui->linkStatusLabel->setBuddy(ui->linkStatusLineEdit);
 
-    const QList<QWidget *> order = {
-        ui->tiltSlider,        ui->tiltComboBox,     ui->headingSlider,  ui->headingComboBox,
-        ui->modeSlider,        ui->modeComboBox,     ui->videoSlider,    ui->videoComboBox,
-        ui->zoomSlider,        ui->zoomComboBox,     ui->comComboBox,    ui->startPushButton,
-        ui->updatePushButton,  ui->downloadPushButton, ui->programPushButton, ui->tiltLineEdit,
-        ui->headingLineEdit,   ui->modeLineEdit,     ui->videoLineEdit,  ui->zoomLineEdit,
-        ui->linkStatusLineEdit, ui->chRadioButton,   ui->enRadioButton,
-    };
+    order << ui->comComboBox << ui->startPushButton << ui->updatePushButton << ui->downloadPushButton
+          << ui->programPushButton;
+    for (QLineEdit *field : fields)
+        order << field;
+    order << ui->linkStatusLineEdit << ui->chRadioButton << ui->enRadioButton;
     for (int i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
 }
@@ -115,10 +116,8 @@ void Tiravo::renewAccessibleNames()
 {
     ui->comComboBox->setAccessibleName(assistText(AX_PORT_SELECTOR));
     const auto combos = channelCombos();
-    QSlider *const sliders[kFunctionCount] = {ui->tiltSlider, ui->headingSlider, ui->modeSlider, ui->videoSlider,
-                                              ui->zoomSlider};
-    QLineEdit *const fields[kFunctionCount] = {ui->tiltLineEdit, ui->headingLineEdit, ui->modeLineEdit,
-                                               ui->videoLineEdit, ui->zoomLineEdit};
+    const auto sliders = positionSliders();
+    const auto fields = testFields();
     for (int f = 0; f < kFunctionCount; ++f) {
         combos[f]->setAccessibleName(nameFromCaption(LangureChar[TXT_TILT_CHANNEL + f]));
         sliders[f]->setAccessibleName(assistText(AssistText(AX_TILT_POSITION + f)));

@@ -154,7 +154,7 @@ QStringList liveTable(const LinkTask &task, const QDateTime &time)
     }
     // Someone watching a screen reads their own clock, not UTC.
     lines << QStringLiteral("gimbal %1, cycle %2 at %3")
-                 .arg(x.gimbalState == 0 ? QStringLiteral("connected") : QStringLiteral("not connected"))
+                 .arg(LiveRecord::gimbalText(x.gimbalState))
                  .arg(task.pollCycles())
                  .arg(time.toLocalTime().toString(QStringLiteral("HH:mm:ss")));
     return lines;
@@ -169,7 +169,7 @@ QString liveLine(const LinkTask &task, const QDateTime &time)
                      .arg(functionName(f))
                      .arg(signedNumber(x.channelPos[std::size_t(f)]))
                      .arg(LiveRecord::testValue(x.testData[std::size_t(f)]));
-    parts << (x.gimbalState == 0 ? QStringLiteral("gimbal connected") : QStringLiteral("gimbal not connected"));
+    parts << QStringLiteral("gimbal ") + LiveRecord::gimbalText(x.gimbalState);
     return parts.join(QStringLiteral("  "));
 }
 

@@ -20,6 +20,11 @@ QString csvHeader()
                           "tilt_test,pan_test,mode_test,rec_test,zoom_test,gimbal");
 }
 
+QString gimbalText(std::uint8_t gimbalState)
+{
+    return gimbalState == 0 ? QStringLiteral("connected") : QStringLiteral("not connected");
+}
+
 QString csvRow(const QDateTime &time, const std::array<std::int8_t, kFunctionCount> &positions,
                const std::array<std::uint8_t, kFunctionCount> &testData, std::uint8_t gimbalState)
 {
@@ -28,8 +33,7 @@ QString csvRow(const QDateTime &time, const std::array<std::int8_t, kFunctionCou
         fields << QString::number(p);
     for (std::uint8_t t : testData)
         fields << QString::number(testValue(t));
-    // The controller reports 1 while no gimbal is attached.
-    fields << (gimbalState == 0 ? QStringLiteral("connected") : QStringLiteral("not connected"));
+    fields << gimbalText(gimbalState);
     return fields.join(QLatin1Char(','));
 }
 

@@ -22,6 +22,8 @@ int testValue(std::uint8_t sent);
 // The column names, without a line end. They are a file format: a renamed
 // function elsewhere must not rename a column.
 QString csvHeader();
+// "connected" or "not connected": the controller reports 1 while no gimbal is attached.
+QString gimbalText(std::uint8_t gimbalState);
 // One row under csvHeader(), without a line end: the time, the five positions
 // and the five test values in function order, then "connected" or "not connected".
 QString csvRow(const QDateTime &time, const std::array<std::int8_t, kFunctionCount> &positions,

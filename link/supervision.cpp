@@ -84,14 +84,12 @@ void Tiravo::updateDisplay()
         }
     }
 
-    QSlider *const sliders[kFunctionCount] = {ui->tiltSlider, ui->headingSlider, ui->modeSlider,
-                                              ui->videoSlider, ui->zoomSlider};
-    QLineEdit *const testFields[kFunctionCount] = {ui->tiltLineEdit, ui->headingLineEdit, ui->modeLineEdit,
-                                                   ui->videoLineEdit, ui->zoomLineEdit};
+    const auto sliders = positionSliders();
+    const auto fields = testFields();
     for (int f = 0; f < kFunctionCount; ++f)
         sliders[f]->setValue(link.channelPos[f]);
     for (int f = 0; f < kFunctionCount; ++f)
-        testFields[f]->setText(QString::number(LiveRecord::testValue(link.testData[f])));
+        fields[f]->setText(QString::number(LiveRecord::testValue(link.testData[f])));
 
     if (link.downloadDone == 1) {
         // Items are "1".."18", so channel n is item n-1; 0 or anything above

@@ -347,6 +347,10 @@ private slots:
             const auto [wrongCode, wrongOut, wrong] = run({QStringLiteral("--bogus")}, display);
             QVERIFY2(wrongCode == 2 && wrongOut.isEmpty() && wrong.contains(QStringLiteral("bogus")), qPrintable(wrong));
         }
+        QProcess full; // a version that can't be written is no success
+        full.setStandardOutputFile(QStringLiteral("/dev/full"));
+        full.start(QStringLiteral(SBUS_WINDOW), {QStringLiteral("--version")});
+        QVERIFY(full.waitForFinished(30000) && full.exitCode() == 1);
         const auto [code, out, err] = run({QStringLiteral("--port"), QStringLiteral("/dev/ttyUSB9")}, false);
         QCOMPARE(code, 1);
         QVERIFY2(out.isEmpty() && err.count(QLatin1Char('\n')) == 1 && err.contains(QStringLiteral("no display")) &&
