@@ -1,5 +1,6 @@
 #include "app/fonts.h"
 
+#include <QCoreApplication>
 #include <QFont>
 #include <QStringList>
 
@@ -13,4 +14,12 @@ void installFontSubstitutes()
     QFont::insertSubstitutions(QStringLiteral("宋体"), song);
     QFont::insertSubstitutions(QStringLiteral("仿宋"),
                                QStringList{QStringLiteral("FangSong"), QStringLiteral("STFangsong")} + song);
+}
+
+void enableDisplayScaling()
+{
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+#endif
 }

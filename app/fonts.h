@@ -6,3 +6,9 @@
 // This names Song faces of the other platforms as stand-ins; an installed
 // 宋体/仿宋 still wins. Call once, after the application object exists.
 void installFontSubstitutes();
+
+// The form mixes fixed pixel geometry with point-size fonts; without
+// scaling, captions outgrow their rectangles on 150 % and 200 % displays.
+// Qt 6 always scales; Qt 5 has to be asked. Call before the application
+// object exists.
+void enableDisplayScaling();

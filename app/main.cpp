@@ -35,10 +35,7 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    // The form mixes fixed pixel geometry with point-size fonts; without
-    // scaling, captions outgrow their rectangles on 150 % and 200 % displays.
-    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
-    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    enableDisplayScaling();
 
     QApplication app(argc, argv);
     // Names the per-user settings directory of an installed copy, whatever

@@ -18,8 +18,7 @@
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
-    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    enableDisplayScaling();
     QApplication app(argc, argv);
     installFontSubstitutes();
     QCoreApplication::setApplicationVersion(QStringLiteral(SBUS_CHANNEL_VERSION));

@@ -6,6 +6,8 @@
 
 #include <QBoxLayout>
 #include <QComboBox>
+#include <QIcon>
+#include <QPixmap>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMetaProperty>
@@ -76,15 +78,34 @@ QString ownFont(const QWidget *w)
     if (!w->testAttribute(Qt::WA_SetFont))
         return {};
     const QFont f = w->font();
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    const uint own = f.resolveMask();
+#else
+    const uint own = f.resolve();
+#endif
     QStringList parts;
-    if (f.resolve() & QFont::FamilyResolved)
+    // Qt 6's uic sets a list of families where Qt 5's set one family.
+    if (own & (QFont::FamilyResolved | QFont::FamiliesResolved))
         parts << f.family();
-    if (f.resolve() & QFont::SizeResolved)
+    if (own & QFont::SizeResolved)
         parts << QStringLiteral("%1pt").arg(f.pointSize());
-    if (f.resolve() & QFont::StyleStrategyResolved)
+    if (own & QFont::StyleStrategyResolved)
         parts << (f.styleStrategy() == QFont::NoAntialias ? QStringLiteral("NoAntialias")
                                                           : QStringLiteral("strategy %1").arg(int(f.styleStrategy())));
     return QStringLiteral(" font=") + parts.join(QLatin1Char('/'));
+}
+
+// Qt 6 no longer compares icons and pixmaps held in a QVariant: any two
+// count as different. Two are alike when they are the same image, or both unset.
+bool differs(const QVariant &a, const QVariant &b)
+{
+    if (a.userType() != b.userType())
+        return true;
+    if (a.userType() == QMetaType::QIcon)
+        return a.value<QIcon>().cacheKey() != b.value<QIcon>().cacheKey();
+    if (a.userType() == QMetaType::QPixmap)
+        return a.value<QPixmap>().cacheKey() != b.value<QPixmap>().cacheKey();
+    return a != b;
 }
 
 void dump(const QObject *o, const QObject *form, int depth, QStringList &out)
@@ -98,7 +119,7 @@ void dump(const QObject *o, const QObject *form, int depth, QStringList &out)
             if (kLayoutDependent.contains(p.name()))
                 continue;
             const QVariant mine = p.read(o);
-            if (mine != p.read(fresh.get()))
+            if (differs(mine, p.read(fresh.get())))
                 line += QStringLiteral(" %1=%2").arg(QLatin1String(p.name()), show(p, mine));
         }
     }

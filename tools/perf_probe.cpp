@@ -415,8 +415,7 @@ int main(int argc, char *argv[])
     if (hasArg(argc, argv, "--latency") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     // As app/main.cpp, for the bare widget too: the floor is a program set up the same way.
-    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
-    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    enableDisplayScaling();
     QApplication app(argc, argv);
     const std::int64_t appReadyNs = realtimeNs();
 
