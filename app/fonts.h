@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The SBUS Channel developers
 #pragma once
 
 // The form asks for the Windows faces 宋体 and 仿宋. Where they are not

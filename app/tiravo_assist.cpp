@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The SBUS Channel developers
 // What the window tells beyond its visible texts: names for screen readers,
 // the keyboard's path through the form, what each listed port is, and why a
 // port did not open. None of it moves a pixel of the form.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The SBUS Channel developers
 // The protocol code alone, without Qt or a port: what one byte, one frame and
 // one tick of the conversation cost in plain computation.
 #include <benchmark/benchmark.h>

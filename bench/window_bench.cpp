@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The SBUS Channel developers
 // What one 50 ms tick of the window costs, connected and polling the
 // simulated controller, and the parts of that figure that are not the window's.
 //

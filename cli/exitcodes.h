@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The SBUS Channel developers
 #pragma once
 
 // What sbus-channel-cli returns. Scripts on a production line branch on these,

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The SBUS Channel developers
 #include "cli/linkrunner.h"
 
 #include <QEventLoop>

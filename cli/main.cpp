@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The SBUS Channel developers
 // sbus-channel-cli: the gimbal controller's parameters from a shell or a
 // production-line script, over the same link code as the window.
 #include <QCoreApplication>

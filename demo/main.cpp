@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The SBUS Channel developers
 // The real window with a simulated gimbal controller plugged in: its serial
 // device is listed first, so Connect works the moment the window is up.
 #include <QApplication>

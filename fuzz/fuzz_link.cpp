@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The SBUS Channel developers
 // Feeds arbitrary serial bytes, cut into arbitrary slices, through the reply
 // assembler into the sequencer, interleaved with ticks and operator actions,
 // and checks after every step what the window relies on.

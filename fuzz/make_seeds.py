@@ -1,4 +1,6 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
+# SPDX-FileCopyrightText: 2026 The SBUS Channel developers
 """Writes the fuzz target's seed corpus: short sessions built from the replies
 a controller really sends, wrapped in the target's step encoding."""
 import os

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The SBUS Channel developers
 // The window's side of the serial connection: opening and closing the port,
 // the error check of every tick and the port list while disconnected.
 #include "app/tiravo.h"

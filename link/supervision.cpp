@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The SBUS Channel developers
 // The 50 ms tick and the traffic it drives: one request out per tick while
 // connected, replies in whenever the port has data, and the display of
 // everything the link knows.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The SBUS Channel developers
 // gimbal-sim: a simulated gimbal controller on a pseudo-terminal. Prints the
 // device path to open, then answers requests until interrupted.
 #include <QCommandLineParser>

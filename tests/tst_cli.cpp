@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The SBUS Channel developers
 // sbus-channel-cli run as a separate process against the simulated controller,
 // which this test serves on a pseudo-terminal from its own event loop.
 #include <QDir>

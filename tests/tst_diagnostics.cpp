@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The SBUS Channel developers
 // Why a port won't open, found on real nodes: pseudo-terminals held by child
 // processes, lock files, paths that are no serial port, and nodes handed to
 // another owner and group.

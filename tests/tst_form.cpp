@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The SBUS Channel developers
 // The form as uic builds it, checked against a reviewed snapshot in
 // data/form-tree.txt: every object in creation (and stacking) order, with each
 // property that differs from a fresh widget of the same class. Editing the form

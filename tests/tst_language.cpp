@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The SBUS Channel developers
 // The stored language choice: what each content of config.ini beside the
 // executable gives at start-up, what is written back and found at the next
 // start, a store that is no file, and the per-user file standing in where

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The SBUS Channel developers
 // The link core on its own: CRC, request frames, reply reassembly and the
 // command sequencer. Expected frames come from TestFrames, whose CRC is
 // written separately, so a wrong CRC here cannot agree with itself.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The SBUS Channel developers
 // The window against a controller on the far end of a real serial device: a
 // QSerialPort on the slave side of a pseudo-terminal, the test answering on
 // the master side one tick at a time.

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The SBUS Channel developers
 // The window against the simulated controller over a real pseudo-terminal, on
 // a clock that moves 50 ms per tick; then the controller model's own edges.
 #include <QtTest>

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The SBUS Channel developers
 // Twenty thousand ticks, some 17 minutes of use, of the window against the
 // simulated controller: the line's faults change as it goes, an operator
 // presses buttons at random, and every tick is checked. SBUS_SOAK_SEED

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The SBUS Channel developers
 // The window as the operator meets it: start-up state, the slot table, the
 // Return key, both text sets, switching language, and the probed port list.
 #include <QtTest>

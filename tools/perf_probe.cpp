@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The SBUS Channel developers
 // perf-probe: the window measured as a program, and the protocol's latency in ticks.
 //
 //   perf-probe --bare   [--size WxH] [--warmup N] [--seconds N] [--t0-ns NS]

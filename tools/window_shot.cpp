@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The SBUS Channel developers
 // Saves what an X display shows to a PNG, cropped to the area that is not the
 // black root window. Used on headless machines, where the program runs under
 // Xvfb (started with -br) and nobody can look at the screen.

@@ -1,3 +1,5 @@
+# SPDX-License-Identifier: MIT
+# SPDX-FileCopyrightText: 2026 The SBUS Channel developers
 # Configures the project in scratch directories and checks which Qt each
 # value of SBUS_CHANNEL_QT picks, alone and inside a project that already
 # found a Qt. Run by CTest:

@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The SBUS Channel developers
 #pragma once
 
 // Frames as the controller would build them, with a CRC written here

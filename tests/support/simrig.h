@@ -1,3 +1,5 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The SBUS Channel developers
 #pragma once
 
 // The window against the simulated controller over a real pseudo-terminal, on
