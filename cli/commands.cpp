@@ -71,7 +71,7 @@ const char kOverview[] =
     "  6  the backup file was refused: it can't be read, is not a regular file, or is not\n"
     "     a well-formed backup (nothing was sent)\n"
     "  128+N  stopped by signal N (130 Ctrl+C, 143 SIGTERM, 129 SIGHUP); a write under way\n"
-    "     is finished first, and what the controller then holds is said\n";
+    "         is finished first, and what the controller then holds is said\n";
 
 // What every command shares: its parser, --json and the port.
 struct Command {
@@ -375,11 +375,26 @@ int ports(const QStringList &arguments)
                              "USB vendor:product, serial number), opens each for a moment to see whether you\n"
                              "can, and where you can't, says why and what to do about it."),
               false);
+    // Opening a port raises its DTR and RTS lines, which resets some boards;
+    // shell completion and scripts that only want the names must not do that.
+    c.parser.addOption({QStringLiteral("names"),
+                        QStringLiteral("Print only each port's path, one a line (--json: an array), and open none.")});
     if (const int code = c.parse(arguments); code >= 0)
         return code;
 
     QJsonArray list;
     const QList<QSerialPortInfo> infos = QSerialPortInfo::availablePorts();
+    if (c.parser.isSet(QStringLiteral("names"))) {
+        for (const QSerialPortInfo &info : infos) {
+            if (c.json)
+                list.append(info.systemLocation());
+            else
+                Output::print(info.systemLocation());
+        }
+        if (c.json)
+            Output::printJson(list);
+        return ExitCode::kOk;
+    }
     for (const QSerialPortInfo &info : infos) {
         QSerialPort probe(info);
         const bool opened = probe.open(QIODevice::ReadWrite);

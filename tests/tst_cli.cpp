@@ -151,6 +151,19 @@ private slots:
         QCOMPARE(model->requestsSeen(), quint64(0));
     }
 
+    // Completion asks for the names alone; they are the ports the full listing shows.
+    void portNamesAreTheListedPorts()
+    {
+        QStringList listed;
+        for (const QJsonValue &port : QJsonDocument::fromJson(cli({"ports", "--json"}).out).array())
+            listed << port.toObject().value(QStringLiteral("location")).toString();
+        const Run names = cli({"ports", "--names"});
+        QCOMPARE(names.code, 0);
+        QCOMPARE(QString::fromUtf8(names.out).split(QLatin1Char('\n'), Qt::SkipEmptyParts), listed);
+        QCOMPARE(QJsonDocument::fromJson(cli({"ports", "--names", "--json"}).out).array().toVariantList(),
+                 QJsonArray::fromStringList(listed).toVariantList());
+    }
+
     void getPrintsTheWholeBlock()
     {
         const ParamBlock ram = withSlots(GimbalModel::kDefaultBlock, {{9, 4}, {0, 255}});
