@@ -1,0 +1,28 @@
+# SPDX-License-Identifier: MIT
+# SPDX-FileCopyrightText: 2026 The SBUS Channel developers
+# Writes a help2man include file with a COMMANDS section: for each command,
+# what `sbus-channel-cli help COMMAND` prints, as it prints it.
+#
+#   cmake -DCLI=path/to/sbus-channel-cli -DCOMMANDS=ports,get,... -DOUTPUT=file.h2m -P cli-commands-h2m.cmake
+
+if(NOT CLI OR NOT COMMANDS OR NOT OUTPUT)
+    message(FATAL_ERROR "usage: cmake -DCLI=PROGRAM -DCOMMANDS=LIST -DOUTPUT=FILE -P ${CMAKE_CURRENT_LIST_FILE}")
+endif()
+
+string(REPLACE "," ";" COMMANDS "${COMMANDS}")
+set(roff "[COMMANDS]\n")
+foreach(command IN LISTS COMMANDS)
+    execute_process(COMMAND ${CLI} help ${command}
+        OUTPUT_VARIABLE text ERROR_VARIABLE errors RESULT_VARIABLE failed)
+    if(failed OR text STREQUAL "")
+        message(FATAL_ERROR "${CLI} help ${command} failed (${failed}): ${errors}")
+    endif()
+    # Plain text into roff: backslashes and minus signs escaped, and no line
+    # may start with a control character.
+    string(REPLACE "\\" "\\e" text "${text}")
+    string(REPLACE "-" "\\-" text "${text}")
+    string(REGEX REPLACE "\n([.'])" "\n\\\\&\\1" text "\n${text}")
+    string(STRIP "${text}" text)
+    string(APPEND roff ".SS ${command}\n.nf\n${text}\n.fi\n")
+endforeach()
+file(WRITE ${OUTPUT} "${roff}")
