@@ -120,11 +120,10 @@ elseif(SBUS_CHANNEL_GZIP)
         VERBATIM)
 
     # Each command's own --help becomes a section of the page.
-    set(cli_commands ports,get,set,backup,restore,monitor)
     add_custom_command(
         OUTPUT ${man}/sbus-channel-cli-commands.h2m
         COMMAND ${run_without_display} ${CMAKE_COMMAND}
-            -DCLI=$<TARGET_FILE:sbus-channel-cli> "-DCOMMANDS=${cli_commands}"
+            -DCLI=$<TARGET_FILE:sbus-channel-cli>
             -DOUTPUT=${man}/sbus-channel-cli-commands.h2m
             -P ${CMAKE_CURRENT_LIST_DIR}/cli-commands-h2m.cmake
         DEPENDS sbus-channel-cli ${CMAKE_CURRENT_LIST_DIR}/cli-commands-h2m.cmake
