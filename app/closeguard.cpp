@@ -18,16 +18,10 @@ CloseGuard::CloseGuard(QWidget &window, const ParamExchange &link) : window_(win
     window_.installEventFilter(this);
 }
 
-bool CloseGuard::writing() const
-{
-    const std::uint8_t c = link_.commandCode;
-    return c == WRITE_PARAM_1 || c == WRITE_PARAM_2 || c == WRITE_PARAM_3 || link_.saveRequest == kSaveRequested;
-}
-
 bool CloseGuard::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == &window_ && event->type() == QEvent::Close) {
-        closeWanted_ = writing();
+        closeWanted_ = link_.writing();
         if (closeWanted_) {
             event->ignore();
             return true;
@@ -38,7 +32,7 @@ bool CloseGuard::eventFilter(QObject *watched, QEvent *event)
 
 void CloseGuard::afterTick()
 {
-    if (closeWanted_ && !writing()) {
+    if (closeWanted_ && !link_.writing()) {
         closeWanted_ = false;
         window_.close();
     }

@@ -24,9 +24,10 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
-private:
-    bool writing() const;
+    // A close has been asked for and waits for the write under way.
+    bool closeWanted() const { return closeWanted_; }
 
+private:
     QWidget &window_;
     const ParamExchange &link_;
     bool closeWanted_ = false;

@@ -2,6 +2,8 @@
 // SPDX-FileCopyrightText: 2026 The SBUS Channel developers
 #include "app/tiravo.h"
 
+#include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QTimer>
 
@@ -14,6 +16,8 @@ Tiravo::Tiravo(QWidget *parent)
 {
     ui->setupUi(this);
     setWindowTitle(QStringLiteral("SBUS CHANNEL"));
+    // Before the language is loaded, which names them.
+    setUpFileActions();
 
     // Restoring the language clicks a radio button; ChangeLangure is connected
     // only further down so that this click neither rewrites the settings file
@@ -69,6 +73,15 @@ void Tiravo::keyPressEvent(QKeyEvent *event)
 {
     if (event->key() == Qt::Key_Return)
         readChannelCombos();
+    // The platforms turn the Menu key into a context menu request, but only
+    // Windows does so for Shift+F10. The focused widget gets it first, so an
+    // input field still opens its own menu.
+    if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier) {
+        QWidget *target = focusWidget() ? focusWidget() : this;
+        const QPoint centre = target->rect().center();
+        QContextMenuEvent request(QContextMenuEvent::Keyboard, centre, target->mapToGlobal(centre));
+        QCoreApplication::sendEvent(target, &request);
+    }
 }
 
 std::array<QComboBox *, kFunctionCount> Tiravo::channelCombos() const

@@ -2,20 +2,28 @@
 // SPDX-FileCopyrightText: 2026 The SBUS Channel developers
 #pragma once
 
+#include <QDateTime>
 #include <QPointer>
 #include <QSerialPort>
 #include <QString>
 #include <QWidget>
 
 #include <array>
+#include <functional>
 
 #include "app/closeguard.h"
+#include "formats/livelog.h"
+#include "link/blockload.h"
 #include "link/frame.h"
 #include "link/paramexchange.h"
 #include "link/portlist.h"
 #include "ui/texts.h"
 
+class QAction;
 class QComboBox;
+class QCloseEvent;
+class QContextMenuEvent;
+class QDialog;
 class QLineEdit;
 class QSlider;
 class QKeyEvent;
@@ -41,6 +49,19 @@ public:
     const ParamExchange &exchange() const { return link; }
     const ReplyAssembler &receiver() const { return rxAssembler; }
 
+    // Stand-ins for a person and a clock, for tests: `dialog` answers each of
+    // the window's dialogs in place of exec(), returning what exec() would;
+    // `now` gives the time live data is logged with.
+    struct Hooks {
+        std::function<int(QDialog &)> dialog;
+        std::function<QDateTime()> now;
+    };
+    void setHooks(Hooks hooks) { this->hooks = std::move(hooks); }
+
+protected:
+    void contextMenuEvent(QContextMenuEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
 private slots:
     // The order of these slots is the order of the meta-object table; keep it.
     void my_readuart();
@@ -64,11 +85,10 @@ private:
     std::array<QSlider *, kFunctionCount> positionSliders() const;
     std::array<QLineEdit *, kFunctionCount> testFields() const;
 
-    // Names, tab order, port descriptions and the failed-open tooltip.
+    // Names, tab order, port descriptions and the status field's tooltip.
     void setUpAssistance();
     void renewAccessibleNames();
     void describePortItems();
-    void showOpenFailure();
     QString wrapForTooltip(const QString &text) const;
 
     // Connection to the controller.
@@ -79,10 +99,37 @@ private:
     void enableForOpenPort(bool open);
     bool portClosed() const;
 
+    // Parameter files and the live log, from the context menu.
+    void setUpFileActions();
+    void renewFileTexts();
+    void enableFileActions();
+    void showContextMenu(const QPoint &globalPos);
+    void saveParamsToFile();
+    void loadParamsFromFile();
+    void toggleLiveLog();
+    void logPollCycle();
+    void stopLiveLog();
+    void followLoad(BlockLoad::Next next);
+    void askToWrite();
+    void askToStore();
+    void abandonLoad();
+    // Opens a file (no proposed name) or saves one (named as proposed); empty when cancelled.
+    QString chooseFile(const char *name, FileText title, FileText filter, const QString &proposed);
+    int runDialog(QDialog &dialog);
+    void tell(const QString &text, bool failure);
+    void tellLater(const QString &text, bool failure);
+    QString fileText(FileText id) const;
+    void showStatusTip();
+    // "Tilt Channel: 3" or "云台俯仰通道：3", as the window's language writes a label.
+    static QString labelled(const QString &label, const QString &value);
+    // A caption as a name: "Pan  Channel:" reads "Pan Channel".
+    static QString nameFromCaption(const QString &caption);
+
     // The exchange on the line and what the window shows of it.
     void sendFrame();
     void parseFrame(const Frame &reply);
     void updateDisplay();
+    void showChannels(const ParamBlock &block);
     void resetLinkData();
 
     Ui_Tiravo *ui;
@@ -103,4 +150,23 @@ private:
     } openFailure;
     // Declared after the link data it reads.
     CloseGuard closeGuard{*this, link};
+
+    BlockLoad load;
+    QString loadPath;
+    LiveLog liveLog;
+    QAction *saveParamsAction = nullptr;
+    QAction *loadParamsAction = nullptr;
+    QAction *logLiveAction = nullptr;
+    // Where the last file was chosen; the dialogs start there.
+    QString fileDirectory;
+    // What the status field's tooltip tells of the last file, renewed in the
+    // window's language: which text, its path and the row count.
+    struct {
+        FileText text = kFileTextCount;
+        QString path;
+        qint64 rows = 0;
+    } fileNote;
+    Hooks hooks;
+    // The window has been closed: a result arriving now is not shown.
+    bool closing = false;
 };

@@ -7,6 +7,7 @@
 
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QSlider>
@@ -18,15 +19,6 @@ namespace {
 QString assistText(AssistText id)
 {
     return QString::fromUtf8(LangureFlag == 1 ? kAssistTexts[id].chinese : kAssistTexts[id].english);
-}
-
-// A caption as a name: "Pan  Channel:" reads "Pan Channel".
-QString nameFromCaption(const QString &caption)
-{
-    QString name = caption.simplified();
-    while (name.endsWith(QLatin1Char(':')) || name.endsWith(QChar(0xFF1A)))
-        name.chop(1);
-    return name;
 }
 
 // Chinese text has no spaces to break at; a break after any wide character is fine.
@@ -71,6 +63,19 @@ QStringList wrapLine(const QString &line, const QFontMetrics &metrics, int width
     return out;
 }
 } // namespace
+
+QString Tiravo::nameFromCaption(const QString &caption)
+{
+    QString name = caption.simplified();
+    while (name.endsWith(QLatin1Char(':')) || name.endsWith(QChar(0xFF1A)))
+        name.chop(1);
+    return name;
+}
+
+QString Tiravo::labelled(const QString &label, const QString &value)
+{
+    return label + (LangureFlag == 1 ? QStringLiteral("：") : QStringLiteral(": ")) + value;
+}
 
 QString Tiravo::wrapForTooltip(const QString &text) const
 {
@@ -151,23 +156,27 @@ void Tiravo::describePortItems()
         QStringList lines;
         for (const auto &row : rows) {
             if (!row.second.isEmpty())
-                lines.append(assistText(row.first) + (LangureFlag == 1 ? QStringLiteral("：") : QStringLiteral(": ")) +
-                             row.second);
+                lines.append(labelled(assistText(row.first), row.second));
         }
         ui->comComboBox->setItemData(i, lines.join(QLatin1Char('\n')), Qt::ToolTipRole);
     }
 }
 
-// The tooltip speaks the window's language and is renewed with it; standard
-// error, read by whoever started us from a terminal, gets the same in English.
-void Tiravo::showOpenFailure()
+// The tooltip speaks the window's language and is renewed with it. It tells
+// why the port did not open; after a good open, what became of the last
+// parameter file or live log. Standard error, read by whoever started us from
+// a terminal, gets the open failure in English.
+void Tiravo::showStatusTip()
 {
-    if (openFailure.port.isEmpty()) {
-        ui->linkStatusLineEdit->setToolTip(QString());
-        return;
+    QString tip;
+    if (!openFailure.port.isEmpty()) {
+        const auto language =
+            LangureFlag == 1 ? PortDiagnostics::Language::Chinese : PortDiagnostics::Language::English;
+        tip = PortList::whyNotOpened(openFailure.port, openFailure.error, language);
+    } else if (fileNote.text != kFileTextCount) {
+        const QString path = QDir::toNativeSeparators(fileNote.path);
+        tip = fileNote.text == NOTE_LOGGED ? fileText(NOTE_LOGGED).arg(path, QString::number(fileNote.rows))
+                                           : fileText(fileNote.text).arg(path);
     }
-    const auto language =
-        LangureFlag == 1 ? PortDiagnostics::Language::Chinese : PortDiagnostics::Language::English;
-    ui->linkStatusLineEdit->setToolTip(
-        wrapForTooltip(PortList::whyNotOpened(openFailure.port, openFailure.error, language)));
+    ui->linkStatusLineEdit->setToolTip(tip.isEmpty() ? tip : wrapForTooltip(tip));
 }

@@ -26,11 +26,12 @@
 #define SBUS_FILENO fileno
 #endif
 
-#include "cli/backupfile.h"
 #include "cli/exitcodes.h"
 #include "cli/linkrunner.h"
 #include "cli/output.h"
-#include "link/liverecord.h"
+#include "formats/backupfile.h"
+#include "formats/functionnames.h"
+#include "formats/liverecord.h"
 #include "link/paramexchange.h"
 #include "link/portdiagnostics.h"
 #include "link/portlist.h"
@@ -276,7 +277,7 @@ int doneWith(const Command &c, QJsonObject report, const ParamBlock &block)
     if (c.json) {
         report.insert(QStringLiteral("port"), c.port);
         report.insert(QStringLiteral("channels"), Output::channelsJson(block));
-        report.insert(QStringLiteral("block"), Output::blockJson(block));
+        report.insert(QStringLiteral("block"), BackupFile::blockJson(block));
         Output::printJson(report);
     }
     return ExitCode::kOk;
@@ -500,9 +501,9 @@ int set(const QStringList &arguments)
         const int channel = arg.mid(eq + 1).trimmed().toInt(&ok);
         if (!ok || channel < 1 || channel > 18)
             return c.usage(QStringLiteral("%1: channel \"%2\" is not an SBUS channel (1 to 18); nothing was sent")
-                               .arg(Output::functionName(function->second), arg.mid(eq + 1)));
+                               .arg(functionName(function->second), arg.mid(eq + 1)));
         if (wanted.count(function->second))
-            return c.usage(QStringLiteral("%1 is given twice").arg(Output::functionName(function->second)));
+            return c.usage(QStringLiteral("%1 is given twice").arg(functionName(function->second)));
         wanted[function->second] = channel;
     }
     if (wanted.empty())
@@ -516,7 +517,7 @@ int set(const QStringList &arguments)
     for (const auto &[function, channel] : wanted) {
         after[std::size_t(kFunctionSlot[function])] = std::uint8_t(channel);
         c.say(QStringLiteral("%1: channel %2 -> %3")
-                  .arg(Output::functionName(function))
+                  .arg(functionName(function))
                   .arg(before[std::size_t(kFunctionSlot[function])])
                   .arg(channel));
     }
@@ -553,15 +554,16 @@ int backup(const QStringList &arguments)
     Session s;
     if (const int code = s.openAndRead(c); code >= 0)
         return code;
-    const QByteArray document = BackupFile::write(s.block(), QDateTime::currentDateTimeUtc(), s.runner.portLocation());
+    const QDateTime taken = QDateTime::currentDateTimeUtc();
     if (toStdout) {
-        if (!Output::writeRaw(document) || !Output::finishStandardOutput())
+        if (!Output::writeRaw(BackupFile::write(s.block(), taken, s.runner.portLocation())) ||
+            !Output::finishStandardOutput())
             return c.fail(ExitCode::kNotDone,
                           QStringLiteral("could not write the backup to standard output: %1").arg(Output::outputFailure()));
         return ExitCode::kOk;
     }
     // All or nothing: a backup cut short by a full disk must not replace a good one.
-    if (!SafeFile::replace(path, document, &why))
+    if (!BackupFile::save(path, s.block(), taken, s.runner.portLocation(), &why))
         return c.fail(ExitCode::kNotDone, QStringLiteral("cannot write %1: %2").arg(path, why));
     c.say(QStringLiteral("Saved %1 (%2) to %3").arg(c.port, Output::channelsLine(s.block()), path));
     QJsonObject report;
@@ -602,18 +604,23 @@ int restore(const QStringList &arguments)
     if (path == QLatin1String("-") && !yes)
         return c.usage(QStringLiteral("reading the file from standard input leaves no way to ask; add --yes"));
 
-    QByteArray data;
     QString why;
-    const bool read = path == QLatin1String("-") ? SafeFile::readToEnd(0, BackupFile::kMaxBytes, &data, &why,
-                                                                       [] { return StopSignals::pending() != 0; })
-                                                 : SafeFile::readRegular(path, BackupFile::kMaxBytes, &data, &why);
+    ParamBlock target{};
+    BackupFile::LoadResult loaded = BackupFile::LoadResult::Unreadable;
+    if (path == QLatin1String("-")) {
+        QByteArray data;
+        if (SafeFile::readToEnd(0, BackupFile::kMaxBytes, &data, &why, [] { return StopSignals::pending() != 0; }))
+            loaded = BackupFile::read(data, &target, &why) ? BackupFile::LoadResult::Loaded
+                                                           : BackupFile::LoadResult::Refused;
+    } else {
+        loaded = BackupFile::load(path, &target, &why);
+    }
     if (StopSignals::pending() != 0)
         return c.fail(128 + StopSignals::pending(),
                       StopSignals::describe(StopSignals::pending()) + QStringLiteral("; nothing was sent"));
-    if (!read)
+    if (loaded == BackupFile::LoadResult::Unreadable)
         return c.fail(ExitCode::kFileRefused, QStringLiteral("cannot read %1: %2; nothing was sent").arg(path, why));
-    ParamBlock target{};
-    if (!BackupFile::read(data, &target, &why))
+    if (loaded == BackupFile::LoadResult::Refused)
         return c.fail(ExitCode::kFileRefused, QStringLiteral("%1 refused, nothing sent: %2").arg(path, why));
 
     Session s;

@@ -16,13 +16,12 @@
 #include <unistd.h>
 #endif
 
+#include "formats/functionnames.h"
+#include "formats/liverecord.h"
 #include "link/linktask.h"
-#include "link/liverecord.h"
 #include "link/paramexchange.h"
 
 namespace {
-const char *const kNames[kFunctionCount] = {"tilt", "pan", "mode", "rec", "zoom"};
-
 QString stdoutFailure;
 bool stdoutClosedAtStart = false;
 bool stdoutFinished = false;
@@ -61,11 +60,6 @@ QString signedNumber(int v)
 
 namespace Output {
 
-QString functionName(int function)
-{
-    return QString::fromLatin1(kNames[function]);
-}
-
 QString slotName(int slot)
 {
     for (int f = 0; f < kFunctionCount; ++f) {
@@ -81,14 +75,6 @@ QJsonObject channelsJson(const ParamBlock &block)
     for (int f = 0; f < kFunctionCount; ++f)
         o.insert(functionName(f), int(block[std::size_t(kFunctionSlot[f])]));
     return o;
-}
-
-QJsonArray blockJson(const ParamBlock &block)
-{
-    QJsonArray a;
-    for (std::uint8_t b : block)
-        a.append(int(b));
-    return a;
 }
 
 QString channelsLine(const ParamBlock &block)

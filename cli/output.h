@@ -12,16 +12,14 @@
 
 class LinkTask;
 
-// What the CLI prints, for people and for scripts. The function names are the
-// ones `set` takes (tilt, pan, mode, rec, zoom), in the window's row order.
+// What the CLI prints, for people and for scripts. Functions go by the names
+// `set` takes (tilt, pan, mode, rec, zoom), in the window's row order.
 namespace Output {
 
-QString functionName(int function);
 // "slot 9 (tilt)" for the five channel slots, "slot 0" for the controller's own.
 QString slotName(int slot);
 
 QJsonObject channelsJson(const ParamBlock &block);
-QJsonArray blockJson(const ParamBlock &block);
 // "tilt 1, pan 2, mode 5, rec 6, zoom 7"
 QString channelsLine(const ParamBlock &block);
 // The five assignments one per line, then the 18 bytes in decimal and hex.

@@ -50,7 +50,7 @@ void Tiravo::openPort()
         const QString why = PortList::whyNotOpened(portName, openFailure.error);
         qWarning().noquote() << QStringLiteral("%1: %2").arg(QCoreApplication::applicationName(), why);
     }
-    showOpenFailure();
+    showStatusTip();
     applyLineSettings(*serialPort);
     connect(serialPort, SIGNAL(readyRead()), this, SLOT(my_readuart()));
 
@@ -73,6 +73,8 @@ void Tiravo::closePort()
     ui->startPushButton->setText(LangureChar[TXT_CONNECT]);
     enableForOpenPort(false);
     ui->statusLabel->clear();
+    abandonLoad();
+    stopLiveLog();
 }
 
 // The parameter controls work only on an open port; the port choice and the

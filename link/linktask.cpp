@@ -61,11 +61,7 @@ bool LinkTask::upload(const ParamBlock &block)
 {
     if (!exchange_.blockDownloaded())
         return false;
-    exchange_.paramBlock = block;
-    Channels channels{};
-    for (int f = 0; f < kFunctionCount; ++f)
-        channels[f] = block[kFunctionSlot[f]];
-    exchange_.requestUpload(channels);
+    exchange_.requestBlockWrite(block);
     start(Job::Upload);
     return true;
 }

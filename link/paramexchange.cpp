@@ -49,6 +49,13 @@ void ParamExchange::requestUpload(const Channels &channels)
     writeChannels(channels);
 }
 
+void ParamExchange::requestBlockWrite(const ParamBlock &block)
+{
+    uploadHeld_ = false;
+    paramBlock = block;
+    commandCode = WRITE_PARAM_1;
+}
+
 void ParamExchange::requestDownload()
 {
     uploadHeld_ = false;
@@ -68,19 +75,22 @@ Frame ParamExchange::nextRequest()
     return buildRequest(commandCode, saveRequest, paramBlock);
 }
 
-void ParamExchange::replyArrived(const Frame &reply)
+ReplyEffect ParamExchange::replyArrived(const Frame &reply)
 {
     silenceCount = 0;
+    ReplyEffect effect;
 
     // The save result rides on any reply, whatever it answers.
     switch (reply[FrameOffset::kSave]) {
     case kSaveStored:
         statusIndex = StatusSaveDone;
         saveRequest = 0;
+        effect.save = ReplyEffect::Stored;
         break;
     case kSaveFailed:
         statusIndex = StatusSaveFailed;
         saveRequest = 0;
+        effect.save = ReplyEffect::StoreFailed;
         break;
     default:
         break;
@@ -93,11 +103,13 @@ void ParamExchange::replyArrived(const Frame &reply)
     // mislabels its answer would have that payload taken as the block, or an
     // unsent write reported as done.
     if (reply[FrameOffset::kCommand] != commandCode || lastSent_ != commandCode)
-        return;
-    applyReply(reply);
+        return effect;
+    effect.answered = commandCode;
+    effect.step = applyReply(reply);
+    return effect;
 }
 
-void ParamExchange::applyReply(const Frame &reply)
+ReplyEffect::Step ParamExchange::applyReply(const Frame &reply)
 {
     const auto payload = reply.begin() + kPayload;
     switch (commandCode) {
@@ -111,7 +123,7 @@ void ParamExchange::applyReply(const Frame &reply)
     case WRITE_PARAM_3:
         commandCode = POLL_POSITIONS_1;
         statusIndex = StatusUploadDone;
-        break;
+        return ReplyEffect::UploadDone;
     case READ_PARAM_1:
         std::copy(payload, payload + 8, paramBlock.begin());
         commandCode = READ_PARAM_2;
@@ -134,7 +146,7 @@ void ParamExchange::applyReply(const Frame &reply)
             downloadDone = 1;
             commandCode = POLL_POSITIONS_1;
         }
-        break;
+        return ReplyEffect::DownloadDone;
     // Each position sits at the offset where its function's slot travels in
     // the write frames: slot n of 0..7 at 37+n, slot n of 8..15 at 29+n.
     case POLL_POSITIONS_1:
@@ -160,4 +172,5 @@ void ParamExchange::applyReply(const Frame &reply)
         // commandCode only ever holds one of the ten codes.
         break;
     }
+    return ReplyEffect::Advanced;
 }

@@ -28,6 +28,22 @@ enum StatusMessage : std::uint8_t {
     StatusSaveFailed,
 };
 
+// What a good reply did to the sequence, for a caller that follows a job
+// through it without looking at the sequencer's state before and after.
+struct ReplyEffect {
+    enum Step : std::uint8_t {
+        Ignored,       // not an answer to the current request
+        Advanced,      // the current request was answered and the next one is due
+        DownloadDone,  // the last read request was answered: the whole block is in
+        UploadDone,    // the last write request was answered: the whole block is out
+    };
+    enum Save : std::uint8_t { NoSaveResult, Stored, StoreFailed };
+    Step step = Ignored;
+    // The command the reply answered; 0 when it was ignored.
+    std::uint8_t answered = 0;
+    Save save = NoSaveResult;
+};
+
 // The link data the window shows and the command sequencer that drives the
 // conversation: one current command, sent on every tick until a reply with
 // the matching echo moves it on. Plain data and rules only: no Qt, no clock.
@@ -53,6 +69,10 @@ public:
     // operator cannot see go back to the controller as it sent them, never as
     // zeros or half of an earlier block.
     void requestUpload(const Channels &channels);
+    // All 18 bytes, as a parameter file gives them, go out with the write
+    // sequence from the next tick on. Unlike requestUpload it needs no read
+    // first: no slot comes from what the window holds.
+    void requestBlockWrite(const ParamBlock &block);
     // Starts the read sequence; it supersedes an upload that is still held back.
     void requestDownload();
     // From the next request on, every frame asks the controller to store its
@@ -64,9 +84,16 @@ public:
     // A reply whose CRC is good: any such reply is a sign of life and may carry
     // a save result; its payload is used only when it answers the current
     // command and that command has been sent since it became current.
-    void replyArrived(const Frame &reply);
+    ReplyEffect replyArrived(const Frame &reply);
 
     bool linkLost() const { return silenceCount > kLostAbove; }
+    // A write request or a store is on the line: the controller's RAM or flash
+    // is changing, and cutting in now could leave a mix of old and new.
+    bool writing() const
+    {
+        return commandCode == WRITE_PARAM_1 || commandCode == WRITE_PARAM_2 || commandCode == WRITE_PARAM_3 ||
+               saveRequest == kSaveRequested;
+    }
     // True while an upload waits for the download to finish.
     bool uploadHeld() const { return uploadHeld_; }
     const Channels &heldChannels() const { return heldChannels_; }
@@ -84,7 +111,7 @@ public:
     std::uint8_t statusIndex = 0;
 
 private:
-    void applyReply(const Frame &reply);
+    ReplyEffect::Step applyReply(const Frame &reply);
     void writeChannels(const Channels &channels);
 
     // The command of the request that went out last. Not cleared by reset: it

@@ -7,7 +7,7 @@
 
 #include <QByteArray>
 
-#include "link/liverecord.h"
+#include "formats/liverecord.h"
 #include "ui_tiravo.h"
 
 std::uint8_t statusTicks = 0;
@@ -65,7 +65,12 @@ void Tiravo::my_readuart()
 
 void Tiravo::parseFrame(const Frame &reply)
 {
-    link.replyArrived(reply);
+    const ReplyEffect effect = link.replyArrived(reply);
+    if (load.running())
+        followLoad(load.afterReply(effect, link));
+    // The test data request ends a poll cycle: one row per cycle.
+    if (liveLog.active() && effect.answered == POLL_TEST_DATA)
+        logPollCycle();
 }
 
 void Tiravo::updateDisplay()
@@ -73,6 +78,7 @@ void Tiravo::updateDisplay()
     if (link.linkLost() || portClosed()) {
         ui->linkStatusLineEdit->setText(LangureChar[TXT_PORT_DISCONNECTED]);
         resetLinkData();
+        stopLiveLog();
     } else {
         ui->linkStatusLineEdit->setText(
             LangureChar[link.gimbalState == 1 ? TXT_GIMBAL_DISCONNECTED : TXT_GIMBAL_CONNECTED]);
@@ -94,13 +100,19 @@ void Tiravo::updateDisplay()
         fields[f]->setText(QString::number(LiveRecord::testValue(link.testData[f])));
 
     if (link.downloadDone == 1) {
-        // Items are "1".."18", so channel n is item n-1; 0 or anything above
-        // 18 selects no item at all.
-        const auto combos = channelCombos();
-        for (int f = 0; f < kFunctionCount; ++f)
-            combos[f]->setCurrentIndex(link.paramBlock[kFunctionSlot[f]] - 1);
+        showChannels(link.paramBlock);
         link.downloadDone = 0;
     }
+    enableFileActions();
+}
+
+// Items are "1".."18", so channel n is item n-1; 0 or anything above 18
+// selects no item at all.
+void Tiravo::showChannels(const ParamBlock &block)
+{
+    const auto combos = channelCombos();
+    for (int f = 0; f < kFunctionCount; ++f)
+        combos[f]->setCurrentIndex(block[kFunctionSlot[f]] - 1);
 }
 
 // statusTicks and the reply assembler are left alone: the one outlives a

@@ -88,9 +88,10 @@ void Tiravo::LangureCharLoad()
     ui->enRadioButton->setText(LangureChar[TXT_ENGLISH]);
 
     renewAccessibleNames();
+    renewFileTexts();
     // The port descriptions and the failed-open tooltip follow the language too.
     describePortItems();
-    showOpenFailure();
+    showStatusTip();
 }
 
 void Tiravo::ChangeLangure()

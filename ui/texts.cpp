@@ -85,3 +85,51 @@ const TextPair kAssistTexts[kAssistTextCount] = {
     {"USB 厂商:产品", "USB vendor:product"},
     {"固定名称", "Stable name"},
 };
+
+const TextPair kFileTexts[kFileTextCount] = {
+    {"保存参数到文件…", "Save parameters to file…"},
+    {"从文件加载参数…", "Load parameters from file…"},
+    {"记录实时数据到 CSV…", "Log live data to CSV…"},
+    {"停止记录", "Stop logging"},
+    {"保存参数到文件", "Save parameters to file"},
+    {"从文件加载参数", "Load parameters from file"},
+    {"记录实时数据到 CSV", "Log live data to CSV"},
+    {"参数文件 (*.json)", "Parameter files (*.json)"},
+    {"CSV 文件 (*.csv)", "CSV files (*.csv)"},
+    {"参数已保存到 %1", "Parameters saved to %1"},
+    {"正在记录实时数据到 %1", "Logging live data to %1"},
+    {"实时数据已记录到 %1（%2 行）", "Live data logged to %1 (%2 rows)"},
+    {"参数没有保存到 %1：%2。\n请选择其他文件或文件夹再试。",
+     "The parameters were not saved to %1: %2.\nChoose another file or folder and try again."},
+    {"无法读取 %1：%2。\n没有向控制器发送任何数据。",
+     "%1 could not be read: %2.\nNothing was sent to the controller."},
+    {"%1 不是可加载的参数文件：%2。\n没有向控制器发送任何数据。",
+     "%1 is not a parameter file that can be loaded: %2.\nNothing was sent to the controller."},
+    {"控制器中的参数与 %1 相同，没有写入任何数据。",
+     "The controller already holds the parameters in %1; nothing was written."},
+    {"%1 与控制器中的参数有 %2 个字节不同（控制器 → 文件）：\n\n%3\n\n把文件中的参数写入控制器吗？",
+     "%1 differs from the controller in %2 byte(s) (controller → file):\n\n%3\n\n"
+     "Write the file's parameters to the controller?"},
+    {"参数第 %1 位", "Slot %1"},
+    {"控制器已写入 %1 中的参数，断电前有效。\n要永久保存吗？",
+     "The controller now holds the parameters of %1 until it is switched off.\nStore them permanently?"},
+    {"%1 中的参数已写入控制器并永久保存。", "The parameters of %1 are written to the controller and stored permanently."},
+    {"%1 中的参数已写入控制器，断电前有效。要永久保存，请按“参数烧写”。",
+     "The parameters of %1 are written to the controller, which keeps them until it is switched off. "
+     "Press Save Param to store them."},
+    {"%1 中的参数已写入控制器，但控制器没能永久保存，断电前有效。请按“参数烧写”再试。",
+     "The parameters of %1 are written to the controller, but it could not store them permanently; it keeps them "
+     "until it is switched off. Press Save Param to try again."},
+    {"端口在写入之前已关闭，控制器中的参数没有改变。",
+     "The port was closed before anything was written; the controller's parameters are unchanged."},
+    {"写入 %1 中的参数时端口被关闭，控制器可能只有其中一部分。请重新连接并再次加载该文件。",
+     "The port was closed while the parameters of %1 were being written; the controller may hold part of them. "
+     "Connect and load the file again."},
+    {"%1 中的参数已写入控制器，但在永久保存之前端口被关闭，断电前有效。请重新连接并按“参数烧写”。",
+     "The parameters of %1 are written to the controller, but the port was closed before they were stored; it keeps "
+     "them until it is switched off. Connect and press Save Param."},
+    {"%1 中的参数已写入控制器；永久保存时端口被关闭，不知道是否已保存。请重新连接并按“参数烧写”。",
+     "The parameters of %1 are written to the controller; the port was closed while they were being stored, so "
+     "whether they are stored is not known. Connect and press Save Param."},
+    {"实时数据无法写入 %1：%2。\n记录已停止。", "Live data could not be written to %1: %2.\nLogging has stopped."},
+};

@@ -71,6 +71,41 @@ struct TextPair {
 
 extern const TextPair kAssistTexts[kAssistTextCount];
 
+// The context menu, its file dialogs and what they tell. %1 is a file's path
+// unless said otherwise.
+enum FileText : int {
+    MENU_SAVE_PARAMS,
+    MENU_LOAD_PARAMS,
+    MENU_LOG_LIVE,
+    MENU_STOP_LOG,
+    TITLE_SAVE_PARAMS,
+    TITLE_LOAD_PARAMS,
+    TITLE_LOG_LIVE,
+    FILTER_PARAMS,
+    FILTER_CSV,
+    NOTE_SAVED,
+    NOTE_LOGGING,
+    NOTE_LOGGED,           // %2 rows
+    SAVE_FAILED,           // %2 the reason
+    LOAD_UNREADABLE,       // %2 the reason
+    LOAD_REFUSED,          // %2 the reason
+    LOAD_SAME,
+    LOAD_ASK,              // %2 bytes that differ, %3 one line each
+    LOAD_SLOT,             // %1 the slot's number
+    LOAD_ASK_STORE,
+    LOAD_STORED,
+    LOAD_NOT_STORED,
+    LOAD_STORE_FAILED,
+    LOAD_CUT_UNCHANGED,
+    LOAD_CUT_PARTLY,
+    LOAD_CUT_IN_RAM,
+    LOAD_CUT_STORE_UNKNOWN,
+    LOG_FAILED,            // %2 the reason
+    kFileTextCount
+};
+
+extern const TextPair kFileTexts[kFileTextCount];
+
 // Process-wide language flag: 1 Chinese, 2 English, 0 until the stored choice
 // has been read at start-up.
 extern quint8 LangureFlag;

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // SPDX-FileCopyrightText: 2026 The SBUS Channel developers
-#include "cli/backupfile.h"
+#include "formats/backupfile.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -13,10 +13,18 @@
 #include <utility>
 #include <vector>
 
-#include "cli/output.h"
+#include "formats/functionnames.h"
 #include "link/paramexchange.h"
+#include "os/safefile.h"
 
 namespace {
+using Language = PortDiagnostics::Language;
+
+QString pick(Language language, const char *english, const char *chinese)
+{
+    return QString::fromUtf8(language == Language::Chinese ? chinese : english);
+}
+
 const QString kFormat = QStringLiteral("sbus-channel parameter block");
 
 bool wholeNumber(const QJsonValue &v, int low, int high, int *out)
@@ -76,6 +84,14 @@ std::optional<std::pair<QString, QString>> duplicateKey(const QByteArray &text)
 
 namespace BackupFile {
 
+QJsonArray blockJson(const ParamBlock &block)
+{
+    QJsonArray a;
+    for (std::uint8_t b : block)
+        a.append(int(b));
+    return a;
+}
+
 QByteArray write(const ParamBlock &block, const QDateTime &taken, const QString &port)
 {
     // Laid out by hand, one entry a line and the lists on one line each, so a
@@ -95,58 +111,69 @@ QByteArray write(const ParamBlock &block, const QDateTime &taken, const QString 
     out += "  \"port\": " + text(port) + ",\n";
     QByteArray channels;
     for (int f = 0; f < kFunctionCount; ++f)
-        channels += (f ? ", " : "") + text(Output::functionName(f)) + ": " +
+        channels += (f ? ", " : "") + text(functionName(f)) + ": " +
                     QByteArray::number(block[std::size_t(kFunctionSlot[f])]);
     out += "  \"channels\": {" + channels + "},\n";
-    out += "  \"block\": " + compact(Output::blockJson(block)) + "\n";
+    out += "  \"block\": " + compact(blockJson(block)) + "\n";
     out += "}\n";
     return out;
 }
 
-bool read(const QByteArray &data, ParamBlock *block, QString *error)
+bool read(const QByteArray &data, ParamBlock *block, QString *error, Language language)
 {
+    const auto say = [&](const char *english, const char *chinese) { return pick(language, english, chinese); };
     if (data.size() > kMaxBytes) {
-        *error = QStringLiteral("it is %1 bytes long; a backup is well under %2").arg(data.size()).arg(kMaxBytes);
+        *error = say("it is %1 bytes long; a backup is well under %2", "文件长 %1 字节，而备份文件远小于 %2 字节")
+                     .arg(data.size())
+                     .arg(kMaxBytes);
         return false;
     }
     if (const auto twice = duplicateKey(data)) {
-        *error = twice->second.isEmpty()
-                     ? QStringLiteral("it gives \"%1\" twice; a backup names each entry once").arg(twice->first)
-                     : QStringLiteral("its \"%1\" gives \"%2\" twice; a backup names each entry once")
-                           .arg(twice->second, twice->first);
+        *error = (twice->second.isEmpty()
+                      ? say("it gives \"%1\" twice; a backup names each entry once", "文件两次给出“%1”；备份文件中每项只出现一次")
+                      : say("its \"%2\" gives \"%1\" twice; a backup names each entry once",
+                            "文件的“%2”两次给出“%1”；备份文件中每项只出现一次"))
+                     .arg(twice->first, twice->second);
         return false;
     }
     QJsonParseError parseError{};
     const QJsonDocument doc = QJsonDocument::fromJson(data, &parseError);
     if (doc.isNull()) {
-        *error = QStringLiteral("it is not JSON (%1 at byte %2)").arg(parseError.errorString()).arg(parseError.offset);
+        *error = say("it is not JSON (%1 at byte %2)", "它不是 JSON 文件（第 %2 字节：%1）")
+                     .arg(parseError.errorString()).arg(parseError.offset);
         return false;
     }
     const QJsonObject root = doc.object();
     if (!doc.isObject() || root.value(QStringLiteral("format")).toString() != kFormat) {
-        *error = QStringLiteral("it is not a parameter block backup (no \"format\": \"%1\")").arg(kFormat);
+        *error = say("it is not a parameter block backup (no \"format\": \"%1\")",
+                     "它不是参数备份文件（没有 \"format\": \"%1\"）")
+                     .arg(kFormat);
         return false;
     }
     int version = 0;
     if (!wholeNumber(root.value(QStringLiteral("version")), 1, 1 << 30, &version)) {
-        *error = QStringLiteral("its \"version\" is missing or not a whole number");
+        *error = say("its \"version\" is missing or not a whole number", "它的“version”缺失或不是整数");
         return false;
     }
     if (version != kVersion) {
-        *error = QStringLiteral("it is format version %1; this program reads version %2").arg(version).arg(kVersion);
+        *error = say("it is format version %1; this program reads version %2", "它是第 %1 版格式；本程序读取第 %2 版")
+                     .arg(version)
+                     .arg(kVersion);
         return false;
     }
 
     const QJsonArray bytes = root.value(QStringLiteral("block")).toArray();
     if (!root.value(QStringLiteral("block")).isArray() || bytes.size() != kParamSlots) {
-        *error = QStringLiteral("\"block\" must be a list of %1 numbers").arg(kParamSlots);
+        *error = say("\"block\" must be a list of %1 numbers", "“block”必须是 %1 个数字的列表")
+                     .arg(kParamSlots);
         return false;
     }
     ParamBlock parsed{};
     for (int i = 0; i < kParamSlots; ++i) {
         int b = 0;
         if (!wholeNumber(bytes.at(i), 0, 255, &b)) {
-            *error = QStringLiteral("byte %1 of \"block\" is not a whole number from 0 to 255").arg(i);
+            *error = say("byte %1 of \"block\" is not a whole number from 0 to 255", "“block”的第 %1 字节不是 0 到 255 的整数")
+                         .arg(i);
             return false;
         }
         parsed[std::size_t(i)] = std::uint8_t(b);
@@ -154,26 +181,46 @@ bool read(const QByteArray &data, ParamBlock *block, QString *error)
 
     const QJsonObject channels = root.value(QStringLiteral("channels")).toObject();
     for (int f = 0; f < kFunctionCount; ++f) {
-        const QString name = Output::functionName(f);
+        const QString name = functionName(f);
         const int inBlock = parsed[std::size_t(kFunctionSlot[f])];
         int named = 0;
         if (!wholeNumber(channels.value(name), 0, 255, &named)) {
-            *error = QStringLiteral("\"channels\" has no whole number for %1").arg(name);
+            *error = say("\"channels\" has no whole number for %1", "“channels”中没有 %1 的整数")
+                         .arg(name);
             return false;
         }
         if (named != inBlock) {
-            *error = QStringLiteral("\"channels\" gives %1 channel %2, but the block holds %3 in its slot %4; "
-                                    "the file was changed in one place only")
-                         .arg(name).arg(named).arg(inBlock).arg(kFunctionSlot[f]);
+            *error = say("\"channels\" gives %1 channel %2, but the block holds %3 in its slot %4; "
+                         "the file was changed in one place only",
+                         "“channels”给出 %1 通道 %2，而“block”第 %4 位是 %3；文件只在一处被改过")
+                         .arg(name)
+                         .arg(named)
+                         .arg(inBlock)
+                         .arg(kFunctionSlot[f]);
             return false;
         }
         if (inBlock < 1 || inBlock > 18) {
-            *error = QStringLiteral("%1 is on channel %2; SBUS channels are 1 to 18").arg(name).arg(inBlock);
+            *error = say("%1 is on channel %2; SBUS channels are 1 to 18", "%1 在通道 %2；SBUS 通道为 1 到 18")
+                         .arg(name)
+                         .arg(inBlock);
             return false;
         }
     }
     *block = parsed;
     return true;
+}
+
+LoadResult load(const QString &path, ParamBlock *block, QString *error, Language language)
+{
+    QByteArray data;
+    if (!SafeFile::readRegular(path, kMaxBytes, &data, error))
+        return LoadResult::Unreadable;
+    return read(data, block, error, language) ? LoadResult::Loaded : LoadResult::Refused;
+}
+
+bool save(const QString &path, const ParamBlock &block, const QDateTime &taken, const QString &port, QString *error)
+{
+    return SafeFile::replace(path, write(block, taken, port), error);
 }
 
 } // namespace BackupFile

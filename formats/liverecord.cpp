@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // SPDX-FileCopyrightText: 2026 The SBUS Channel developers
-#include "link/liverecord.h"
+#include "formats/liverecord.h"
 
 #include <QStringList>
 

@@ -1,0 +1,345 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The SBUS Channel developers
+// Parameter files and the live log, reached from the window's context menu:
+// saving the block the controller sent, loading a file into it through the
+// window's own sequencer, and logging one CSV row per poll cycle. Nothing
+// here moves a widget of the form; results go to dialogs and to the status
+// field's tooltip, so the live data stays in view.
+#include "app/tiravo.h"
+
+#include <QAction>
+#include <QContextMenuEvent>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMenu>
+#include <QMessageBox>
+#include <QStandardPaths>
+#include <QTimer>
+
+#include "formats/backupfile.h"
+#include "formats/liverecord.h"
+#include "link/portlist.h"
+#include "ui_tiravo.h"
+
+namespace {
+PortDiagnostics::Language windowLanguage()
+{
+    return LangureFlag == 1 ? PortDiagnostics::Language::Chinese : PortDiagnostics::Language::English;
+}
+
+QString fileName(const QString &path)
+{
+    return QFileInfo(path).fileName();
+}
+
+// A name with the date and time, so files of one bench session sort in order
+// and a second one does not propose to replace the first.
+QString proposedName(const char *kind, const char *suffix)
+{
+    return QStringLiteral("sbus-channel%1-%2.%3")
+        .arg(QLatin1String(kind), QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd-HHmm")),
+             QLatin1String(suffix));
+}
+} // namespace
+
+QString Tiravo::fileText(FileText id) const
+{
+    return QString::fromUtf8(LangureFlag == 1 ? kFileTexts[id].chinese : kFileTexts[id].english);
+}
+
+void Tiravo::setUpFileActions()
+{
+    // Window-wide, so Ctrl+S and Ctrl+O work wherever the focus is.
+    const auto make = [this](const char *name, const QKeySequence &key, void (Tiravo::*handler)()) {
+        auto *action = new QAction(this);
+        action->setObjectName(QLatin1String(name));
+        action->setShortcut(key);
+        action->setShortcutContext(Qt::WindowShortcut);
+        addAction(action);
+        connect(action, &QAction::triggered, this, handler);
+        return action;
+    };
+    saveParamsAction = make("saveParamsAction", QKeySequence::Save, &Tiravo::saveParamsToFile);
+    loadParamsAction = make("loadParamsAction", QKeySequence::Open, &Tiravo::loadParamsFromFile);
+    logLiveAction = make("logLiveAction", QKeySequence(), &Tiravo::toggleLiveLog);
+}
+
+void Tiravo::renewFileTexts()
+{
+    saveParamsAction->setText(fileText(MENU_SAVE_PARAMS));
+    loadParamsAction->setText(fileText(MENU_LOAD_PARAMS));
+    logLiveAction->setText(fileText(liveLog.active() ? MENU_STOP_LOG : MENU_LOG_LIVE));
+}
+
+// Saving needs a block read whole in this contact and not being rewritten;
+// a load waits for the write under way, which its read would cut off.
+void Tiravo::enableFileActions()
+{
+    const bool open = !portClosed();
+    const bool busy = link.writing() || load.running();
+    saveParamsAction->setEnabled(open && link.blockDownloaded() && !busy);
+    loadParamsAction->setEnabled(open && !busy);
+    logLiveAction->setEnabled(liveLog.active() || (open && !link.linkLost()));
+}
+
+// Reached from every widget that has no menu of its own: the input fields
+// keep theirs. From the keyboard, the menu opens over the focused widget.
+void Tiravo::contextMenuEvent(QContextMenuEvent *event)
+{
+    QPoint at = event->globalPos();
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+        const QWidget *focus = focusWidget() ? focusWidget() : this;
+        at = focus->mapToGlobal(focus->rect().center());
+    }
+    showContextMenu(at);
+}
+
+void Tiravo::showContextMenu(const QPoint &globalPos)
+{
+    enableFileActions();
+    QMenu menu(this);
+    menu.setObjectName(QStringLiteral("contextMenu"));
+    menu.addActions({saveParamsAction, loadParamsAction, logLiveAction});
+    menu.exec(globalPos);
+}
+
+void Tiravo::closeEvent(QCloseEvent *event)
+{
+    closing = true;
+    QWidget::closeEvent(event);
+}
+
+int Tiravo::runDialog(QDialog &dialog)
+{
+    return hooks.dialog ? hooks.dialog(dialog) : dialog.exec();
+}
+
+void Tiravo::tell(const QString &text, bool failure)
+{
+    if (closing)
+        return;
+    QMessageBox box(failure ? QMessageBox::Warning : QMessageBox::Information, windowTitle(), text, QMessageBox::Ok,
+                    this);
+    box.setObjectName(failure ? QStringLiteral("fileFailureDialog") : QStringLiteral("fileResultDialog"));
+    runDialog(box);
+}
+
+// Dialogs are never opened from inside the tick or a read of the port: their
+// event loop would hold that slot, and the link would starve until they close.
+void Tiravo::tellLater(const QString &text, bool failure)
+{
+    QTimer::singleShot(0, this, [this, text, failure] { tell(text, failure); });
+}
+
+QString Tiravo::chooseFile(const char *name, FileText title, FileText filter, const QString &proposed)
+{
+    if (fileDirectory.isEmpty()) {
+        fileDirectory = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        if (fileDirectory.isEmpty() || !QFileInfo(fileDirectory).isDir())
+            fileDirectory = QDir::homePath();
+    }
+    QFileDialog dialog(this, fileText(title), fileDirectory);
+    dialog.setObjectName(QLatin1String(name));
+    const bool saving = !proposed.isEmpty();
+    dialog.setAcceptMode(saving ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(saving ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dialog.setNameFilter(fileText(filter));
+    if (saving) {
+        dialog.setDefaultSuffix(QFileInfo(proposed).suffix());
+        dialog.selectFile(QDir(fileDirectory).filePath(proposed));
+    }
+    if (runDialog(dialog) != QDialog::Accepted)
+        return {};
+    const QString path = dialog.selectedFiles().value(0);
+    if (!path.isEmpty())
+        fileDirectory = QFileInfo(path).absolutePath();
+    return path;
+}
+
+void Tiravo::saveParamsToFile()
+{
+    enableFileActions();
+    if (!saveParamsAction->isEnabled())
+        return;
+    // Taken before the dialog: the file holds the block as it was when asked for.
+    const ParamBlock block = link.paramBlock;
+    const QString port = PortList::systemLocation(ui->comComboBox->currentText());
+    const QString path = chooseFile("saveParamsDialog", TITLE_SAVE_PARAMS, FILTER_PARAMS,
+                                    proposedName("", "json"));
+    if (path.isEmpty())
+        return;
+    QString why;
+    if (!BackupFile::save(path, block, QDateTime::currentDateTimeUtc(), port, &why)) {
+        tell(fileText(SAVE_FAILED).arg(QDir::toNativeSeparators(path), why), true);
+        return;
+    }
+    fileNote = {NOTE_SAVED, path, 0};
+    showStatusTip();
+}
+
+void Tiravo::loadParamsFromFile()
+{
+    enableFileActions();
+    if (!loadParamsAction->isEnabled())
+        return;
+    const QString path = chooseFile("loadParamsDialog", TITLE_LOAD_PARAMS, FILTER_PARAMS, QString());
+    if (path.isEmpty())
+        return;
+    ParamBlock target{};
+    QString why;
+    switch (BackupFile::load(path, &target, &why, windowLanguage())) {
+    case BackupFile::LoadResult::Unreadable:
+        tell(fileText(LOAD_UNREADABLE).arg(QDir::toNativeSeparators(path), why), true);
+        return;
+    case BackupFile::LoadResult::Refused:
+        tell(fileText(LOAD_REFUSED).arg(QDir::toNativeSeparators(path), why), true);
+        return;
+    case BackupFile::LoadResult::Loaded:
+        break;
+    }
+    // The port may have gone while the dialog was open.
+    if (portClosed())
+        return;
+    loadPath = path;
+    load.start(target, link);
+}
+
+void Tiravo::followLoad(BlockLoad::Next next)
+{
+    const QString name = fileName(loadPath);
+    switch (next) {
+    case BlockLoad::Next::Nothing:
+        break;
+    case BlockLoad::Next::AskToWrite:
+        QTimer::singleShot(0, this, &Tiravo::askToWrite);
+        break;
+    case BlockLoad::Next::AskToStore:
+        QTimer::singleShot(0, this, &Tiravo::askToStore);
+        break;
+    case BlockLoad::Next::AlreadyHeld:
+        tellLater(fileText(LOAD_SAME).arg(name), false);
+        break;
+    case BlockLoad::Next::Stored:
+        tellLater(fileText(LOAD_STORED).arg(name), false);
+        break;
+    case BlockLoad::Next::StoreFailed:
+        tellLater(fileText(LOAD_STORE_FAILED).arg(name), true);
+        break;
+    }
+}
+
+void Tiravo::askToWrite()
+{
+    if (load.stage() != BlockLoad::Stage::Asking)
+        return;
+    const ParamBlock &from = load.before();
+    const ParamBlock &to = load.target();
+    QStringList lines;
+    for (int slot = 0; slot < kParamSlots; ++slot) {
+        if (from[slot] == to[slot])
+            continue;
+        QString label = fileText(LOAD_SLOT).arg(slot);
+        for (int f = 0; f < kFunctionCount; ++f) {
+            if (kFunctionSlot[f] == slot)
+                label = nameFromCaption(LangureChar[TXT_TILT_CHANNEL + f]);
+        }
+        lines << labelled(label, QStringLiteral("%1 → %2").arg(from[slot]).arg(to[slot]));
+    }
+    QMessageBox box(QMessageBox::Question, fileText(TITLE_LOAD_PARAMS),
+                    fileText(LOAD_ASK).arg(fileName(loadPath), QString::number(lines.size()),
+                                           lines.join(QLatin1Char('\n'))),
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setObjectName(QStringLiteral("loadCompareDialog"));
+    box.setDefaultButton(QMessageBox::No);
+    const bool yes = runDialog(box) == QMessageBox::Yes;
+    if (load.stage() != BlockLoad::Stage::Asking)
+        return;
+    load.answerWrite(yes, link);
+    // The selectors show what is being written, as after an upload.
+    if (yes)
+        showChannels(to);
+}
+
+void Tiravo::askToStore()
+{
+    if (load.stage() != BlockLoad::Stage::OfferingStore)
+        return;
+    QMessageBox box(QMessageBox::Question, fileText(TITLE_LOAD_PARAMS),
+                    fileText(LOAD_ASK_STORE).arg(fileName(loadPath)), QMessageBox::Yes | QMessageBox::No, this);
+    box.setObjectName(QStringLiteral("loadStoreDialog"));
+    box.setDefaultButton(QMessageBox::Yes);
+    const bool yes = !closing && runDialog(box) == QMessageBox::Yes;
+    // Closing the port while the question was open has ended the load and said so.
+    if (load.stage() != BlockLoad::Stage::OfferingStore)
+        return;
+    load.answerStore(yes, link);
+    if (!yes)
+        tell(fileText(LOAD_NOT_STORED).arg(fileName(loadPath)), false);
+}
+
+// The port closed in the middle of a load: what the controller may now hold,
+// and what to do about it.
+void Tiravo::abandonLoad()
+{
+    if (!load.running())
+        return;
+    const QString name = fileName(loadPath);
+    switch (load.abandon()) {
+    case BlockLoad::Holds::Unchanged:
+        tellLater(fileText(LOAD_CUT_UNCHANGED), false);
+        break;
+    case BlockLoad::Holds::PartlyWritten:
+        tellLater(fileText(LOAD_CUT_PARTLY).arg(name), true);
+        break;
+    case BlockLoad::Holds::InRam:
+        tellLater(fileText(LOAD_CUT_IN_RAM).arg(name), true);
+        break;
+    case BlockLoad::Holds::StoreUnknown:
+        tellLater(fileText(LOAD_CUT_STORE_UNKNOWN).arg(name), true);
+        break;
+    }
+}
+
+void Tiravo::toggleLiveLog()
+{
+    if (liveLog.active()) {
+        stopLiveLog();
+        return;
+    }
+    enableFileActions();
+    if (!logLiveAction->isEnabled())
+        return;
+    const QString path = chooseFile("logLiveDialog", TITLE_LOG_LIVE, FILTER_CSV, proposedName("-live", "csv"));
+    if (path.isEmpty() || portClosed())
+        return;
+    QString why;
+    if (!liveLog.start(path, &why)) {
+        tell(fileText(LOG_FAILED).arg(QDir::toNativeSeparators(path), why), true);
+        return;
+    }
+    fileNote = {NOTE_LOGGING, path, 0};
+    showStatusTip();
+    renewFileTexts();
+}
+
+void Tiravo::logPollCycle()
+{
+    const QDateTime now = hooks.now ? hooks.now() : QDateTime::currentDateTimeUtc();
+    QString why;
+    if (liveLog.append(LiveRecord::csvRow(now, link.channelPos, link.testData, link.gimbalState), &why))
+        return;
+    tellLater(fileText(LOG_FAILED).arg(QDir::toNativeSeparators(liveLog.path()), why), true);
+    stopLiveLog();
+}
+
+void Tiravo::stopLiveLog()
+{
+    if (!liveLog.active())
+        return;
+    liveLog.stop();
+    fileNote = {NOTE_LOGGED, liveLog.path(), liveLog.rows()};
+    showStatusTip();
+    renewFileTexts();
+}
