@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QMessageBox>
 #include <QPointer>
 #include <QSerialPort>
 #include <QString>
@@ -116,6 +117,8 @@ private:
     // Opens a file (no proposed name) or saves one (named as proposed); empty when cancelled.
     QString chooseFile(const char *name, FileText title, FileText filter, const QString &proposed);
     int runDialog(QDialog &dialog);
+    int ask(const char *name, QMessageBox::Icon icon, const QString &title, const QString &text,
+            QMessageBox::StandardButton preferred = QMessageBox::NoButton);
     void tell(const QString &text, bool failure);
     void tellLater(const QString &text, bool failure);
     QString fileText(FileText id) const;

@@ -8,13 +8,14 @@
 #include "app/tiravo.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMenu>
-#include <QMessageBox>
+#include <QPushButton>
 #include <QStandardPaths>
 #include <QTimer>
 
@@ -64,6 +65,10 @@ void Tiravo::setUpFileActions()
     saveParamsAction = make("saveParamsAction", QKeySequence::Save, &Tiravo::saveParamsToFile);
     loadParamsAction = make("loadParamsAction", QKeySequence::Open, &Tiravo::loadParamsFromFile);
     logLiveAction = make("logLiveAction", QKeySequence(), &Tiravo::toggleLiveLog);
+    // A combo box takes every context menu request and shows nothing; the
+    // selectors hold no text to copy, so theirs goes on to the window.
+    for (QComboBox *combo : findChildren<QComboBox *>())
+        combo->setContextMenuPolicy(Qt::NoContextMenu);
 }
 
 void Tiravo::renewFileTexts()
@@ -116,14 +121,29 @@ int Tiravo::runDialog(QDialog &dialog)
     return hooks.dialog ? hooks.dialog(dialog) : dialog.exec();
 }
 
+// A message box in the window's language, buttons included.
+int Tiravo::ask(const char *name, QMessageBox::Icon icon, const QString &title, const QString &text,
+                QMessageBox::StandardButton preferred)
+{
+    const bool question = icon == QMessageBox::Question;
+    QMessageBox box(icon, title, text, question ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, this);
+    box.setObjectName(QLatin1String(name));
+    if (question) {
+        box.button(QMessageBox::Yes)->setText(fileText(BUTTON_YES));
+        box.button(QMessageBox::No)->setText(fileText(BUTTON_NO));
+        box.setDefaultButton(preferred);
+    } else {
+        box.button(QMessageBox::Ok)->setText(fileText(BUTTON_OK));
+    }
+    return runDialog(box);
+}
+
 void Tiravo::tell(const QString &text, bool failure)
 {
     if (closing)
         return;
-    QMessageBox box(failure ? QMessageBox::Warning : QMessageBox::Information, windowTitle(), text, QMessageBox::Ok,
-                    this);
-    box.setObjectName(failure ? QStringLiteral("fileFailureDialog") : QStringLiteral("fileResultDialog"));
-    runDialog(box);
+    ask(failure ? "fileFailureDialog" : "fileResultDialog", failure ? QMessageBox::Warning : QMessageBox::Information,
+        windowTitle(), text);
 }
 
 // Dialogs are never opened from inside the tick or a read of the port: their
@@ -146,6 +166,11 @@ QString Tiravo::chooseFile(const char *name, FileText title, FileText filter, co
     dialog.setAcceptMode(saving ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(saving ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     dialog.setNameFilter(fileText(filter));
+    dialog.setLabelText(QFileDialog::LookIn, fileText(LABEL_LOOK_IN));
+    dialog.setLabelText(QFileDialog::FileName, fileText(LABEL_FILE_NAME));
+    dialog.setLabelText(QFileDialog::FileType, fileText(LABEL_FILE_TYPE));
+    dialog.setLabelText(QFileDialog::Accept, fileText(saving ? BUTTON_SAVE : BUTTON_OPEN));
+    dialog.setLabelText(QFileDialog::Reject, fileText(BUTTON_CANCEL));
     if (saving) {
         dialog.setDefaultSuffix(QFileInfo(proposed).suffix());
         dialog.selectFile(QDir(fileDirectory).filePath(proposed));
@@ -204,6 +229,7 @@ void Tiravo::loadParamsFromFile()
         return;
     loadPath = path;
     load.start(target, link);
+    enableFileActions();
 }
 
 void Tiravo::followLoad(BlockLoad::Next next)
@@ -247,13 +273,10 @@ void Tiravo::askToWrite()
         }
         lines << labelled(label, QStringLiteral("%1 → %2").arg(from[slot]).arg(to[slot]));
     }
-    QMessageBox box(QMessageBox::Question, fileText(TITLE_LOAD_PARAMS),
-                    fileText(LOAD_ASK).arg(fileName(loadPath), QString::number(lines.size()),
-                                           lines.join(QLatin1Char('\n'))),
-                    QMessageBox::Yes | QMessageBox::No, this);
-    box.setObjectName(QStringLiteral("loadCompareDialog"));
-    box.setDefaultButton(QMessageBox::No);
-    const bool yes = runDialog(box) == QMessageBox::Yes;
+    const bool yes = ask("loadCompareDialog", QMessageBox::Question, fileText(TITLE_LOAD_PARAMS),
+                         fileText(LOAD_ASK).arg(fileName(loadPath), QString::number(lines.size()),
+                                                lines.join(QLatin1Char('\n'))),
+                         QMessageBox::No) == QMessageBox::Yes;
     if (load.stage() != BlockLoad::Stage::Asking)
         return;
     load.answerWrite(yes, link);
@@ -266,11 +289,9 @@ void Tiravo::askToStore()
 {
     if (load.stage() != BlockLoad::Stage::OfferingStore)
         return;
-    QMessageBox box(QMessageBox::Question, fileText(TITLE_LOAD_PARAMS),
-                    fileText(LOAD_ASK_STORE).arg(fileName(loadPath)), QMessageBox::Yes | QMessageBox::No, this);
-    box.setObjectName(QStringLiteral("loadStoreDialog"));
-    box.setDefaultButton(QMessageBox::Yes);
-    const bool yes = !closing && runDialog(box) == QMessageBox::Yes;
+    const bool yes = !closing && ask("loadStoreDialog", QMessageBox::Question, fileText(TITLE_LOAD_PARAMS),
+                                     fileText(LOAD_ASK_STORE).arg(fileName(loadPath)),
+                                     QMessageBox::Yes) == QMessageBox::Yes;
     // Closing the port while the question was open has ended the load and said so.
     if (load.stage() != BlockLoad::Stage::OfferingStore)
         return;

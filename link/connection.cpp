@@ -89,6 +89,7 @@ void Tiravo::enableForOpenPort(bool open)
         combo->setEnabled(open);
     ui->chRadioButton->setEnabled(!open);
     ui->enRadioButton->setEnabled(!open);
+    enableFileActions();
 }
 
 // Every error kind closes the link alike: an unplugged adapter (resource or

@@ -71,6 +71,7 @@ void Tiravo::parseFrame(const Frame &reply)
     // The test data request ends a poll cycle: one row per cycle.
     if (liveLog.active() && effect.answered == POLL_TEST_DATA)
         logPollCycle();
+    enableFileActions();
 }
 
 void Tiravo::updateDisplay()

@@ -132,4 +132,13 @@ const TextPair kFileTexts[kFileTextCount] = {
      "The parameters of %1 are written to the controller; the port was closed while they were being stored, so "
      "whether they are stored is not known. Connect and press Save Param."},
     {"实时数据无法写入 %1：%2。\n记录已停止。", "Live data could not be written to %1: %2.\nLogging has stopped."},
+    {"是", "Yes"},
+    {"否", "No"},
+    {"确定", "OK"},
+    {"保存", "Save"},
+    {"打开", "Open"},
+    {"取消", "Cancel"},
+    {"查找范围：", "Look in:"},
+    {"文件名：", "File name:"},
+    {"文件类型：", "Files of type:"},
 };

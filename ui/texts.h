@@ -101,6 +101,16 @@ enum FileText : int {
     LOAD_CUT_IN_RAM,
     LOAD_CUT_STORE_UNKNOWN,
     LOG_FAILED,            // %2 the reason
+    // Qt's own dialogs speak English unless told otherwise.
+    BUTTON_YES,
+    BUTTON_NO,
+    BUTTON_OK,
+    BUTTON_SAVE,
+    BUTTON_OPEN,
+    BUTTON_CANCEL,
+    LABEL_LOOK_IN,
+    LABEL_FILE_NAME,
+    LABEL_FILE_TYPE,
     kFileTextCount
 };
 
