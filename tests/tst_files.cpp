@@ -117,6 +117,9 @@ class TestFiles : public QObject
     Q_OBJECT
 
 private slots:
+    // The file dialog keeps its history in Qt's own settings, which belong to
+    // the user's configuration, not to a test.
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void init() { removeConfig(); }
     void cleanupTestCase() { removeConfig(); }
 
@@ -153,7 +156,7 @@ private slots:
         QCOMPARE(menuOpenedBy([&] { QTest::keyClick(r.w.get(), Qt::Key_F10, Qt::ShiftModifier); }), on);
         // The Menu key reaches the window as the platform's keyboard request.
         QCOMPARE(menuOpenedBy([&] {
-                     QContextMenuEvent e(QContextMenuEvent::Keyboard, {});
+                     QContextMenuEvent e(QContextMenuEvent::Keyboard, {}, {});
                      QApplication::sendEvent(r.get("tiltComboBox"), &e);
                  }),
                  on);
