@@ -24,9 +24,6 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
-    // A close has been asked for and waits for the write under way.
-    bool closeWanted() const { return closeWanted_; }
-
 private:
     QWidget &window_;
     const ParamExchange &link_;

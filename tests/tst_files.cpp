@@ -348,6 +348,9 @@ private slots:
         r.trigger("logLiveAction");
         for (int i = 0; i < 40; ++i)
             QVERIFY(r.tick());
+        // Each row is in the file as soon as its cycle ends, not when the log does.
+        QFile during(r.person.file);
+        QVERIFY(during.open(QIODevice::ReadOnly) && during.readAll().count('\n') >= 10);
         if (stop == QLatin1String("menu"))
             r.trigger("logLiveAction");
         else if (stop == QLatin1String("disconnect"))
