@@ -121,8 +121,12 @@ private:
             QMessageBox::StandardButton preferred = QMessageBox::NoButton);
     void tell(const QString &text, bool failure);
     void tellLater(const QString &text, bool failure);
+    // The text names the file being loaded.
+    void tellAboutLoad(FileText text, bool failure);
     QString fileText(FileText id) const;
     void showStatusTip();
+    // The window's language, for the reports of port and file checks.
+    static PortDiagnostics::Language reportLanguage();
     // "Tilt Channel: 3" or "云台俯仰通道：3", as the window's language writes a label.
     static QString labelled(const QString &label, const QString &value);
     // A caption as a name: "Pan  Channel:" reads "Pan Channel".

@@ -18,7 +18,7 @@
 namespace {
 QString assistText(AssistText id)
 {
-    return QString::fromUtf8(LangureFlag == 1 ? kAssistTexts[id].chinese : kAssistTexts[id].english);
+    return inWindowLanguage(kAssistTexts[id]);
 }
 
 // Chinese text has no spaces to break at; a break after any wide character is fine.
@@ -70,6 +70,11 @@ QString Tiravo::nameFromCaption(const QString &caption)
     while (name.endsWith(QLatin1Char(':')) || name.endsWith(QChar(0xFF1A)))
         name.chop(1);
     return name;
+}
+
+PortDiagnostics::Language Tiravo::reportLanguage()
+{
+    return LangureFlag == 1 ? PortDiagnostics::Language::Chinese : PortDiagnostics::Language::English;
 }
 
 QString Tiravo::labelled(const QString &label, const QString &value)
@@ -170,9 +175,7 @@ void Tiravo::showStatusTip()
 {
     QString tip;
     if (!openFailure.port.isEmpty()) {
-        const auto language =
-            LangureFlag == 1 ? PortDiagnostics::Language::Chinese : PortDiagnostics::Language::English;
-        tip = PortList::whyNotOpened(openFailure.port, openFailure.error, language);
+        tip = PortList::whyNotOpened(openFailure.port, openFailure.error, reportLanguage());
     } else if (fileNote.text != kFileTextCount) {
         const QString path = QDir::toNativeSeparators(fileNote.path);
         tip = fileNote.text == NOTE_LOGGED ? fileText(NOTE_LOGGED).arg(path, QString::number(fileNote.rows))

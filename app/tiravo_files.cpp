@@ -25,11 +25,6 @@
 #include "ui_tiravo.h"
 
 namespace {
-PortDiagnostics::Language windowLanguage()
-{
-    return LangureFlag == 1 ? PortDiagnostics::Language::Chinese : PortDiagnostics::Language::English;
-}
-
 QString fileName(const QString &path)
 {
     return QFileInfo(path).fileName();
@@ -47,7 +42,7 @@ QString proposedName(const char *kind, const char *suffix)
 
 QString Tiravo::fileText(FileText id) const
 {
-    return QString::fromUtf8(LangureFlag == 1 ? kFileTexts[id].chinese : kFileTexts[id].english);
+    return inWindowLanguage(kFileTexts[id]);
 }
 
 void Tiravo::setUpFileActions()
@@ -153,6 +148,11 @@ void Tiravo::tellLater(const QString &text, bool failure)
     QTimer::singleShot(0, this, [this, text, failure] { tell(text, failure); });
 }
 
+void Tiravo::tellAboutLoad(FileText text, bool failure)
+{
+    tellLater(fileText(text).arg(fileName(loadPath)), failure);
+}
+
 QString Tiravo::chooseFile(const char *name, FileText title, FileText filter, const QString &proposed)
 {
     if (fileDirectory.isEmpty()) {
@@ -214,7 +214,7 @@ void Tiravo::loadParamsFromFile()
         return;
     ParamBlock target{};
     QString why;
-    switch (BackupFile::load(path, &target, &why, windowLanguage())) {
+    switch (BackupFile::load(path, &target, &why, reportLanguage())) {
     case BackupFile::LoadResult::Unreadable:
         tell(fileText(LOAD_UNREADABLE).arg(QDir::toNativeSeparators(path), why), true);
         return;
@@ -234,7 +234,6 @@ void Tiravo::loadParamsFromFile()
 
 void Tiravo::followLoad(BlockLoad::Next next)
 {
-    const QString name = fileName(loadPath);
     switch (next) {
     case BlockLoad::Next::Nothing:
         break;
@@ -245,13 +244,13 @@ void Tiravo::followLoad(BlockLoad::Next next)
         QTimer::singleShot(0, this, &Tiravo::askToStore);
         break;
     case BlockLoad::Next::AlreadyHeld:
-        tellLater(fileText(LOAD_SAME).arg(name), false);
+        tellAboutLoad(LOAD_SAME, false);
         break;
     case BlockLoad::Next::Stored:
-        tellLater(fileText(LOAD_STORED).arg(name), false);
+        tellAboutLoad(LOAD_STORED, false);
         break;
     case BlockLoad::Next::StoreFailed:
-        tellLater(fileText(LOAD_STORE_FAILED).arg(name), true);
+        tellAboutLoad(LOAD_STORE_FAILED, true);
         break;
     }
 }
@@ -297,7 +296,7 @@ void Tiravo::askToStore()
         return;
     load.answerStore(yes, link);
     if (!yes)
-        tell(fileText(LOAD_NOT_STORED).arg(fileName(loadPath)), false);
+        tellAboutLoad(LOAD_NOT_STORED, false);
 }
 
 // The port closed in the middle of a load: what the controller may now hold,
@@ -306,21 +305,12 @@ void Tiravo::abandonLoad()
 {
     if (!load.running())
         return;
-    const QString name = fileName(loadPath);
-    switch (load.abandon()) {
-    case BlockLoad::Holds::Unchanged:
-        tellLater(fileText(LOAD_CUT_UNCHANGED), false);
-        break;
-    case BlockLoad::Holds::PartlyWritten:
-        tellLater(fileText(LOAD_CUT_PARTLY).arg(name), true);
-        break;
-    case BlockLoad::Holds::InRam:
-        tellLater(fileText(LOAD_CUT_IN_RAM).arg(name), true);
-        break;
-    case BlockLoad::Holds::StoreUnknown:
-        tellLater(fileText(LOAD_CUT_STORE_UNKNOWN).arg(name), true);
-        break;
-    }
+    const BlockLoad::Holds holds = load.abandon();
+    const FileText text = holds == BlockLoad::Holds::Unchanged       ? LOAD_CUT_UNCHANGED
+                          : holds == BlockLoad::Holds::PartlyWritten ? LOAD_CUT_PARTLY
+                          : holds == BlockLoad::Holds::InRam         ? LOAD_CUT_IN_RAM
+                                                                     : LOAD_CUT_STORE_UNKNOWN;
+    tellAboutLoad(text, holds != BlockLoad::Holds::Unchanged);
 }
 
 void Tiravo::toggleLiveLog()
@@ -363,4 +353,5 @@ void Tiravo::stopLiveLog()
     fileNote = {NOTE_LOGGED, liveLog.path(), liveLog.rows()};
     showStatusTip();
     renewFileTexts();
+    enableFileActions();
 }

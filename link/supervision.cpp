@@ -104,7 +104,6 @@ void Tiravo::updateDisplay()
         showChannels(link.paramBlock);
         link.downloadDone = 0;
     }
-    enableFileActions();
 }
 
 // Items are "1".."18", so channel n is item n-1; 0 or anything above 18

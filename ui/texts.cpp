@@ -120,8 +120,8 @@ const TextPair kFileTexts[kFileTextCount] = {
     {"%1 中的参数已写入控制器，但控制器没能永久保存，断电前有效。请按“参数烧写”再试。",
      "The parameters of %1 are written to the controller, but it could not store them permanently; it keeps them "
      "until it is switched off. Press Save Param to try again."},
-    {"端口在写入之前已关闭，控制器中的参数没有改变。",
-     "The port was closed before anything was written; the controller's parameters are unchanged."},
+    {"端口在写入 %1 中的参数之前已关闭，控制器中的参数没有改变。",
+     "The port was closed before anything of %1 was written; the controller's parameters are unchanged."},
     {"写入 %1 中的参数时端口被关闭，控制器可能只有其中一部分。请重新连接并再次加载该文件。",
      "The port was closed while the parameters of %1 were being written; the controller may hold part of them. "
      "Connect and load the file again."},

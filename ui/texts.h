@@ -2,6 +2,7 @@
 // SPDX-FileCopyrightText: 2026 The SBUS Channel developers
 #pragma once
 
+#include <QString>
 #include <QtGlobal>
 
 // Indices into Tiravo::LangureChar. Entries 0..28 are replaced on every load;
@@ -71,7 +72,17 @@ struct TextPair {
 
 extern const TextPair kAssistTexts[kAssistTextCount];
 
-// The context menu, its file dialogs and what they tell. %1 is a file's path
+// Process-wide language flag: 1 Chinese, 2 English, 0 until the stored choice
+// has been read at start-up.
+extern quint8 LangureFlag;
+
+// The pair's text in the window's language.
+inline QString inWindowLanguage(const TextPair &pair)
+{
+    return QString::fromUtf8(LangureFlag == 1 ? pair.chinese : pair.english);
+}
+
+// The context menu, its file dialogs and what they tell. %1 names a file
 // unless said otherwise.
 enum FileText : int {
     MENU_SAVE_PARAMS,
@@ -115,7 +126,3 @@ enum FileText : int {
 };
 
 extern const TextPair kFileTexts[kFileTextCount];
-
-// Process-wide language flag: 1 Chinese, 2 English, 0 until the stored choice
-// has been read at start-up.
-extern quint8 LangureFlag;
