@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "link/portlist.h"
+#include "port/portlist.h"
 #include "version.h"
 
 namespace WindowCommandLine {

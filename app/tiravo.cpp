@@ -7,7 +7,8 @@
 #include <QKeyEvent>
 #include <QTimer>
 
-#include "link/portlist.h"
+#include "port/portlist.h"
+#include "ui/rownames.h"
 #include "ui_tiravo.h"
 
 Tiravo::Tiravo(QWidget *parent)
@@ -15,6 +16,7 @@ Tiravo::Tiravo(QWidget *parent)
     , ui(new Ui_Tiravo)
 {
     ui->setupUi(this);
+    findRows();
     setWindowTitle(QStringLiteral("SBUS CHANNEL"));
     // Before the language is loaded, which names them.
     setUpFileActions();
@@ -84,19 +86,23 @@ void Tiravo::keyPressEvent(QKeyEvent *event)
     }
 }
 
-std::array<QComboBox *, kFunctionCount> Tiravo::channelCombos() const
+namespace {
+
+template <typename W> std::array<W *, kFunctionCount> rowWidgets(const QWidget &form, const char *FunctionRowNames::*name)
 {
-    return {ui->tiltComboBox, ui->headingComboBox, ui->modeComboBox, ui->videoComboBox, ui->zoomComboBox};
+    std::array<W *, kFunctionCount> found{};
+    for (int f = 0; f < kFunctionCount; ++f)
+        found[f] = form.findChild<W *>(QLatin1String(kFunctionRows[f].*name));
+    return found;
 }
 
-std::array<QSlider *, kFunctionCount> Tiravo::positionSliders() const
-{
-    return {ui->tiltSlider, ui->headingSlider, ui->modeSlider, ui->videoSlider, ui->zoomSlider};
-}
+} // namespace
 
-std::array<QLineEdit *, kFunctionCount> Tiravo::testFields() const
+void Tiravo::findRows()
 {
-    return {ui->tiltLineEdit, ui->headingLineEdit, ui->modeLineEdit, ui->videoLineEdit, ui->zoomLineEdit};
+    rows.channels = rowWidgets<QComboBox>(*this, &FunctionRowNames::channel);
+    rows.positions = rowWidgets<QSlider>(*this, &FunctionRowNames::position);
+    rows.testData = rowWidgets<QLineEdit>(*this, &FunctionRowNames::testData);
 }
 
 void Tiravo::readChannelCombos()
@@ -104,8 +110,8 @@ void Tiravo::readChannelCombos()
     const auto combos = channelCombos();
     Channels channels{};
     for (int f = 0; f < kFunctionCount; ++f) {
-        // An empty or non-numeric selection uploads 0; the narrowing keeps the
-        // low 8 bits, which is what the controller has always received.
+        // An empty or non-numeric selection uploads 0. The selectors offer
+        // only 1 to 18, so the narrowing to a byte never cuts a real choice.
         channels[f] = static_cast<std::uint8_t>(combos[f]->currentText().toInt(nullptr, 10));
     }
     link.requestUpload(channels);

@@ -17,7 +17,7 @@
 #include "link/blockload.h"
 #include "link/frame.h"
 #include "link/paramexchange.h"
-#include "link/portlist.h"
+#include "port/portlist.h"
 #include "ui/texts.h"
 
 class QAction;
@@ -45,6 +45,11 @@ class Tiravo : public QWidget
 public:
     explicit Tiravo(QWidget *parent = nullptr);
     ~Tiravo() override;
+
+    // The file the language choice is read from and stored in: config.ini
+    // beside the executable, or the user's own one where that directory can't
+    // be written. Empty when neither is a regular file the window may replace.
+    static QString languageFilePath();
 
     // Read-only view of the link data, for programs and tests that embed the window.
     const ParamExchange &exchange() const { return link; }
@@ -82,9 +87,11 @@ private:
     void probePorts();
     void readChannelCombos();
     // Each row's widgets in function order: tilt, heading, mode, video, zoom.
-    std::array<QComboBox *, kFunctionCount> channelCombos() const;
-    std::array<QSlider *, kFunctionCount> positionSliders() const;
-    std::array<QLineEdit *, kFunctionCount> testFields() const;
+    // Found once by the row names the form shares with everything that drives it.
+    void findRows();
+    const std::array<QComboBox *, kFunctionCount> &channelCombos() const { return rows.channels; }
+    const std::array<QSlider *, kFunctionCount> &positionSliders() const { return rows.positions; }
+    const std::array<QLineEdit *, kFunctionCount> &testFields() const { return rows.testData; }
 
     // Names, tab order, port descriptions and the status field's tooltip.
     void setUpAssistance();
@@ -140,6 +147,11 @@ private:
     void resetLinkData();
 
     Ui_Tiravo *ui;
+    struct {
+        std::array<QComboBox *, kFunctionCount> channels{};
+        std::array<QSlider *, kFunctionCount> positions{};
+        std::array<QLineEdit *, kFunctionCount> testData{};
+    } rows;
     QSerialPort probePort;
     QPointer<QSerialPort> serialPort;
     QTimer *sysTimer = nullptr;

@@ -21,7 +21,7 @@
 
 #include "formats/backupfile.h"
 #include "formats/liverecord.h"
-#include "link/portlist.h"
+#include "port/portlist.h"
 #include "ui_tiravo.h"
 
 namespace {

@@ -15,13 +15,6 @@
 
 namespace {
 
-void seal(Frame &f)
-{
-    const std::uint16_t crc = crc16(f.data(), FrameOffset::kCrcHigh);
-    f[FrameOffset::kCrcHigh] = static_cast<std::uint8_t>(crc >> 8);
-    f[FrameOffset::kCrcLow] = static_cast<std::uint8_t>(crc & 0xFF);
-}
-
 // A reply as the controller sends it: header, echo, some payload, good CRC.
 Frame reply(std::uint8_t command, std::mt19937 &rng)
 {
@@ -31,7 +24,7 @@ Frame reply(std::uint8_t command, std::mt19937 &rng)
     f[FrameOffset::kCommand] = command;
     for (std::size_t i = FrameOffset::kPayload; i < FrameOffset::kCrcHigh; ++i)
         f[i] = static_cast<std::uint8_t>(rng());
-    seal(f);
+    sealFrame(f);
     return f;
 }
 

@@ -23,12 +23,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "bench/englishconfig.h"
+#include "rig/englishconfig.h"
 #include "link/frame.h"
-#include "link/portlist.h"
+#include "port/portlist.h"
 #include "sim/gimbalmodel.h"
 #include "sim/ptycontroller.h"
-#include "sim/tickrig.h"
+#include "rig/tickrig.h"
 
 namespace {
 

@@ -33,28 +33,22 @@
 #include "formats/functionnames.h"
 #include "formats/liverecord.h"
 #include "link/paramexchange.h"
-#include "link/portdiagnostics.h"
-#include "link/portlist.h"
+#include "port/portdiagnostics.h"
+#include "port/portlist.h"
 #include "os/safefile.h"
 #include "os/stopsignals.h"
 
 namespace {
 
-const char kOverview[] =
+const char kOverviewHead[] =
     "Usage: sbus-channel-cli COMMAND [options]\n"
     "\n"
     "Reads and writes a gimbal controller's SBUS channel assignments over a serial line\n"
     "(115200 8N1), with the same requests as the SBUS Channel window, one every 50 ms.\n"
     "\n"
-    "Commands:\n"
-    "  ports                        list serial ports and whether you can open them\n"
-    "  get     --port P             print the five channels and the 18-byte block\n"
-    "  set     --port P tilt=N ...  change channels (tilt, pan, mode, rec, zoom)\n"
-    "  backup  --port P FILE        save the whole block to a JSON file\n"
-    "  restore --port P FILE        write a saved block back, after showing the changes\n"
-    "  monitor --port P             live positions, test data and gimbal state, each\n"
-    "                               with its time; --csv for a spreadsheet\n"
-    "\n"
+    "Commands:\n";
+
+const char kOverviewTail[] =
     "Every command takes --help and --json (output for scripts).\n"
     "\n"
     "Options:\n"
@@ -727,6 +721,45 @@ int monitor(const QStringList &arguments)
     return code >= 0 ? code : ExitCode::kOk;
 }
 
+// Every command, in the order the overview lists them; the overview, the
+// dispatch and "help COMMAND" all read this one table.
+struct CommandEntry {
+    const char *name;
+    int (*handler)(const QStringList &);
+    const char *synopsis; // what follows the name on its overview line
+    const char *summary;  // lines after the first are indented under it
+};
+
+const CommandEntry kCommands[] = {
+    {"ports", ports, "", "list serial ports and whether you can open them"},
+    {"get", get, "--port P", "print the five channels and the 18-byte block"},
+    {"set", set, "--port P tilt=N ...", "change channels (tilt, pan, mode, rec, zoom)"},
+    {"backup", backup, "--port P FILE", "save the whole block to a JSON file"},
+    {"restore", restore, "--port P FILE", "write a saved block back, after showing the changes"},
+    {"monitor", monitor, "--port P",
+     "live positions, test data and gimbal state, each\nwith its time; --csv for a spreadsheet"},
+};
+
+const CommandEntry *findCommand(const QString &name)
+{
+    for (const CommandEntry &c : kCommands)
+        if (name == QLatin1String(c.name))
+            return &c;
+    return nullptr;
+}
+
+QString overview()
+{
+    QString text = QString::fromLatin1(kOverviewHead);
+    const QString indent(31, QLatin1Char(' '));
+    for (const CommandEntry &c : kCommands) {
+        const QString head = QStringLiteral("  %1 %2").arg(QLatin1String(c.name), -7).arg(QLatin1String(c.synopsis), -20);
+        text += head + QLatin1Char(' ') +
+                QString::fromLatin1(c.summary).replace(QLatin1Char('\n'), QLatin1Char('\n') + indent) + QLatin1Char('\n');
+    }
+    return (text + QLatin1Char('\n') + QString::fromLatin1(kOverviewTail)).trimmed();
+}
+
 } // namespace
 
 namespace Cli {
@@ -734,14 +767,9 @@ namespace Cli {
 int run(const QStringList &arguments)
 {
     StopSignals::install();
-    using Handler = int (*)(const QStringList &);
-    static const std::map<QString, Handler> kCommands = {
-        {QStringLiteral("ports"), ports},   {QStringLiteral("get"), get},         {QStringLiteral("set"), set},
-        {QStringLiteral("backup"), backup}, {QStringLiteral("restore"), restore}, {QStringLiteral("monitor"), monitor},
-    };
     const QString first = arguments.value(0);
     if (first == QLatin1String("--help") || first == QLatin1String("-h")) {
-        Output::print(QString::fromLatin1(kOverview).trimmed());
+        Output::print(overview());
         return ExitCode::kOk;
     }
     if (first == QLatin1String("--version")) {
@@ -751,23 +779,23 @@ int run(const QStringList &arguments)
     if (first == QLatin1String("help")) {
         const QString topic = arguments.value(1);
         if (topic.isEmpty()) {
-            Output::print(QString::fromLatin1(kOverview).trimmed());
+            Output::print(overview());
             return ExitCode::kOk;
         }
-        const auto command = kCommands.find(topic);
-        if (command == kCommands.end()) {
+        const CommandEntry *command = findCommand(topic);
+        if (!command) {
             Output::printError(QStringLiteral("sbus-channel-cli: no command \"%1\"").arg(topic));
             return ExitCode::kUsage;
         }
-        return command->second({QStringLiteral("--help")});
+        return command->handler({QStringLiteral("--help")});
     }
-    const auto command = kCommands.find(first);
-    if (command == kCommands.end()) {
-        Output::printError(first.isEmpty() ? QString::fromLatin1(kOverview).trimmed()
+    const CommandEntry *command = findCommand(first);
+    if (!command) {
+        Output::printError(first.isEmpty() ? overview()
                                            : QStringLiteral("sbus-channel-cli: no command \"%1\"; see sbus-channel-cli --help").arg(first));
         return ExitCode::kUsage;
     }
-    int code = command->second(arguments.mid(1));
+    int code = command->handler(arguments.mid(1));
     // Output that never arrived makes a command that did its work a failure
     // all the same: a script reading it got nothing, or half.
     if (!Output::finishStandardOutput() && code == ExitCode::kOk) {

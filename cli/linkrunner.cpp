@@ -5,9 +5,9 @@
 #include <QEventLoop>
 #include <QFile>
 
-#include "link/linesettings.h"
-#include "link/portdiagnostics.h"
-#include "link/portlist.h"
+#include "port/linesettings.h"
+#include "port/portdiagnostics.h"
+#include "port/portlist.h"
 
 namespace {
 constexpr int kTickMs = LinkTask::kTickMs;

@@ -12,7 +12,7 @@
 #include "app/fonts.h"
 #include "app/tiravo.h"
 #include "demo/tour.h"
-#include "link/portlist.h"
+#include "port/portlist.h"
 #include "sim/gimbalmodel.h"
 #include "sim/ptycontroller.h"
 #include "sim/simoptions.h"

@@ -20,14 +20,8 @@
 #include "app/tiravo.h"
 #include "sim/gimbalmodel.h"
 #include "sim/ptycontroller.h"
+#include "ui/rownames.h"
 #include "ui/texts.h"
-
-namespace {
-const char *const kCombos[kFunctionCount] = {"tiltComboBox", "headingComboBox", "modeComboBox", "videoComboBox",
-                                             "zoomComboBox"};
-const char *const kSliders[kFunctionCount] = {"tiltSlider", "headingSlider", "modeSlider", "videoSlider",
-                                              "zoomSlider"};
-} // namespace
 
 Tour::Tour(Tiravo &w, GimbalModel &m, PtyController &p, const QString &outDir)
     : window(w)
@@ -35,7 +29,7 @@ Tour::Tour(Tiravo &w, GimbalModel &m, PtyController &p, const QString &outDir)
     , pty(p)
     , dir(outDir)
 {
-    configPath = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("config.ini"));
+    configPath = Tiravo::languageFilePath();
     startBlock = model.ram();
     // Away from the channel the controller starts with, so the slider visibly changes source.
     newTilt = startBlock[kFunctionSlot[Tilt]] == 3 ? 4 : 3;
@@ -53,14 +47,14 @@ Tour::Tour(Tiravo &w, GimbalModel &m, PtyController &p, const QString &outDir)
          [this] { return widgetText("linkStatusLineEdit") == text(TXT_GIMBAL_CONNECTED); }},
         {"upload tilt channel",
          [this] {
-             window.findChild<QComboBox *>(QLatin1String(kCombos[Tilt]))->setCurrentIndex(newTilt - 1);
+             window.findChild<QComboBox *>(QLatin1String(kFunctionRows[Tilt].channel))->setCurrentIndex(newTilt - 1);
              click("updatePushButton");
          },
          [this] {
              if (uploadSeenMs < 0 && widgetText("statusLabel") == text(TXT_UPLOAD_DONE))
                  uploadSeenMs = pty.now();
              // The slider counts once a position poll answered after the upload has been shown.
-             const auto *tilt = window.findChild<QSlider *>(QLatin1String(kSliders[Tilt]));
+             const auto *tilt = window.findChild<QSlider *>(QLatin1String(kFunctionRows[Tilt].position));
              return uploadSeenMs >= 0 && model.lastPositionPollMs() > uploadSeenMs &&
                     model.ram()[kFunctionSlot[Tilt]] == newTilt &&
                     tilt->value() == GimbalModel::channelValue(newTilt, model.lastPositionPollMs()) &&
@@ -218,7 +212,7 @@ QString Tour::widgetText(const char *objectName) const
 bool Tour::showsController() const
 {
     for (int f = 0; f < kFunctionCount; ++f) {
-        if (widgetText(kCombos[f]) != QString::number(model.ram()[kFunctionSlot[f]]))
+        if (widgetText(kFunctionRows[f].channel) != QString::number(model.ram()[kFunctionSlot[f]]))
             return false;
     }
     return true;
@@ -234,8 +228,8 @@ QString Tour::shown() const
 {
     QStringList channels, sliders;
     for (int f = 0; f < kFunctionCount; ++f) {
-        channels << widgetText(kCombos[f]);
-        sliders << QString::number(window.findChild<QSlider *>(QLatin1String(kSliders[f]))->value());
+        channels << widgetText(kFunctionRows[f].channel);
+        sliders << QString::number(window.findChild<QSlider *>(QLatin1String(kFunctionRows[f].position))->value());
     }
     return QStringLiteral("status \"%1\", link \"%2\", button \"%3\", channels %4, sliders %5")
         .arg(widgetText("statusLabel").trimmed(), widgetText("linkStatusLineEdit"), widgetText("startPushButton"),

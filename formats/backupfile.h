@@ -8,7 +8,7 @@
 #include <QString>
 
 #include "link/frame.h"
-#include "link/portdiagnostics.h"
+#include "port/portdiagnostics.h"
 
 // A controller's whole parameter block as a small JSON document that a person
 // can read and a script can diff: what format it is, when and from which port

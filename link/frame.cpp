@@ -29,10 +29,15 @@ Frame buildRequest(std::uint8_t commandCode, std::uint8_t saveRequest, const Par
         break;
     }
 
+    sealFrame(f);
+    return f;
+}
+
+void sealFrame(Frame &f)
+{
     const std::uint16_t crc = crc16(f.data(), FrameOffset::kCrcHigh);
     f[FrameOffset::kCrcHigh] = static_cast<std::uint8_t>(crc >> 8);
     f[FrameOffset::kCrcLow] = static_cast<std::uint8_t>(crc & 0xFF);
-    return f;
 }
 
 bool ReplyAssembler::push(std::uint8_t byte, Frame &reply)

@@ -51,6 +51,10 @@ constexpr std::uint8_t kSaveFailed = 0x82;
 // of the block; every byte the command does not use is zero.
 Frame buildRequest(std::uint8_t commandCode, std::uint8_t saveRequest, const ParamBlock &paramBlock);
 
+// Writes the CRC of everything before it into the frame's last two bytes,
+// high byte first, so that the CRC over the whole frame comes out zero.
+void sealFrame(Frame &f);
+
 // Reassembles reply frames from the serial byte stream, whatever size the
 // reads come in. The state lives as long as its owner, not as long as a port,
 // so a frame cut off by closing and reopening the port is finished by the

@@ -29,13 +29,6 @@ constexpr std::uint8_t kGimbalStatusBits = 0x10;
 
 constexpr double kTwoPi = 6.283185307179586;
 
-void sealFrame(Frame &f)
-{
-    const std::uint16_t crc = crc16(f.data(), FrameOffset::kCrcHigh);
-    f[FrameOffset::kCrcHigh] = static_cast<std::uint8_t>(crc >> 8);
-    f[FrameOffset::kCrcLow] = static_cast<std::uint8_t>(crc & 0xFF);
-}
-
 std::int64_t floorDiv(std::int64_t a, std::int64_t b)
 {
     return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));

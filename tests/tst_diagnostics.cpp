@@ -21,8 +21,8 @@
 #include <functional>
 #include <memory>
 
-#include "link/portdiagnostics.h"
-#include "link/portlist.h"
+#include "port/portdiagnostics.h"
+#include "port/portlist.h"
 #include "support/filepermissions.h"
 
 using namespace PortDiagnostics;

@@ -10,7 +10,7 @@
 #include "link/crc16.h"
 #include "link/frame.h"
 #include "link/paramexchange.h"
-#include "link/portlist.h"
+#include "port/portlist.h"
 #include "support/frames.h"
 
 #define QCOMPARE_N(actual, expected) QCOMPARE(int(actual), int(expected))

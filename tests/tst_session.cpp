@@ -18,11 +18,12 @@
 
 #include "app/commandline.h"
 #include "app/tiravo.h"
-#include "link/portlist.h"
+#include "port/portlist.h"
 #include "support/controller.h"
 #include "support/frames.h"
 #include "support/pty.h"
 #include "support/settingsfile.h"
+#include "ui/rownames.h"
 
 using TestFrames::command;
 using TestFrames::Device;
@@ -30,7 +31,6 @@ using TestFrames::reply;
 
 namespace {
 
-const char *const kCombos[] = {"tiltComboBox", "headingComboBox", "modeComboBox", "videoComboBox", "zoomComboBox"};
 const char *const kSliders[] = {"tiltSlider", "headingSlider", "modeSlider", "videoSlider", "zoomSlider"};
 const char *const kTestFields[] = {"tiltLineEdit", "headingLineEdit", "modeLineEdit", "videoLineEdit", "zoomLineEdit"};
 const int kSlot[] = {9, 13, 4, 10, 12};
@@ -77,7 +77,7 @@ struct Rig {
                 return false;
         return command(exchange()) == POLL_POSITIONS_1 && message() == QStringLiteral("Download Param Success");
     }
-    int channelShown(int function) const { return combo(kCombos[function])->currentIndex() + 1; }
+    int channelShown(int function) const { return combo(kFunctionRows[function].channel)->currentIndex() + 1; }
 };
 
 bool controlsConnected(const Rig &r, bool connected)
@@ -86,8 +86,8 @@ bool controlsConnected(const Rig &r, bool connected)
               r.get("enRadioButton")->isEnabled() != connected && r.get("startPushButton")->isEnabled();
     for (const char *n : {"updatePushButton", "downloadPushButton", "programPushButton"})
         ok = ok && r.get(n)->isEnabled() == connected;
-    for (const char *n : kCombos)
-        ok = ok && r.get(n)->isEnabled() == connected;
+    for (const FunctionRowNames &row : kFunctionRows)
+        ok = ok && r.get(row.channel)->isEnabled() == connected;
     return ok && r.startCaption() == (connected ? QStringLiteral("Disconnect") : QStringLiteral("Connect"));
 }
 

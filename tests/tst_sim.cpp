@@ -77,7 +77,7 @@ private slots:
 
         const Channels chosen = {3, 11, 8, 17, 14};
         for (int f = 0; f < kFunctionCount; ++f)
-            r.combo(kCombos[f])->setCurrentIndex(chosen[f] - 1);
+            r.combo(kFunctionRows[f].channel)->setCurrentIndex(chosen[f] - 1);
         r.click("updatePushButton");
         QVERIFY(r.untilText("statusLabel", "Upload Param Success"));
         QCOMPARE(raw(r.model.ram()), raw(withChannels(chosen)));

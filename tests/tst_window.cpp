@@ -18,9 +18,10 @@
 
 #include "app/tiravo.h"
 #include "link/frame.h"
-#include "link/portlist.h"
+#include "port/portlist.h"
 #include "support/pty.h"
 #include "support/settingsfile.h"
+#include "ui/rownames.h"
 #include "version.h"
 
 namespace {
@@ -201,10 +202,9 @@ private slots:
         QFETCH(bool, uploads);
 
         Tiravo w;
-        const char *combos[] = {"tiltComboBox", "headingComboBox", "modeComboBox", "videoComboBox", "zoomComboBox"};
         const int chosen[] = {3, 7, 18, 0, 12};
-        for (int f = 0; f < 5; ++f)
-            child<QComboBox>(w, combos[f])->setCurrentIndex(chosen[f] - 1);
+        for (int f = 0; f < kFunctionCount; ++f)
+            child<QComboBox>(w, kFunctionRows[f].channel)->setCurrentIndex(chosen[f] - 1);
 
         QTest::keyClick(intoLineEdit ? child(w, "tiltLineEdit") : &w, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
 
@@ -244,10 +244,11 @@ private slots:
         QVERIFY(!PortList::availablePortNames().contains(free.slavePath()));
     }
 
-    // A port that won't open flips the controls for one tick, as it always
-    // has; why it failed, and what to do, goes to stderr and to the status
-    // field's tooltip, in the window's language and within its width, until
-    // an open succeeds.
+    // A port that won't open flips the controls for one tick: the open keeps
+    // its course and the next tick's error check turns the window back. Why
+    // it failed, and what to do, goes to stderr and to the status field's
+    // tooltip, in the window's language and within its width, until an open
+    // succeeds.
     void failedOpenExplained()
     {
         PtyPair good;

@@ -49,11 +49,12 @@
 
 #include "app/fonts.h"
 #include "app/tiravo.h"
-#include "link/portlist.h"
+#include "port/portlist.h"
 
 #ifdef SBUS_PERF_PROBE_SIM
-#include "bench/englishconfig.h"
-#include "sim/tickrig.h"
+#include "rig/englishconfig.h"
+#include "rig/tickrig.h"
+#include "ui/rownames.h"
 #endif
 
 namespace {
@@ -276,7 +277,6 @@ int runProgram(QApplication &app, const ProgramRun &run)
 
 #ifdef SBUS_PERF_PROBE_SIM
 
-const char *const kCombos[] = {"tiltComboBox", "headingComboBox", "modeComboBox", "videoComboBox", "zoomComboBox"};
 
 ParamBlock withChannels(const Channels &c)
 {
@@ -289,7 +289,7 @@ ParamBlock withChannels(const Channels &c)
 bool combosShow(const TickRig &rig, const Channels &c)
 {
     for (int f = 0; f < kFunctionCount; ++f) {
-        if (rig.combo(kCombos[f])->currentText().toInt() != c[f])
+        if (rig.combo(kFunctionRows[f].channel)->currentText().toInt() != c[f])
             return false;
     }
     return true;
@@ -360,7 +360,7 @@ int runLatency(int rounds)
         ok = ok && connect.fromClick > 0 && quietStatus(rig);
 
         for (int f = 0; f < kFunctionCount && ok; ++f)
-            rig.combo(kCombos[f])->setCurrentIndex(chosen[f] - 1);
+            rig.combo(kFunctionRows[f].channel)->setCurrentIndex(chosen[f] - 1);
         const Latency upload = measureAction(
             rig, "updatePushButton", [&] { return rig.model.lastCommand() == WRITE_PARAM_1; },
             [&] { return rig.text("statusLabel") == QLatin1String("Upload Param Success"); });

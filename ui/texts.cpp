@@ -4,8 +4,9 @@
 
 quint8 LangureFlag = 0;
 
-// The Chinese status messages carry four leading spaces so that they sit
-// indented in the status label; the operator has always seen them that way.
+// The four leading spaces belong to the Chinese status messages: they set the
+// message off from the label's left edge, where the English ones need no
+// room. Tests compare the texts byte for byte, so don't trim them.
 const char *const kChineseTexts[kTextCount] = {
     "开始调试",
     "停止调试",

@@ -6,7 +6,8 @@
 #include <QtGlobal>
 
 // Indices into Tiravo::LangureChar. Entries 0..28 are replaced on every load;
-// 29..49 exist only because the table has always been 50 wide.
+// 29..49 stay empty, room for texts to come without resizing the window's
+// table (the menu's texts keep a table of their own, kFileTexts).
 enum TextIndex : int {
     TXT_CONNECT = 0,
     TXT_DISCONNECT,

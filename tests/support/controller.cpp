@@ -3,7 +3,6 @@
 #include "controller.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QMetaObject>
 #include <QTimer>
 
@@ -11,6 +10,7 @@
 #include <unistd.h>
 
 #include "app/tiravo.h"
+#include "rig/eventwait.h"
 
 ControllerPeer::ControllerPeer(Tiravo &w, int masterFd)
     : window(w)
@@ -32,25 +32,10 @@ void ControllerPeer::readLine()
     }
 }
 
-// Blocks in the event loop until something happens; a short waker timer makes
-// sure the condition is looked at even when the awaited bytes are on our side.
-bool ControllerPeer::pumpUntil(const std::function<bool()> &done)
-{
-    QTimer waker;
-    waker.start(5);
-    const QDeadlineTimer deadline(5000);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
-
 QByteArray ControllerPeer::tick()
 {
     QMetaObject::invokeMethod(&window, "SYS_QTimerUpDate");
-    pumpUntil([this] {
+    waitUntil([this] {
         readLine();
         return fromWindow.size() >= 47;
     });
@@ -69,5 +54,5 @@ bool ControllerPeer::send(const QByteArray &bytes)
     const auto target = window.receiver().bytesSeen() + quint64(bytes.size());
     if (::write(fd, bytes.constData(), size_t(bytes.size())) != bytes.size())
         return false;
-    return pumpUntil([&] { return window.receiver().bytesSeen() >= target; });
+    return waitUntil([&] { return window.receiver().bytesSeen() >= target; });
 }

@@ -4,8 +4,6 @@
 
 #include <QByteArray>
 
-#include <functional>
-
 class Tiravo;
 
 // The controller's end of a pseudo-terminal, driven step by step by a test.
@@ -26,7 +24,6 @@ public:
     bool send(const QByteArray &bytes);
 
 private:
-    bool pumpUntil(const std::function<bool()> &done);
     void readLine();
 
     Tiravo &window;

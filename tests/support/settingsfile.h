@@ -9,7 +9,7 @@
 #include <QString>
 
 #include "app/tiravo.h"
-#include "link/portlist.h"
+#include "port/portlist.h"
 
 // The language store lives beside the executable under test.
 inline QString configPath()

@@ -14,10 +14,9 @@
 #include <random>
 
 #include "sim/gimbalmodel.h"
-#include "sim/tickrig.h"
+#include "rig/tickrig.h"
+#include "ui/rownames.h"
 
-inline constexpr const char *kCombos[] = {"tiltComboBox", "headingComboBox", "modeComboBox", "videoComboBox",
-                                          "zoomComboBox"};
 inline const ParamBlock &kDefault = GimbalModel::kDefaultBlock;
 
 template <typename Bytes> QByteArray raw(const Bytes &b)
@@ -47,13 +46,13 @@ struct Rig : FlashDir, TickRig {
     }
 
     void click(const char *name) { QTest::mouseClick(get(name), Qt::LeftButton); }
-    int shown(int f) const { return combo(kCombos[f])->currentText().toInt(); }
+    int shown(int f) const { return combo(kFunctionRows[f].channel)->currentText().toInt(); }
     // Picks five random channels, presses Upload and returns the channels picked.
     Channels upload(std::mt19937 &rng)
     {
         Channels picked{};
         for (int f = 0; f < kFunctionCount; ++f) {
-            combo(kCombos[f])->setCurrentIndex(int(rng() % 18));
+            combo(kFunctionRows[f].channel)->setCurrentIndex(int(rng() % 18));
             picked[f] = std::uint8_t(shown(f));
         }
         click("updatePushButton");

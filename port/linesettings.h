@@ -5,9 +5,9 @@
 #include <QSerialPort>
 
 // The controller's line: 115200 baud both ways, 8 data bits, no parity, one
-// stop bit, no flow control. Applied to a port that is already open, as the
-// window has always done; the CLI goes through the same call so the two
-// can't drift apart.
+// stop bit, no flow control. Applied once the port is open, so the settings
+// reach the device itself and not only the port object; the CLI goes through
+// the same call so the window and it can't drift apart.
 inline void applyLineSettings(QSerialPort &port)
 {
     port.setBaudRate(QSerialPort::Baud115200, QSerialPort::AllDirections);

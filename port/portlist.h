@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "link/portdiagnostics.h"
+#include "port/portdiagnostics.h"
 
 // Number of ports comComboBox was last filled with. Process-wide on purpose:
 // the refresh compares against it, and it must not be reset by a new window.

@@ -2,19 +2,20 @@
 // SPDX-FileCopyrightText: 2026 The SBUS Channel developers
 #pragma once
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QString>
 
-// The window reads its language from config.ini beside the executable, and
-// measurements compare English captions. This puts an English file there for
+#include "app/tiravo.h"
+
+// Measurements compare English captions, so the window must start in English
+// whatever the bench's stored choice is. This puts an English file there for
 // the life of the object and leaves the directory as it was found afterwards.
 // Make it after the application object, which knows the executable's directory.
 class EnglishConfig
 {
 public:
     EnglishConfig()
-        : path(QCoreApplication::applicationDirPath() + QStringLiteral("/config.ini"))
+        : path(Tiravo::languageFilePath())
     {
         QFile old(path);
         if (old.open(QIODevice::ReadOnly)) {

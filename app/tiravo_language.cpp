@@ -38,11 +38,12 @@ QString usableStore(const QString &path)
     return SafeFile::writeTarget(path, &why);
 }
 
+} // namespace
+
 // The choice lives beside the executable as long as that directory takes
 // it. An installed copy sits where users can't write, and there each user
-// keeps a file of their own instead of losing the choice. Empty when the
-// store is unusable.
-QString settingsPath()
+// keeps a file of their own instead of losing the choice.
+QString Tiravo::languageFilePath()
 {
     const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/config.ini");
     if (directoryWritable(QCoreApplication::applicationDirPath()))
@@ -60,7 +61,6 @@ QString settingsPath()
         QFile::copy(source, own);
     return usableStore(own);
 }
-} // namespace
 
 void Tiravo::LangureCharLoad()
 {
@@ -109,7 +109,7 @@ void Tiravo::ChangeLangure()
 // stores LangureFlag. The settings object commits when it goes out of scope.
 void Tiravo::LangureTypeWR(unsigned char mode)
 {
-    const QString path = settingsPath();
+    const QString path = languageFilePath();
     if (path.isEmpty()) {
         // Nothing is read from or written to a store that is no file; the
         // window starts in Chinese as it does without a stored choice.

@@ -8,8 +8,8 @@
 #include <QDebug>
 #include <QFile>
 
-#include "link/linesettings.h"
-#include "link/portlist.h"
+#include "port/linesettings.h"
+#include "port/portlist.h"
 #include "ui_tiravo.h"
 
 // The port state is not kept in a flag of its own: the start button's caption

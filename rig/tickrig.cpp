@@ -1,15 +1,14 @@
 // SPDX-License-Identifier: MIT
 // SPDX-FileCopyrightText: 2026 The SBUS Channel developers
-#include "sim/tickrig.h"
+#include "rig/tickrig.h"
 
 #include <QAbstractButton>
 #include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QTimer>
 
 #include <utility>
 
-#include "link/portlist.h"
+#include "port/portlist.h"
+#include "rig/eventwait.h"
 
 TickRig::TickRig(std::string flashPath, std::uint32_t seed)
     : model(std::move(flashPath), seed)
@@ -83,18 +82,7 @@ bool TickRig::tick(bool settle)
     if (!settle)
         return true;
     QCoreApplication::processEvents();
-    if (settled(expectRequest, seen))
-        return true;
-    // What is awaited may change on the controller's side with no event for
-    // this loop; the waker bounds each wait.
-    QTimer waker;
-    waker.start(5);
-    for (QDeadlineTimer deadline(5000); !deadline.hasExpired();) {
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-        if (settled(expectRequest, seen))
-            return true;
-    }
-    return false;
+    return waitUntil([&] { return settled(expectRequest, seen); });
 }
 
 int TickRig::ticksUntil(const std::function<bool()> &done, int maxTicks)

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // SPDX-FileCopyrightText: 2026 The SBUS Channel developers
-#include "link/portdiagnostics.h"
+#include "port/portdiagnostics.h"
 
 #include <algorithm>
 #include <utility>

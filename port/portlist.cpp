@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // SPDX-FileCopyrightText: 2026 The SBUS Channel developers
-#include "link/portlist.h"
+#include "port/portlist.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,7 +12,7 @@
 
 #include <utility>
 
-#include "link/portdiagnostics.h"
+#include "port/portdiagnostics.h"
 
 quint16 portCount = 0;
 
