@@ -26,12 +26,9 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationVersion(QStringLiteral(SBUS_CHANNEL_VERSION));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
+    SimOptions::add(parser, QStringLiteral(
         "SBUS Channel with a simulated gimbal controller on a pseudo-terminal, listed\n"
         "first among the serial ports. Press Connect to start."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    SimOptions::add(parser);
     const QCommandLineOption tourOption(QStringLiteral("tour"),
                                         QStringLiteral("Click through a whole session by itself, save a "
                                                        "screenshot of each step in this directory and exit "

@@ -31,18 +31,16 @@ QString systemError(int error)
 
 QString kindOfMode(mode_t mode)
 {
-    if (S_ISREG(mode))
-        return QStringLiteral("a regular file");
-    if (S_ISDIR(mode))
-        return QStringLiteral("a directory");
-    if (S_ISFIFO(mode))
-        return QStringLiteral("a FIFO");
-    if (S_ISCHR(mode))
-        return QStringLiteral("a character device");
-    if (S_ISBLK(mode))
-        return QStringLiteral("a block device");
-    if (S_ISSOCK(mode))
-        return QStringLiteral("a socket");
+    static const struct {
+        mode_t type;
+        const char *name;
+    } kKinds[] = {
+        {S_IFREG, "a regular file"},     {S_IFDIR, "a directory"},    {S_IFIFO, "a FIFO"},
+        {S_IFCHR, "a character device"}, {S_IFBLK, "a block device"}, {S_IFSOCK, "a socket"},
+    };
+    for (const auto &kind : kKinds)
+        if ((mode & S_IFMT) == kind.type)
+            return QString::fromLatin1(kind.name);
     return QStringLiteral("not a regular file");
 }
 #endif

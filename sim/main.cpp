@@ -60,14 +60,11 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationVersion(QStringLiteral(SBUS_CHANNEL_VERSION));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
+    SimOptions::add(parser, QStringLiteral(
         "A simulated gimbal controller on a pseudo-terminal. The first line of output is the\n"
         "serial device to open (115200 8N1); the controller answers every request frame\n"
         "until interrupted (Ctrl+C). Its parameter block starts as tilt 1, pan 2, mode 5,\n"
         "rec 6, zoom 7, or as stored in the --flash file."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    SimOptions::add(parser);
     const QCommandLineOption linkOption(QStringLiteral("link"),
                                         QStringLiteral("Also make the device reachable as this symlink "
                                                        "(for example /tmp/ttyGIMBAL)."),

@@ -61,8 +61,11 @@ bool parseSeconds(const QString &text, std::int64_t *ms)
 
 namespace SimOptions {
 
-void add(QCommandLineParser &parser)
+void add(QCommandLineParser &parser, const QString &description)
 {
+    parser.setApplicationDescription(description);
+    parser.addHelpOption();
+    parser.addVersionOption();
     parser.addOptions({
         option("flash", "File that holds the controller's stored parameter block (18 bytes). "
                         "Missing or unusable: the controller starts from its default block.", "file"),

@@ -13,7 +13,8 @@ class QCommandLineParser;
 // The simulated controller's knobs, shared by every program that embeds one.
 namespace SimOptions {
 
-void add(QCommandLineParser &parser);
+// Describes the program, adds --help, --version and the simulated controller's knobs.
+void add(QCommandLineParser &parser, const QString &description);
 
 // The flash file asked for, or fallback when none was given.
 QString flashPath(const QCommandLineParser &parser, const QString &fallback);
