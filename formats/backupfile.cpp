@@ -122,18 +122,21 @@ QByteArray write(const ParamBlock &block, const QDateTime &taken, const QString 
 bool read(const QByteArray &data, ParamBlock *block, QString *error, Language language)
 {
     const auto say = [&](const char *english, const char *chinese) { return pick(language, english, chinese); };
+    // Files and standard input are read only one byte past the limit, so
+    // the size of what came says nothing about the size of what was there.
     if (data.size() > kMaxBytes) {
-        *error = say("it is %1 bytes long; a backup is well under %2", "文件长 %1 字节，而备份文件远小于 %2 字节")
-                     .arg(data.size())
+        *error = say("it is more than %1 bytes long; a backup is well under that", "文件超过 %1 字节，而备份文件远小于此")
                      .arg(kMaxBytes);
         return false;
     }
     if (const auto twice = duplicateKey(data)) {
-        *error = (twice->second.isEmpty()
-                      ? say("it gives \"%1\" twice; a backup names each entry once", "文件两次给出“%1”；备份文件中每项只出现一次")
-                      : say("its \"%2\" gives \"%1\" twice; a backup names each entry once",
-                            "文件的“%2”两次给出“%1”；备份文件中每项只出现一次"))
-                     .arg(twice->first, twice->second);
+        // A key at the top has no object's name to give; arg() would warn on stderr about the unused one.
+        *error = twice->second.isEmpty()
+                     ? say("it gives \"%1\" twice; a backup names each entry once", "文件两次给出“%1”；备份文件中每项只出现一次")
+                           .arg(twice->first)
+                     : say("its \"%2\" gives \"%1\" twice; a backup names each entry once",
+                           "文件的“%2”两次给出“%1”；备份文件中每项只出现一次")
+                           .arg(twice->first, twice->second);
         return false;
     }
     QJsonParseError parseError{};

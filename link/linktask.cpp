@@ -37,6 +37,15 @@ int LinkTask::writesConfirmed() const
     }
 }
 
+// The window counts the link as lost from its start until the first reply,
+// and waits for it as long as the operator likes. A job has an end: a fresh
+// line gets the same requests to answer as one that has answered before, so
+// the count starts here, at zero.
+LinkTask::LinkTask()
+{
+    exchange_.silenceCount = 0;
+}
+
 void LinkTask::start(Job job)
 {
     job_ = job;
@@ -82,9 +91,13 @@ std::optional<Frame> LinkTask::nextRequest()
 {
     if (state_ != State::Running)
         return std::nullopt;
-    if (unanswered_ >= kSilentAfter) {
-        finish(State::Silent, "the controller did not answer " + activity() + ": " + std::to_string(unanswered_) +
-                                  " requests, " + duration(unanswered_) +
+    // The window's own rule, counted by the sequencer itself: the request
+    // that made the count too high has had its tick to be answered, so the
+    // job ends here, as the window's link ends, without a request too many.
+    if (exchange_.linkLost()) {
+        const int unanswered = exchange_.silenceCount;
+        finish(State::Silent, "the controller did not answer " + activity() + ": " + std::to_string(unanswered) +
+                                  " requests, " + duration(unanswered) +
                                   " \u2014 check its power, the TX/RX wires and the port");
         return std::nullopt;
     }
@@ -99,7 +112,6 @@ std::optional<Frame> LinkTask::nextRequest()
                          "the line clean?");
         return std::nullopt;
     }
-    ++unanswered_;
     ++sinceProgress_;
     ++requestsSent_;
     return exchange_.nextRequest();
@@ -107,41 +119,37 @@ std::optional<Frame> LinkTask::nextRequest()
 
 void LinkTask::replyArrived(const Frame &reply)
 {
-    unanswered_ = 0;
-    const std::uint8_t before = exchange_.commandCode;
-    const bool saving = exchange_.saveRequest == kSaveRequested;
-    exchange_.replyArrived(reply);
-    const std::uint8_t after = exchange_.commandCode;
-    if (after != before)
-        sinceProgress_ = 0;
+    const ReplyEffect effect = exchange_.replyArrived(reply);
     if (state_ != State::Running)
         return;
+    // A save moves on only with its result: the polls answered meanwhile say
+    // nothing about the store, and a controller that never reports one must
+    // not keep the job running for ever.
+    const bool progress = job_ == Job::Save ? effect.save != ReplyEffect::NoSaveResult
+                                            : effect.step != ReplyEffect::Ignored;
+    if (progress)
+        sinceProgress_ = 0;
 
     switch (job_) {
     case Job::Download:
-        // Completion is the step out of READ_PARAM_3, not blockDownloaded():
-        // that stays true from an earlier read, and a verify must see a new one.
-        if (before == READ_PARAM_3 && after != READ_PARAM_3)
+        // Not blockDownloaded(): that stays true from an earlier read, and a
+        // verify must see a new one.
+        if (effect.step == ReplyEffect::DownloadDone)
             finish(State::Done);
         break;
     case Job::Upload:
-        if (before == WRITE_PARAM_3 && after == POLL_POSITIONS_1)
+        if (effect.step == ReplyEffect::UploadDone)
             finish(State::Done);
         break;
     case Job::Save:
-        // The sequencer drops the request as soon as any reply carries a result.
-        if (saving && exchange_.saveRequest == 0) {
-            if (reply[FrameOffset::kSave] == kSaveStored)
-                finish(State::Done);
-            else
-                finish(State::Refused, "the controller reported that storing the parameters failed");
-        }
+        if (effect.save == ReplyEffect::Stored)
+            finish(State::Done);
+        else if (effect.save == ReplyEffect::StoreFailed)
+            finish(State::Refused, "the controller reported that storing the parameters failed");
         break;
     case Job::Poll:
-        if (before == POLL_TEST_DATA && after == POLL_POSITIONS_1) {
+        if (effect.answered == POLL_TEST_DATA)
             ++pollCycles_;
-            sinceProgress_ = 0;
-        }
         break;
     case Job::None:
         break;

@@ -21,12 +21,13 @@ class LinkTask
 public:
     // The window's tick: one request every 50 ms.
     static constexpr int kTickMs = 50;
-    // Requests in a row with no good reply at all: the window's silence rule.
-    static constexpr int kSilentAfter = 15;
     // Requests without the job moving on while the device does answer (wrong
     // echoes, a save result that never comes). Generous, so a lossy line
-    // still gets through; two seconds at 50 ms.
+    // still gets through; two seconds at 50 ms. A device that does not
+    // answer at all is the window's lost link instead (ParamExchange::linkLost).
     static constexpr int kStallAfter = 40;
+
+    LinkTask();
 
     enum class Job { None, Download, Upload, Save, Poll };
     enum class State { Idle, Running, Done, Silent, Refused };
@@ -73,7 +74,6 @@ private:
     Job job_ = Job::None;
     State state_ = State::Idle;
     std::string failure_;
-    int unanswered_ = 0;
     int sinceProgress_ = 0;
     std::uint64_t pollCycles_ = 0;
     std::uint64_t requestsSent_ = 0;

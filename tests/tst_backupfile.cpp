@@ -1,0 +1,132 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The SBUS Channel developers
+// The backup document: what is written reads back as the same block, and
+// whatever is not a whole, consistent backup in a regular file is refused
+// with its reason, nothing of it handed out.
+#include <QDir>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+#include "formats/backupfile.h"
+
+namespace {
+const ParamBlock kBlock = {60, 90, 100, 33, 5, 120, 30, 150, 45, 3, 6, 200, 7, 2, 80, 35, 175, 0};
+// A good backup, which each refused one changes in one place.
+const QByteArray kGood = R"({"format": "sbus-channel parameter block", "version": 1, )"
+                         R"("channels": {"tilt": 1, "pan": 2, "mode": 5, "rec": 6, "zoom": 7}, )"
+                         R"("block": [60,90,100,33,5,120,30,150,45,1,6,200,7,2,80,35,175,65]})";
+
+QByteArray good(const char *from, const char *to, const char *from2 = "\x01", const char *to2 = "")
+{
+    return QByteArray(kGood).replace(from, to).replace(from2, to2);
+}
+
+bool writeFile(const QString &path, const QByteArray &content)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(content) == content.size() && f.flush();
+}
+
+// What the libraries print on the way: a refusal is told to the caller only.
+QStringList logged;
+void record(QtMsgType, const QMessageLogContext &, const QString &message)
+{
+    logged << message;
+}
+} // namespace
+
+class TstBackupFile : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir dir;
+
+private slots:
+    void cleanup() { QVERIFY(QDir(dir.path()).removeRecursively() && QDir().mkpath(dir.path())); }
+
+    // Saved through a link, which stays one, with a port name that needs
+    // quoting and a time taken in another zone; read back as the same block.
+    void roundTrip()
+    {
+        const QDateTime taken(QDate(2026, 12, 6), QTime(17, 25, 3), Qt::OffsetFromUTC, 5 * 3600 + 1800);
+        QVERIFY(BackupFile::write(kBlock, taken, "p").contains(R"("taken": "2026-12-06T11:55:03Z")"));
+        const QString file = dir.filePath("real.json"), link = dir.filePath("link.json");
+        QVERIFY(writeFile(file, "old") && QFile::link(file, link));
+        QString why;
+        QVERIFY2(BackupFile::save(link, kBlock, taken, "/dev/serial/by-id/\"odd\" \\name", &why), qPrintable(why));
+        QVERIFY(QFileInfo(link).isSymLink());
+        ParamBlock read{};
+        QCOMPARE(BackupFile::load(link, &read, &why), BackupFile::LoadResult::Loaded);
+        QCOMPARE(read, kBlock);
+    }
+
+    void refused_data()
+    {
+        QTest::addColumn<QString>("node"); // "file" holds the content
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("reason");
+        const auto file = [](const char *name, const QByteArray &content, const char *reason) {
+            QTest::newRow(name) << "file" << content << reason;
+        };
+        file("not JSON", "tilt=3\n", "it is not JSON");
+        file("someone else's", good("sbus-channel parameter block", "other"), "not a parameter block backup");
+        file("no version", good("\"version\": 1, ", ""), "\"version\" is missing");
+        file("newer version", good("\"version\": 1", "\"version\": 2"), "version 2");
+        file("17 bytes", good(",65]", "]"), "18 numbers");
+        file("byte 256", good("[60,", "[256,"), "byte 0 ");
+        file("byte 1.5", good(",65]", ",1.5]"), "byte 17 ");
+        file("byte \"5\"", good(",5,120", ",\"5\",120"), "byte 4 ");
+        file("no zoom", good(", \"zoom\": 7", ""), "no whole number for zoom");
+        file("edited in one place", good("\"tilt\": 1", "\"tilt\": 4"),
+             "gives tilt channel 4, but the block holds 1 in its slot 9; the file was changed in one place only");
+        file("channel 0 in both places", good("\"tilt\": 1", "\"tilt\": 0", "45,1,6", "45,0,6"),
+             "tilt is on channel 0;");
+        file("channel 19 in both places", good("\"zoom\": 7", "\"zoom\": 19", "200,7,2", "200,19,2"),
+             "zoom is on channel 19; SBUS channels are 1 to 18");
+        // Read only a byte past the limit, which is all the message may go by.
+        file("70 KB", QByteArray(70 * 1024, ' '), "it is more than 65536 bytes long");
+        // The library would take the last of two; a person reading the file sees the first.
+        file("block twice", good("\"block\"", "\"block\": [61,90,100,33,5,120,30,150,45,1,6,200,7,2,80,35,175,65], "
+                                 "\"block\""),
+             "it gives \"block\" twice");
+        file("a channel twice, escaped", good("\"zoom\": 7", "\"zoom\": 7, \"t\\u0069lt\": 1"),
+             "its \"channels\" gives \"tilt\" twice");
+        const std::pair<const char *, const char *> nodes[] = {{"missing", "No such file"},
+                                                               {"FIFO", "it is a FIFO, not a regular file"},
+                                                               {"link to a FIFO", "it is a FIFO"},
+                                                               {"directory", "it is a directory"}};
+        for (const auto &[node, reason] : nodes)
+            QTest::newRow(node) << node << QByteArray() << reason;
+    }
+    void refused()
+    {
+        QFETCH(QString, node);
+        QFETCH(QByteArray, content);
+        QFETCH(QString, reason);
+        const QString path = dir.filePath("target"), fifo = dir.filePath("fifo");
+        QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        if (node == "file")
+            QVERIFY(writeFile(path, content));
+        else if (node == "FIFO")
+            QVERIFY(QFile::rename(fifo, path));
+        else if (node == "link to a FIFO")
+            QVERIFY(QFile::link(fifo, path));
+        else if (node == "directory")
+            QVERIFY(QDir().mkdir(path));
+        ParamBlock block = kBlock;
+        QString why;
+        logged.clear();
+        const QtMessageHandler previous = qInstallMessageHandler(record);
+        const BackupFile::LoadResult result = BackupFile::load(path, &block, &why);
+        qInstallMessageHandler(previous);
+        QCOMPARE(result, node == "file" ? BackupFile::LoadResult::Refused : BackupFile::LoadResult::Unreadable);
+        QVERIFY2(why.contains(reason), qPrintable(why));
+        QCOMPARE(block, kBlock);
+        QCOMPARE(logged, QStringList());
+    }
+};
+
+QTEST_GUILESS_MAIN(TstBackupFile)
+#include "tst_backupfile.moc"
