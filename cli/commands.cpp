@@ -97,6 +97,20 @@ struct Command {
         return text;
     }
 
+    // For a command that takes exactly one FILE: -1 when it goes on, with the
+    // file in *file; otherwise the exit code to return.
+    int parseWithFile(const QStringList &given, const QString &about, QString *file)
+    {
+        parser.addPositionalArgument(QStringLiteral("FILE"), about);
+        if (const int code = parse(given); code >= 0)
+            return code;
+        const QStringList files = parser.positionalArguments();
+        if (files.size() != 1)
+            return usage(QStringLiteral("give exactly one FILE"));
+        *file = files.first();
+        return -1;
+    }
+
     // -1 when the command goes on; otherwise the exit code to return.
     int parse(const QStringList &given)
     {
@@ -339,7 +353,6 @@ void addWriteOptions(Command &c)
                         QStringLiteral("Then read the block back and compare every byte.")});
 }
 
-
 // --- ports ------------------------------------------------------------------
 
 QString accessName(PortDiagnostics::Access a)
@@ -363,13 +376,13 @@ QJsonArray toJson(const std::vector<std::string> &lines)
     return a;
 }
 
-int ports(const QStringList &arguments)
+const char kPortsHelp[] =
+    "Lists the serial ports with what the system knows of them (description, maker,\n"
+    "USB vendor:product, serial number), opens each for a moment to see whether you\n"
+    "can, and where you can't, says why and what to do about it.";
+
+int ports(Command &c, const QStringList &arguments)
 {
-    Command c(QStringLiteral("ports"),
-              QStringLiteral("Lists the serial ports with what the system knows of them (description, maker,\n"
-                             "USB vendor:product, serial number), opens each for a moment to see whether you\n"
-                             "can, and where you can't, says why and what to do about it."),
-              false);
     // Opening a port raises its DTR and RTS lines, which resets some boards;
     // shell completion and scripts that only want the names must not do that.
     c.parser.addOption({QStringLiteral("names"),
@@ -449,12 +462,12 @@ int ports(const QStringList &arguments)
 
 // --- get, set ---------------------------------------------------------------
 
-int get(const QStringList &arguments)
+const char kGetHelp[] =
+    "Reads the controller's parameter block and prints the five channel\n"
+    "assignments and all 18 bytes.";
+
+int get(Command &c, const QStringList &arguments)
 {
-    Command c(QStringLiteral("get"),
-              QStringLiteral("Reads the controller's parameter block and prints the five channel\n"
-                             "assignments and all 18 bytes."),
-              true);
     if (const int code = c.parse(arguments); code >= 0)
         return code;
     Session s;
@@ -464,14 +477,13 @@ int get(const QStringList &arguments)
     return doneWith(c, {}, s.block());
 }
 
-int set(const QStringList &arguments)
+const char kSetHelp[] =
+    "Reads the block, changes only the functions named, and writes it back.\n"
+    "Functions: tilt, pan (or heading), mode, rec (or video), zoom; channels 1 to 18.\n"
+    "Example: sbus-channel-cli set --port ttyUSB0 tilt=3 zoom=9 --save --verify";
+
+int set(Command &c, const QStringList &arguments)
 {
-    Command c(QStringLiteral("set"),
-              QStringLiteral("Reads the block, changes only the functions named, and writes it back.\n"
-                             "Functions: tilt, pan (or heading), mode, rec (or video), zoom; channels 1 to 18.\n"
-                             "Example: sbus-channel-cli set --port ttyUSB0 tilt=3 zoom=9 --save --verify"),
-              true);
-    addWriteOptions(c);
     c.parser.addPositionalArgument(QStringLiteral("FUNCTION=CHANNEL"), QStringLiteral("For example tilt=3."),
                                    QStringLiteral("FUNCTION=CHANNEL..."));
     if (const int code = c.parse(arguments); code >= 0)
@@ -522,20 +534,16 @@ int set(const QStringList &arguments)
 
 // --- backup, restore --------------------------------------------------------
 
-int backup(const QStringList &arguments)
+const char kBackupHelp[] =
+    "Reads the controller's whole parameter block and saves it as JSON\n"
+    "(format version, time, port, the five channels, the 18 bytes).\n"
+    "FILE - writes it to standard output.";
+
+int backup(Command &c, const QStringList &arguments)
 {
-    Command c(QStringLiteral("backup"),
-              QStringLiteral("Reads the controller's whole parameter block and saves it as JSON\n"
-                             "(format version, time, port, the five channels, the 18 bytes).\n"
-                             "FILE - writes it to standard output."),
-              true);
-    c.parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("Where to save the block."));
-    if (const int code = c.parse(arguments); code >= 0)
+    QString path;
+    if (const int code = c.parseWithFile(arguments, QStringLiteral("Where to save the block."), &path); code >= 0)
         return code;
-    const QStringList files = c.parser.positionalArguments();
-    if (files.size() != 1)
-        return c.usage(QStringLiteral("give exactly one FILE"));
-    const QString path = files.first();
     const bool toStdout = path == QLatin1String("-");
 
     // Where the backup goes is checked before the controller is asked: a
@@ -578,22 +586,18 @@ Answer ask(const QString &question)
     return a == QLatin1String("y") || a == QLatin1String("yes") ? Answer::Yes : Answer::No;
 }
 
-int restore(const QStringList &arguments)
+const char kRestoreHelp[] =
+    "Writes a block saved by backup back to the controller. Reads the controller\n"
+    "first, shows every byte that would change, and asks before writing.\n"
+    "A file that is malformed or not a backup is refused before the port is opened.";
+
+int restore(Command &c, const QStringList &arguments)
 {
-    Command c(QStringLiteral("restore"),
-              QStringLiteral("Writes a block saved by backup back to the controller. Reads the controller\n"
-                             "first, shows every byte that would change, and asks before writing.\n"
-                             "A file that is malformed or not a backup is refused before the port is opened."),
-              true);
-    addWriteOptions(c);
     c.parser.addOption({{QStringLiteral("y"), QStringLiteral("yes")}, QStringLiteral("Write without asking.")});
-    c.parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("A file written by backup (- for standard input)."));
-    if (const int code = c.parse(arguments); code >= 0)
+    QString path;
+    if (const int code = c.parseWithFile(arguments, QStringLiteral("A file written by backup (- for standard input)."), &path);
+        code >= 0)
         return code;
-    const QStringList files = c.parser.positionalArguments();
-    if (files.size() != 1)
-        return c.usage(QStringLiteral("give exactly one FILE"));
-    const QString path = files.first();
     const bool yes = c.parser.isSet(QStringLiteral("yes"));
     if (path == QLatin1String("-") && !yes)
         return c.usage(QStringLiteral("reading the file from standard input leaves no way to ask; add --yes"));
@@ -649,20 +653,20 @@ int restore(const QStringList &arguments)
 
 // --- monitor ----------------------------------------------------------------
 
-int monitor(const QStringList &arguments)
+const char kMonitorHelp[] =
+    "Shows live positions, test data and the gimbal state until Ctrl+C: on a\n"
+    "terminal as a table refreshed in place, into a pipe or a file as one line per\n"
+    "poll cycle that starts with its time (ISO 8601, UTC, milliseconds).\n"
+    "With --json, one JSON object per line per poll cycle, with a \"time\" member.\n"
+    "With --csv, a header line, then one row per poll cycle for a spreadsheet:\n"
+    "  time,tilt_pos,pan_pos,mode_pos,rec_pos,zoom_pos,\n"
+    "  tilt_test,pan_test,mode_test,rec_test,zoom_test,gimbal\n"
+    "Standard output carries only these; the note on how to stop goes to\n"
+    "standard error. A poll cycle takes 0.2 s (four requests) on a clean line.\n"
+    "Example: sbus-channel-cli monitor -p ttyUSB0 --csv --count 300 > log.csv";
+
+int monitor(Command &c, const QStringList &arguments)
 {
-    Command c(QStringLiteral("monitor"),
-              QStringLiteral("Shows live positions, test data and the gimbal state until Ctrl+C: on a\n"
-                             "terminal as a table refreshed in place, into a pipe or a file as one line per\n"
-                             "poll cycle that starts with its time (ISO 8601, UTC, milliseconds).\n"
-                             "With --json, one JSON object per line per poll cycle, with a \"time\" member.\n"
-                             "With --csv, a header line, then one row per poll cycle for a spreadsheet:\n"
-                             "  time,tilt_pos,pan_pos,mode_pos,rec_pos,zoom_pos,\n"
-                             "  tilt_test,pan_test,mode_test,rec_test,zoom_test,gimbal\n"
-                             "Standard output carries only these; the note on how to stop goes to\n"
-                             "standard error. A poll cycle takes 0.2 s (four requests) on a clean line.\n"
-                             "Example: sbus-channel-cli monitor -p ttyUSB0 --csv --count 300 > log.csv"),
-              true);
     c.parser.addOption({QStringLiteral("csv"), QStringLiteral("Print CSV for a spreadsheet instead of text.")});
     c.parser.addOption({QStringLiteral("count"),
                         QStringLiteral("Stop after n poll cycles, n 1 or more (default: run until interrupted)."),
@@ -725,19 +729,21 @@ int monitor(const QStringList &arguments)
 // dispatch and "help COMMAND" all read this one table.
 struct CommandEntry {
     const char *name;
-    int (*handler)(const QStringList &);
-    const char *synopsis; // what follows the name on its overview line
-    const char *summary;  // lines after the first are indented under it
+    int (*handler)(Command &, const QStringList &);
+    const char *synopsis;    // what follows the name on its overview line
+    const char *summary;     // lines after the first are indented under it
+    enum { Local, Reads, Writes } line; // Writes: --save and --verify too
+    const char *description; // the head of the command's own --help
 };
 
 const CommandEntry kCommands[] = {
-    {"ports", ports, "", "list serial ports and whether you can open them"},
-    {"get", get, "--port P", "print the five channels and the 18-byte block"},
-    {"set", set, "--port P tilt=N ...", "change channels (tilt, pan, mode, rec, zoom)"},
-    {"backup", backup, "--port P FILE", "save the whole block to a JSON file"},
-    {"restore", restore, "--port P FILE", "write a saved block back, after showing the changes"},
+    {"ports", ports, "", "list serial ports and whether you can open them", CommandEntry::Local, kPortsHelp},
+    {"get", get, "--port P", "print the five channels and the 18-byte block", CommandEntry::Reads, kGetHelp},
+    {"set", set, "--port P tilt=N ...", "change channels (tilt, pan, mode, rec, zoom)", CommandEntry::Writes, kSetHelp},
+    {"backup", backup, "--port P FILE", "save the whole block to a JSON file", CommandEntry::Reads, kBackupHelp},
+    {"restore", restore, "--port P FILE", "write a saved block back, after showing the changes", CommandEntry::Writes, kRestoreHelp},
     {"monitor", monitor, "--port P",
-     "live positions, test data and gimbal state, each\nwith its time; --csv for a spreadsheet"},
+     "live positions, test data and gimbal state, each\nwith its time; --csv for a spreadsheet", CommandEntry::Reads, kMonitorHelp},
 };
 
 const CommandEntry *findCommand(const QString &name)
@@ -746,6 +752,14 @@ const CommandEntry *findCommand(const QString &name)
         if (name == QLatin1String(c.name))
             return &c;
     return nullptr;
+}
+
+int runCommand(const CommandEntry &entry, const QStringList &arguments)
+{
+    Command c(QLatin1String(entry.name), QString::fromUtf8(entry.description), entry.line != CommandEntry::Local);
+    if (entry.line == CommandEntry::Writes)
+        addWriteOptions(c);
+    return entry.handler(c, arguments);
 }
 
 QString overview()
@@ -787,7 +801,7 @@ int run(const QStringList &arguments)
             Output::printError(QStringLiteral("sbus-channel-cli: no command \"%1\"").arg(topic));
             return ExitCode::kUsage;
         }
-        return command->handler({QStringLiteral("--help")});
+        return runCommand(*command, {QStringLiteral("--help")});
     }
     const CommandEntry *command = findCommand(first);
     if (!command) {
@@ -795,7 +809,7 @@ int run(const QStringList &arguments)
                                            : QStringLiteral("sbus-channel-cli: no command \"%1\"; see sbus-channel-cli --help").arg(first));
         return ExitCode::kUsage;
     }
-    int code = command->handler(arguments.mid(1));
+    int code = runCommand(*command, arguments.mid(1));
     // Output that never arrived makes a command that did its work a failure
     // all the same: a script reading it got nothing, or half.
     if (!Output::finishStandardOutput() && code == ExitCode::kOk) {
