@@ -73,8 +73,12 @@ void Tiravo::probePorts()
 // and is ignored on purpose. The event stays accepted either way.
 void Tiravo::keyPressEvent(QKeyEvent *event)
 {
-    if (event->key() == Qt::Key_Return)
+    if (event->key() == Qt::Key_Return) {
         readChannelCombos();
+        // A resting window must tick again: while disconnected, the next
+        // tick puts the link data right again.
+        resumeTicking();
+    }
     // The platforms turn the Menu key into a context menu request, but only
     // Windows does so for Shift+F10. The focused widget gets it first, so an
     // input field still opens its own menu.

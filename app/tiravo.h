@@ -6,11 +6,14 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QSerialPort>
+#include <QSocketNotifier>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 
 #include <array>
 #include <functional>
+#include <memory>
 
 #include "app/closeguard.h"
 #include "formats/livelog.h"
@@ -139,6 +142,13 @@ private:
     // A caption as a name: "Pan  Channel:" reads "Pan Channel".
     static QString nameFromCaption(const QString &caption);
 
+    // A disconnected window with nothing left to show rests instead of
+    // ticking, until a device node changes, the operator connects or the
+    // safety net's time comes.
+    void restIfIdle();
+    void resumeTicking();
+    void wakeToList();
+
     // The exchange on the line and what the window shows of it.
     void sendFrame();
     void parseFrame(const Frame &reply);
@@ -161,6 +171,10 @@ private:
     // the port is completed by the bytes that follow a reopen.
     ReplyAssembler rxAssembler;
     PortList::SystemPortScan portScan;
+    int quietTicks = 0;
+    bool resting = false;
+    std::unique_ptr<QSocketNotifier> wakeOnNotice;
+    QTimer restNet;
     // The last port that would not open, kept to explain it again in
     // another language; empty after a good open.
     struct {

@@ -103,6 +103,8 @@ void Tiravo::ChangeLangure()
 
     LangureTypeWR(1);
     LangureCharLoad();
+    // The link status field takes the new language on the next tick.
+    resumeTicking();
 }
 
 // Mode 0 reads the stored choice and selects its radio button; any other mode

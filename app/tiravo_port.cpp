@@ -31,6 +31,7 @@ void Tiravo::on_startPushButton_clicked()
 
 void Tiravo::openPort()
 {
+    resumeTicking();
     // No parent: each connect gets a fresh port, so an error left on an earlier
     // one never carries over. closePort releases it with deleteLater().
     serialPort = new QSerialPort;

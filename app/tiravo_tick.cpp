@@ -15,6 +15,12 @@ std::uint8_t statusTicks = 0;
 namespace {
 // A message is shown for this many ticks (2.25 s), counted from the first of a run.
 constexpr std::uint8_t kMessageTicks = 45;
+// Disconnected ticks after which nothing on screen can still change but for
+// the port list: every message has run out.
+constexpr int kTicksBeforeRest = kMessageTicks + 1;
+// While resting, the port list is still taken once a minute, in case the
+// system missed a notice.
+constexpr int kRestNetMs = 60 * 1000;
 
 int messageText(std::uint8_t statusIndex)
 {
@@ -43,6 +49,56 @@ void Tiravo::SYS_QTimerUpDate()
     }
     updateDisplay();
     closeGuard.afterTick();
+    restIfIdle();
+}
+
+// Twenty ticks a second cost a disconnected window more than all it does in
+// them, so once a disconnected tick only repeats the last one, the timer
+// stops until the system says a device node changed. Ports named on the
+// command line or registered by a host program are looked at on every tick
+// instead, as no notice covers them; a stopped timer is left stopped, since
+// whoever stopped it drives the ticks.
+void Tiravo::restIfIdle()
+{
+    if (!portClosed() || PortList::anyRegistered()) {
+        quietTicks = 0;
+        return;
+    }
+    const int notices = portScan.noticeDescriptor();
+    if (resting || !sysTimer->isActive() || notices < 0 || ++quietTicks < kTicksBeforeRest)
+        return;
+    if (!wakeOnNotice) {
+        wakeOnNotice = std::make_unique<QSocketNotifier>(notices, QSocketNotifier::Read);
+        connect(wakeOnNotice.get(), &QSocketNotifier::activated, this, &Tiravo::wakeToList);
+        restNet.setSingleShot(true);
+        connect(&restNet, &QTimer::timeout, this, [this] {
+            portScan.expire();
+            wakeToList();
+        });
+    }
+    sysTimer->stop();
+    wakeOnNotice->setEnabled(true);
+    restNet.start(kRestNetMs);
+    resting = true;
+}
+
+void Tiravo::resumeTicking()
+{
+    if (!resting)
+        return;
+    resting = false;
+    quietTicks = 0;
+    wakeOnNotice->setEnabled(false);
+    restNet.stop();
+    sysTimer->start(50);
+}
+
+// The tick that follows the notice lists the ports, so a plugged adapter
+// shows at once; the window rests again once nothing more changes.
+void Tiravo::wakeToList()
+{
+    resumeTicking();
+    SYS_QTimerUpDate();
 }
 
 void Tiravo::sendFrame()

@@ -8,7 +8,14 @@
 #include <QHash>
 #include <QSerialPortInfo>
 
-#include <sys/stat.h>
+#ifdef Q_OS_LINUX
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#endif
 
 #include <utility>
 
@@ -30,11 +37,24 @@ SystemPortScan::SystemPortScan(QString deviceDir, Enumerate enumerate)
     : deviceDir_(std::move(deviceDir))
     , enumerate_(std::move(enumerate))
 {
+#ifdef Q_OS_LINUX
+    if (!deviceDir_.isEmpty())
+        notices_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+#endif
+    watchDirectories();
+}
+
+SystemPortScan::~SystemPortScan()
+{
+#ifdef Q_OS_LINUX
+    if (notices_ >= 0)
+        ::close(notices_);
+#endif
 }
 
 QString SystemPortScan::defaultDeviceDir()
 {
-    // Only Linux is known to stamp /dev whenever a node is added or removed.
+    // Watched through inotify, which only Linux has.
 #ifdef Q_OS_LINUX
     return QStringLiteral("/dev");
 #else
@@ -51,33 +71,64 @@ QStringList SystemPortScan::systemPortNames()
     return names;
 }
 
-std::int64_t SystemPortScan::directoryStamp() const
+void SystemPortScan::watchDirectories()
 {
-    struct stat st;
-    if (deviceDir_.isEmpty() || ::stat(QFile::encodeName(deviceDir_).constData(), &st) != 0)
-        return -1;
 #ifdef Q_OS_LINUX
-    return std::int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-#else
-    return std::int64_t(st.st_mtime) * 1000000000;
+    if (notices_ < 0)
+        return;
+    const QString dirs[] = {deviceDir_, deviceDir_ + QLatin1String("/serial"),
+                            deviceDir_ + QLatin1String("/serial/by-id")};
+    // A node coming or going, renamed, or given its owner and mode by the
+    // device manager; a directory of ours going away ends its watch.
+    constexpr std::uint32_t kEvents =
+        IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+    for (std::size_t i = 0; i < watches_.size(); ++i) {
+        if (watches_[i] < 0)
+            watches_[i] = ::inotify_add_watch(notices_, QFile::encodeName(dirs[i]).constData(), kEvents);
+    }
 #endif
+}
+
+bool SystemPortScan::takeNotices()
+{
+    bool any = false;
+#ifdef Q_OS_LINUX
+    if (notices_ < 0)
+        return false;
+    alignas(inotify_event) char buffer[4096];
+    for (;;) {
+        const ssize_t got = ::read(notices_, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        // Any notice, an overflowed queue's too, means enumerating again.
+        any = true;
+        for (ssize_t at = 0; at < got;) {
+            inotify_event event;
+            std::memcpy(&event, buffer + at, sizeof event);
+            // The directory was removed or moved away; watched again once it is back.
+            if (event.mask & IN_IGNORED) {
+                for (int &watch : watches_) {
+                    if (watch == event.wd)
+                        watch = -1;
+                }
+            }
+            at += ssize_t(sizeof event) + ssize_t(event.len);
+        }
+    }
+#endif
+    return any;
 }
 
 QStringList SystemPortScan::names()
 {
-    const std::int64_t stamp = directoryStamp();
-    bool due = true;
-    if (!enumerated_) {
-        stamp_ = stamp;
-    } else if (stamp < 0 || stamp != stamp_) {
-        stamp_ = stamp;
-        settleLeft_ = kSettleCalls;
-    } else if (settleLeft_ > 0) {
-        --settleLeft_;
-    } else {
-        due = ++sinceEnumeration_ >= kRecheckCalls;
-    }
-    if (due) {
+    const bool noticed = takeNotices();
+    const int recheck = watches_[0] >= 0 ? kRecheckCalls : kUnwatchedRecheckCalls;
+    if (!enumerated_ || noticed || ++sinceEnumeration_ >= recheck) {
+        // Watches first: whatever changes after them is noticed, whatever
+        // changed before them is in this enumeration.
+        watchDirectories();
         cached_ = enumerate_();
         enumerated_ = true;
         sinceEnumeration_ = 0;
@@ -180,6 +231,11 @@ void registerPort(const QString &name)
 void unregisterPort(const QString &name)
 {
     registeredPorts().removeAll(name);
+}
+
+bool anyRegistered()
+{
+    return !registeredPorts().isEmpty();
 }
 
 // Gone from the system's list (unplugged) or never there: where QSerialPort

@@ -4,7 +4,7 @@
 
 #include <QStringList>
 
-#include <cstdint>
+#include <array>
 #include <functional>
 
 #include "port/portdiagnostics.h"
@@ -20,38 +20,54 @@ extern quint16 portCount;
 namespace PortList {
 
 // Enumerating the system's ports looks at every tty the kernel knows and costs
-// about 10 ms, a fifth of a core when done on every 50 ms tick for hours on a
-// laptop's battery. A serial port comes and goes with its device node, so
-// where the device directory can be watched, the enumeration repeats only on
-// the calls after that directory changed, plus once in a while as a safety net.
+// 10 to 20 ms, a fifth of a core or more when done on every 50 ms tick for
+// hours on a laptop's battery. A serial port comes and goes with its device
+// node, so where the device directory can be watched (inotify on Linux), the
+// enumeration repeats only on the call after a change notice, plus once in a
+// long while as a safety net. The notices are read by names() itself, not by
+// the event loop: a node that appeared before a call is always seen by it.
 class SystemPortScan
 {
 public:
     using Enumerate = std::function<QStringList()>;
 
-    // Calls that still enumerate after the one that saw the device directory
-    // change: the node appears before the device manager has described the port.
-    static constexpr int kSettleCalls = 40;
-    // Calls between two enumerations while nothing changes.
-    static constexpr int kRecheckCalls = 40;
+    // Calls between two enumerations while no notice comes. Where the device
+    // directory is watched, only a notice the system failed to give is at
+    // stake (a full queue says so itself): a minute of 50 ms ticks. Where it
+    // is not, this is how soon a plugged adapter shows: 10 s.
+    static constexpr int kRecheckCalls = 1200;
+    static constexpr int kUnwatchedRecheckCalls = 200;
 
-    // An empty directory means none can be watched: every call enumerates.
+    // deviceDir is watched, and within it serial/ and serial/by-id/ whenever
+    // they exist. An empty directory, or one that can't be watched, leaves
+    // only the safety net.
     explicit SystemPortScan(QString deviceDir = defaultDeviceDir(), Enumerate enumerate = systemPortNames);
+    ~SystemPortScan();
+    SystemPortScan(const SystemPortScan &) = delete;
+    SystemPortScan &operator=(const SystemPortScan &) = delete;
 
     QStringList names();
+    // Readable when a change notice waits, for a caller that rests between
+    // calls and wants waking; -1 where the device directory is not watched.
+    int noticeDescriptor() const { return watches_[0] >= 0 ? notices_ : -1; }
+    // The next call enumerates, notice or not.
+    void expire() { enumerated_ = false; }
 
     static QString defaultDeviceDir();
     static QStringList systemPortNames();
 
 private:
-    // The directory's change time in ns, or -1 where it can't be read.
-    std::int64_t directoryStamp() const;
+    // Drains the pending notices; true if there were any.
+    bool takeNotices();
+    // Watches each directory that exists and is not watched yet.
+    void watchDirectories();
 
     QString deviceDir_;
     Enumerate enumerate_;
     QStringList cached_;
-    std::int64_t stamp_ = -1;
-    int settleLeft_ = 0;
+    int notices_ = -1; // the inotify descriptor
+    // The device directory, its serial/ and serial/by-id/: watch descriptors, -1 for none.
+    std::array<int, 3> watches_{{-1, -1, -1}};
     int sinceEnumeration_ = 0;
     bool enumerated_ = false;
 };
@@ -101,5 +117,7 @@ bool isPresent(const QString &name);
 
 void registerPort(const QString &name);
 void unregisterPort(const QString &name);
+// Registered ports are looked at on every call, not followed by notices.
+bool anyRegistered();
 
 } // namespace PortList

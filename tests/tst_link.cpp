@@ -390,48 +390,6 @@ private slots:
         ex.requestUpload(kChannels);
         QCOMPARE(uploadedBlock(ex), withChannels(newer.left(8) + kControllerBlock.mid(8), kChannels));
     }
-
-    // The system's ports are enumerated on the calls after the device
-    // directory changed, then only as a safety net; where no directory can be
-    // watched, on every call.
-    void portScanFollowsTheDeviceDirectory()
-    {
-        QTemporaryDir dev;
-        int enumerations = 0;
-        QStringList system = {QStringLiteral("ttyS0")};
-        PortList::SystemPortScan scan(dev.path(), [&] { ++enumerations; return system; });
-        auto callsUntilEnumerated = [&] {
-            const int before = enumerations;
-            int calls = 0;
-            while (enumerations == before && calls < 1000)
-                scan.names(), ++calls;
-            return calls;
-        };
-
-        QCOMPARE(scan.names(), system);
-        QCOMPARE(enumerations, 1);
-        QCOMPARE(callsUntilEnumerated(), PortList::SystemPortScan::kRecheckCalls);
-
-        // An adapter is plugged in: its node appears first, the port a little later.
-        QFile node(dev.filePath(QStringLiteral("ttyUSB0")));
-        QVERIFY(node.open(QIODevice::WriteOnly));
-        system << QStringLiteral("ttyUSB0");
-        const int before = enumerations;
-        for (int i = 0; i <= PortList::SystemPortScan::kSettleCalls; ++i)
-            QCOMPARE(scan.names(), system);
-        QCOMPARE(enumerations - before, PortList::SystemPortScan::kSettleCalls + 1);
-        QCOMPARE(callsUntilEnumerated(), PortList::SystemPortScan::kRecheckCalls);
-
-        node.remove();
-        system.removeLast();
-        QCOMPARE(scan.names(), system);
-
-        PortList::SystemPortScan unwatched(QString(), [&] { ++enumerations; return system; });
-        const int start = enumerations;
-        for (int i = 0; i < 5; ++i)
-            unwatched.names();
-        QCOMPARE(enumerations - start, 5);
-    }
 };
 
 QTEST_APPLESS_MAIN(TestLink)

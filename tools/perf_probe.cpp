@@ -2,12 +2,13 @@
 // SPDX-FileCopyrightText: 2026 The SBUS Channel developers
 // perf-probe: the window measured as a program, and the protocol's latency in ticks.
 //
-//   perf-probe --bare   [--size WxH] [--warmup N] [--seconds N] [--t0-ns NS]
+//   perf-probe --bare   [--size WxH] [--tick MS] [--warmup N] [--seconds N] [--t0-ns NS]
 //   perf-probe --window [--port PATH] [--warmup N] [--seconds N] [--t0-ns NS]
 //   perf-probe --latency [--rounds N]
 //
 // --bare shows an empty QWidget of the window's size: what any Qt program of
-// this kind pays. --window builds the real window as app/main.cpp does; with
+// this kind pays; with --tick, a timer of that period that does nothing runs
+// beside it, what any program waking that often pays. --window builds the real window as app/main.cpp does; with
 // --port the device is registered before the window exists, chosen, and
 // connected once the window has been painted, then polled on the window's own
 // timer. Both print one line of key=value pairs: start-up time (process start
@@ -156,6 +157,7 @@ struct ProgramRun {
     QString port;
     int seconds = 10;
     int warmup = 0;
+    int tickMs = 0; // the bare widget's empty timer; 0 for none
     std::int64_t t0Ns = 0; // 0: take the kernel's start time
     QSize size{736, 360};
 };
@@ -170,10 +172,13 @@ QString fmt(double v, int decimals)
 int runProgram(QApplication &app, const ProgramRun &run)
 {
     std::unique_ptr<QWidget> window;
+    QTimer idleTick;
     const bool bare = run.mode == QLatin1String("bare");
     if (bare) {
         window = std::make_unique<QWidget>();
         window->resize(run.size);
+        if (run.tickMs > 0)
+            idleTick.start(run.tickMs);
     } else {
         // As app/main.cpp builds it; the simulated or real device must be known
         // before the window's start-up probe lists the ports.
@@ -185,6 +190,8 @@ int runProgram(QApplication &app, const ProgramRun &run)
     const std::int64_t builtNs = realtimeNs();
 
     QStringList out{QStringLiteral("mode=") + run.mode, QStringLiteral("platform=") + QGuiApplication::platformName()};
+    if (run.tickMs > 0)
+        out << QStringLiteral("tick_ms=%1").arg(run.tickMs);
     int status = 0;
     double cpuStart = 0;
     QElapsedTimer wall; // started when the measured period begins
@@ -440,10 +447,13 @@ int main(int argc, char *argv[])
                                       QStringLiteral("Process start, CLOCK_REALTIME nanoseconds."), QStringLiteral("ns"));
     const QCommandLineOption sizeOption(QStringLiteral("size"), QStringLiteral("Size of the bare widget."),
                                         QStringLiteral("WxH"), QStringLiteral("736x360"));
+    const QCommandLineOption tickOption(QStringLiteral("tick"),
+                                        QStringLiteral("With --bare: an empty timer of this period beside the widget."),
+                                        QStringLiteral("ms"), QStringLiteral("0"));
     const QCommandLineOption roundsOption(QStringLiteral("rounds"), QStringLiteral("Latency rounds."),
                                           QStringLiteral("n"), QStringLiteral("3"));
     parser.addOptions({bareOption, windowOption, latencyOption, portOption, secondsOption, warmupOption, t0Option,
-                       sizeOption, roundsOption});
+                       sizeOption, tickOption, roundsOption});
     parser.process(app);
 
     if (parser.isSet(latencyOption)) {
@@ -481,6 +491,11 @@ int main(int argc, char *argv[])
             std::fprintf(stderr, "perf-probe: --t0-ns takes nanoseconds since the epoch\n");
             return 2;
         }
+    }
+    run.tickMs = parser.value(tickOption).toInt(&good);
+    if (!good || run.tickMs < 0 || (run.tickMs > 0 && run.mode != QLatin1String("bare"))) {
+        std::fprintf(stderr, "perf-probe: --tick takes milliseconds, and goes with --bare\n");
+        return 2;
     }
     const QStringList wh = parser.value(sizeOption).split(QLatin1Char('x'));
     if (wh.size() != 2 || wh[0].toInt() <= 0 || wh[1].toInt() <= 0) {

@@ -1,0 +1,248 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The SBUS Channel developers
+// The port list while no port is open: the system's ports are listed again on
+// the call after the device directory changed and otherwise only now and
+// then; registered ports come and go with their device on every call. A
+// temporary directory stands in for /dev, and the system's list is whatever
+// tty* entries it holds, counted each time it is taken. Last, the window that
+// rests between such changes.
+#include <QtTest>
+
+#include <QAbstractButton>
+
+#include <sys/stat.h>
+
+#include "app/tiravo.h"
+#include "port/portlist.h"
+#include "rig/eventwait.h"
+
+namespace {
+
+// A stand-in for /dev whose enumeration lists its tty* entries, as the system
+// lists a port once its node exists.
+struct FakeDev {
+    QTemporaryDir dir;
+    int enumerations = 0;
+
+    PortList::SystemPortScan::Enumerate enumerate()
+    {
+        return [this] {
+            ++enumerations;
+            return QDir(dir.path()).entryList({QStringLiteral("tty*")}, QDir::AllEntries | QDir::System, QDir::Name);
+        };
+    }
+    QString path(const QString &name) const { return dir.filePath(name); }
+    bool touch(const QString &name) const
+    {
+        QFile f(path(name));
+        return f.open(QIODevice::WriteOnly);
+    }
+};
+
+// Listings over a number of calls.
+int enumerationsOver(PortList::SystemPortScan &scan, const FakeDev &dev, int calls)
+{
+    const int before = dev.enumerations;
+    for (int i = 0; i < calls; ++i)
+        scan.names();
+    return dev.enumerations - before;
+}
+
+// Registered for one test, and not for the next whatever happens.
+struct Registered {
+    explicit Registered(QString name)
+        : name(std::move(name))
+    {
+        PortList::registerPort(this->name);
+    }
+    ~Registered() { PortList::unregisterPort(name); }
+    const QString name;
+};
+
+} // namespace
+
+class TestPortList : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Every kind of change a plugged or unplugged adapter makes under /dev,
+    // each seen on the very next call, which lists the ports once; the call
+    // after that, with nothing new, lists nothing.
+    void nextCallAfterAChangeLists_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QStringList>("listed");
+        const QStringList before = {QStringLiteral("ttyS0"), QStringLiteral("ttyUSB0")};
+        QTest::newRow("node appears") << "create ttyACM0" << QStringList{"ttyACM0", "ttyS0", "ttyUSB0"};
+        QTest::newRow("link appears") << "link ttyUSB1" << QStringList{"ttyS0", "ttyUSB0", "ttyUSB1"};
+        QTest::newRow("node goes") << "remove ttyUSB0" << QStringList{"ttyS0"};
+        QTest::newRow("node renamed") << "rename ttyUSB0" << QStringList{"ttyS0", "ttyUSB7"};
+        QTest::newRow("node moved in") << "move in" << QStringList{"ttyS0", "ttyUSB0", "ttyUSB9"};
+        QTest::newRow("node given its mode") << "chmod ttyUSB0" << before;
+        QTest::newRow("stable name appears") << "link by-id" << before;
+        QTest::newRow("stable name goes") << "remove by-id" << before;
+        QTest::newRow("stable names all gone") << "remove serial" << before;
+    }
+    void nextCallAfterAChangeLists()
+    {
+        QFETCH(QString, change);
+        QFETCH(QStringList, listed);
+        FakeDev dev;
+        QTemporaryDir elsewhere;
+        const QString byId = dev.path(QStringLiteral("serial/by-id"));
+        const QString stable = byId + QStringLiteral("/usb-FTDI_0001-if00-port0");
+        QVERIFY(dev.touch(QStringLiteral("ttyS0")) && dev.touch(QStringLiteral("ttyUSB0")));
+        QVERIFY(QDir().mkpath(byId) && QFile::link(dev.path(QStringLiteral("ttyUSB0")), stable));
+        QVERIFY(QFile(elsewhere.filePath(QStringLiteral("ttyUSB9"))).open(QIODevice::WriteOnly));
+
+        PortList::SystemPortScan scan(dev.dir.path(), dev.enumerate());
+        QCOMPARE(scan.names(), (QStringList{"ttyS0", "ttyUSB0"}));
+        QCOMPARE(enumerationsOver(scan, dev, 5), 0);
+
+        bool done = false;
+        if (change == QLatin1String("create ttyACM0"))
+            done = dev.touch(QStringLiteral("ttyACM0"));
+        else if (change == QLatin1String("link ttyUSB1"))
+            done = QFile::link(dev.path(QStringLiteral("ttyS0")), dev.path(QStringLiteral("ttyUSB1")));
+        else if (change == QLatin1String("remove ttyUSB0"))
+            done = QFile::remove(dev.path(QStringLiteral("ttyUSB0")));
+        else if (change == QLatin1String("rename ttyUSB0"))
+            done = QFile::rename(dev.path(QStringLiteral("ttyUSB0")), dev.path(QStringLiteral("ttyUSB7")));
+        else if (change == QLatin1String("move in"))
+            done = QFile::rename(elsewhere.filePath(QStringLiteral("ttyUSB9")), dev.path(QStringLiteral("ttyUSB9")));
+        else if (change == QLatin1String("chmod ttyUSB0"))
+            done = ::chmod(QFile::encodeName(dev.path(QStringLiteral("ttyUSB0"))).constData(), 0660) == 0;
+        else if (change == QLatin1String("link by-id"))
+            done = QFile::link(dev.path(QStringLiteral("ttyS0")), byId + QStringLiteral("/pci-0000:00:16.3"));
+        else if (change == QLatin1String("remove by-id"))
+            done = QFile::remove(stable);
+        else if (change == QLatin1String("remove serial"))
+            done = QDir(dev.path(QStringLiteral("serial"))).removeRecursively();
+        QVERIFY2(done, qPrintable(change));
+
+        const int before = dev.enumerations;
+        QCOMPARE(scan.names(), listed);
+        QCOMPARE(dev.enumerations - before, 1);
+        QCOMPARE(enumerationsOver(scan, dev, 5), 0);
+    }
+
+    // The stable names live in serial/by-id, which the device manager makes
+    // with the first adapter that has one and removes with the last: it is
+    // watched from the call after it appears, again after each return.
+    void stableNamesAreWatchedOnceTheyAppear()
+    {
+        FakeDev dev;
+        PortList::SystemPortScan scan(dev.dir.path(), dev.enumerate());
+        scan.names();
+        const QString byId = dev.path(QStringLiteral("serial/by-id"));
+        for (int round = 0; round < 2; ++round) {
+            QVERIFY(QDir().mkpath(byId));
+            QCOMPARE(enumerationsOver(scan, dev, 1), 1);
+            QVERIFY(QFile::link(dev.path(QStringLiteral("ttyUSB0")), byId + QStringLiteral("/usb-CP2102_0001")));
+            QCOMPARE(enumerationsOver(scan, dev, 1), 1);
+            QCOMPARE(enumerationsOver(scan, dev, 3), 0);
+            QVERIFY(QDir(dev.path(QStringLiteral("serial"))).removeRecursively());
+            QCOMPARE(enumerationsOver(scan, dev, 1), 1);
+        }
+    }
+
+    // With no change the system's ports are listed at most once in 10 s of
+    // 50 ms ticks, and still now and then: the safety net for notices the
+    // system never gave, and where nothing can be watched all there is, so
+    // then every 10 s.
+    void safetyNetOnlyNowAndThen_data()
+    {
+        QTest::addColumn<bool>("watched");
+        QTest::addColumn<int>("leastInTwoMinutes");
+        QTest::newRow("watched") << true << 1;
+        QTest::newRow("nothing to watch") << false << 12;
+    }
+    void safetyNetOnlyNowAndThen()
+    {
+        QFETCH(bool, watched);
+        QFETCH(int, leastInTwoMinutes);
+        FakeDev dev;
+        PortList::SystemPortScan scan(watched ? dev.dir.path() : QString(), dev.enumerate());
+        QCOMPARE(enumerationsOver(scan, dev, 1), 1);
+        // Unwatched, a new node waits for the net.
+        QVERIFY(dev.touch(QStringLiteral("ttyUSB0")));
+        QCOMPARE(scan.names().contains(QStringLiteral("ttyUSB0")), watched);
+        constexpr int kTicksIn10s = 200;
+        QCOMPARE(enumerationsOver(scan, dev, kTicksIn10s - 2), 0);
+        const int nets = enumerationsOver(scan, dev, 12 * kTicksIn10s);
+        QVERIFY2(nets >= leastInTwoMinutes && nets <= 12, qPrintable(QString::number(nets)));
+    }
+
+    // A registered port (the demo's pseudo-terminal behind a link in a
+    // temporary directory) is listed first, from the call after its device
+    // appears until the call after it goes, and costs no system listing.
+    void registeredPortFollowsItsDevice()
+    {
+        FakeDev dev;
+        QVERIFY(dev.touch(QStringLiteral("ttyS0")));
+        QTemporaryDir links;
+        QTemporaryDir pts;
+        const QString device = pts.filePath(QStringLiteral("7"));
+        const Registered port(links.filePath(QStringLiteral("gimbal")));
+        QVERIFY(QFile::link(device, port.name));
+        PortList::SystemPortScan scan(dev.dir.path(), dev.enumerate());
+
+        QCOMPARE(PortList::availablePortNames(scan), QStringList{"ttyS0"});
+        const int enumerations = dev.enumerations;
+        for (int round = 0; round < 2; ++round) {
+            QVERIFY(QFile(device).open(QIODevice::WriteOnly));
+            QCOMPARE(PortList::availablePortNames(scan), (QStringList{port.name, "ttyS0"}));
+            QVERIFY(QFile::remove(device));
+            QCOMPARE(PortList::availablePortNames(scan), QStringList{"ttyS0"});
+        }
+        QCOMPARE(dev.enumerations, enumerations);
+    }
+
+    // The window itself, left disconnected on its own timer: once a tick
+    // would only repeat the last one, the timer stops, and each of these
+    // brings the ticks back.
+    void disconnectedWindowRestsUntilWanted_data()
+    {
+        QTest::addColumn<QString>("waker");
+        for (const char *waker : {"device node", "Connect", "Return", "language"})
+            QTest::newRow(waker) << QString::fromLatin1(waker);
+    }
+    void disconnectedWindowRestsUntilWanted()
+    {
+        QFETCH(QString, waker);
+        const QString node = QStringLiteral("/dev/sbus-channel-test-%1").arg(QCoreApplication::applicationPid());
+        if (waker == QLatin1String("device node") && !QFileInfo(QStringLiteral("/dev")).isWritable())
+            QSKIP("a change under /dev needs a writable /dev");
+        Tiravo w;
+        auto *timer = w.findChild<QTimer *>(QString(), Qt::FindDirectChildrenOnly);
+        const auto tick = [&] { QMetaObject::invokeMethod(&w, "SYS_QTimerUpDate"); };
+        // Long enough for any message to have run out, and no longer.
+        for (int i = 0; i < 45; ++i)
+            tick();
+        QVERIFY(timer->isActive());
+        tick();
+        QVERIFY(!timer->isActive());
+
+        if (waker == QLatin1String("device node")) {
+            QVERIFY(QFile(node).open(QIODevice::WriteOnly));
+            const bool woken = waitUntil([&] { return timer->isActive(); });
+            QFile::remove(node);
+            QVERIFY(woken);
+        } else if (waker == QLatin1String("Connect")) {
+            w.findChild<QAbstractButton *>(QStringLiteral("startPushButton"))->click();
+        } else if (waker == QLatin1String("Return")) {
+            QTest::keyClick(&w, Qt::Key_Return);
+        } else {
+            const bool chinese = w.findChild<QAbstractButton *>(QStringLiteral("chRadioButton"))->isChecked();
+            QTest::mouseClick(w.findChild<QAbstractButton *>(chinese ? QStringLiteral("enRadioButton")
+                                                                      : QStringLiteral("chRadioButton")),
+                              Qt::LeftButton);
+        }
+        QVERIFY(timer->isActive());
+        QCOMPARE(timer->interval(), 50);
+    }
+};
+
+QTEST_MAIN(TestPortList)
+#include "tst_portlist.moc"
