@@ -20,7 +20,9 @@ const quint8 kCommands[] = {WRITE_PARAM_1, WRITE_PARAM_2, WRITE_PARAM_3, READ_PA
                             READ_PARAM_3, POLL_POSITIONS_1, POLL_POSITIONS_2, POLL_GIMBAL, POLL_TEST_DATA};
 // The block as the controller holds it, and an operator's choice (0 is a channel too).
 const QByteArray kControllerBlock = QByteArray::fromHex("21262b30353a3f44494e53585d62676c7176");
+const QByteArray kNewerBlock = QByteArray::fromHex("a1a2a3a4a5a6a7a8a9aaabacadaeafb0b1b2");
 const Channels kChannels = {3, 0, 7, 1, 16};
+const int kSlot[] = {9, 13, 4, 10, 12}; // tilt, heading, mode, video, zoom
 
 Frame frameOf(const QByteArray &b)
 {
@@ -55,9 +57,8 @@ QByteArray snapshot(const ParamExchange &ex)
 
 QByteArray withChannels(QByteArray block, const Channels &ch)
 {
-    const int slot[] = {9, 13, 4, 10, 12}; // tilt, heading, mode, video, zoom
     for (int f = 0; f < kFunctionCount; ++f)
-        block[slot[f]] = char(ch[f]);
+        block[kSlot[f]] = char(ch[f]);
     return block;
 }
 
@@ -326,69 +327,50 @@ private slots:
         QCOMPARE_N(ex.commandCode, echoMatches ? POLL_POSITIONS_2 : POLL_POSITIONS_1);
     }
 
-    void uploadHeldUntilDownloadEnds()
+    // Upload, Download and a lost link among the ticks, a letter a step: t and
+    // n tick with the controller answering from its block or a newer one, U
+    // and u press Upload with kChannels or 1..5, S with the channels just
+    // read, D presses Download, R resets. Then nothing waits, and the write
+    // that follows, if any, carries `written`.
+    void uploadsAmongDownloads_data()
     {
-        ParamExchange ex;
-        ex.requestUpload({1, 2, 3, 4, 5});
-        ex.requestUpload(kChannels); // the newest press wins
-        QVERIFY(ex.heldChannels() == kChannels);
-        QCOMPARE(bytesOf(ex.paramBlock), QByteArray(18, '\0'));
-        for (quint8 cmd : {READ_PARAM_1, READ_PARAM_2, READ_PARAM_3}) {
-            QVERIFY(ex.uploadHeld());
-            QCOMPARE_N(ex.commandCode, cmd);
-            tick(ex, kControllerBlock);
-        }
-        QVERIFY(!ex.uploadHeld());
-        QVERIFY(ex.blockDownloaded());
-        QCOMPARE_N(ex.commandCode, WRITE_PARAM_1);
-        QCOMPARE_N(ex.statusIndex, StatusDownloadDone);
-        QCOMPARE_N(ex.downloadDone, 0); // the combo boxes keep the operator's choice
-        QCOMPARE(uploadedBlock(ex), withChannels(kControllerBlock, kChannels));
-        QCOMPARE_N(ex.commandCode, POLL_POSITIONS_1);
-        QCOMPARE_N(ex.statusIndex, StatusUploadDone);
-    }
-
-    void heldUploadDropped()
-    {
-        for (bool byReset : {false, true}) {
-            ParamExchange ex;
-            ex.requestUpload(kChannels);
-            tick(ex, kControllerBlock);
-            byReset ? ex.reset() : ex.requestDownload();
-            QVERIFY(!ex.uploadHeld());
-            for (int i = 0; i < 3; ++i)
-                tick(ex, kControllerBlock);
-            QCOMPARE_N(ex.commandCode, POLL_POSITIONS_1);
-            QCOMPARE_N(ex.downloadDone, 1);
-            QCOMPARE(bytesOf(ex.paramBlock), kControllerBlock);
-        }
-    }
-
-    void uploadAfterDownload()
-    {
-        ParamExchange ex;
-        for (int i = 0; i < 3; ++i)
-            tick(ex, kControllerBlock);
-        // Unchanged channels write back exactly what was read.
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<int>("downloadDone"); // 0: the selectors keep the operator's choice
+        QTest::addColumn<QByteArray>("written");
         const QByteArray &c = kControllerBlock;
-        ex.requestUpload({quint8(c[9]), quint8(c[13]), quint8(c[4]), quint8(c[10]), quint8(c[12])});
+        QTest::newRow("held until the download ends, newest press") << "uUttt" << 0 << withChannels(c, kChannels);
+        QTest::newRow("held, called off by Download") << "UtDttt" << 1 << QByteArray();
+        QTest::newRow("held, called off by a lost link") << "UtRttt" << 1 << QByteArray();
+        QTest::newRow("unchanged channels write back what was read") << "tttS" << 1 << c;
+        QTest::newRow("a second press restarts the write") << "tttutU" << 1 << withChannels(c, kChannels);
+        QTest::newRow("an upload abandons a download half way")
+            << "tttDnU" << 1 << withChannels(kNewerBlock.left(8) + c.mid(8), kChannels);
+    }
+    void uploadsAmongDownloads()
+    {
+        QFETCH(QString, steps);
+        QFETCH(int, downloadDone);
+        QFETCH(QByteArray, written);
+        ParamExchange ex;
+        for (const QChar step : steps) {
+            Channels read{};
+            for (int f = 0; f < kFunctionCount; ++f)
+                read[f] = ex.paramBlock[kSlot[f]];
+            switch (step.toLatin1()) {
+            case 't': tick(ex, kControllerBlock); break;
+            case 'n': tick(ex, kNewerBlock); break;
+            case 'U': ex.requestUpload(kChannels); break;
+            case 'u': ex.requestUpload({1, 2, 3, 4, 5}); break;
+            case 'S': ex.requestUpload(read); break;
+            case 'D': ex.requestDownload(); break;
+            case 'R': ex.reset(); break;
+            }
+        }
         QVERIFY(!ex.uploadHeld());
-        QCOMPARE(uploadedBlock(ex), kControllerBlock);
-
-        // A second press restarts the write from its first frame.
-        ex.requestUpload({1, 2, 3, 4, 5});
-        tick(ex);
-        QCOMPARE_N(ex.commandCode, WRITE_PARAM_2);
-        ex.requestUpload(kChannels);
-        QCOMPARE(uploadedBlock(ex), withChannels(kControllerBlock, kChannels));
-
-        // An upload abandons a download half way: the first part is the new read.
-        const QByteArray newer = QByteArray::fromHex("a1a2a3a4a5a6a7a8a9aaabacadaeafb0b1b2");
-        ex.requestDownload();
-        tick(ex, newer);
-        QCOMPARE_N(ex.commandCode, READ_PARAM_2);
-        ex.requestUpload(kChannels);
-        QCOMPARE(uploadedBlock(ex), withChannels(newer.left(8) + kControllerBlock.mid(8), kChannels));
+        QCOMPARE_N(ex.downloadDone, downloadDone);
+        QCOMPARE(uploadedBlock(ex), written);
+        QCOMPARE(bytesOf(ex.paramBlock), written.isEmpty() ? kControllerBlock : written);
+        QCOMPARE_N(ex.statusIndex, written.isEmpty() ? StatusDownloadDone : StatusUploadDone);
     }
 };
 

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // SPDX-FileCopyrightText: 2026 The SBUS Channel developers
-// The window against a controller on the far end of a real serial device: a
-// QSerialPort on the slave side of a pseudo-terminal, the test answering on
-// the master side one tick at a time.
+// The window's serial session against a controller the test scripts byte by
+// byte on the far end of a real serial device: a QSerialPort on the slave side
+// of a pseudo-terminal, the test answering on the master side one tick at a time.
 #include <QtTest>
 
 #include <QComboBox>
@@ -31,9 +31,7 @@ using TestFrames::reply;
 
 namespace {
 
-const char *const kSliders[] = {"tiltSlider", "headingSlider", "modeSlider", "videoSlider", "zoomSlider"};
-const char *const kTestFields[] = {"tiltLineEdit", "headingLineEdit", "modeLineEdit", "videoLineEdit", "zoomLineEdit"};
-const int kSlot[] = {9, 13, 4, 10, 12};
+const int kSlot[] = {9, 13, 4, 10, 12}; // tilt, heading, mode, video, zoom
 
 // A window started with the test's pseudo-terminal as --port, in English.
 struct Rig {
@@ -93,7 +91,7 @@ bool controlsConnected(const Rig &r, bool connected)
 
 } // namespace
 
-class TestSession : public QObject
+class TestWindowPort : public QObject
 {
     Q_OBJECT
 
@@ -147,8 +145,8 @@ private slots:
         QCOMPARE(r.channelShown(0), 16);
         QCOMPARE(r.linkStatus(), QStringLiteral("Gmbal Connect"));
         for (int f = 0; f < 5; ++f) {
-            QCOMPARE(r.get<QSlider>(kSliders[f])->value(), int(r.dev.pos[f]));
-            QCOMPARE(r.get<QLineEdit>(kTestFields[f])->text(), QString::number(r.dev.test[f] * 10));
+            QCOMPARE(r.get<QSlider>(kFunctionRows[f].position)->value(), int(r.dev.pos[f]));
+            QCOMPARE(r.get<QLineEdit>(kFunctionRows[f].testData)->text(), QString::number(r.dev.test[f] * 10));
         }
 
         r.dev.gimbalBit = 1;
@@ -263,5 +261,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestSession)
-#include "tst_session.moc"
+QTEST_MAIN(TestWindowPort)
+#include "tst_window_port.moc"

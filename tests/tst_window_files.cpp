@@ -112,7 +112,7 @@ QStringList menuOpenedBy(const std::function<void()> &open)
 }
 } // namespace
 
-class TestFiles : public QObject
+class TestWindowFiles : public QObject
 {
     Q_OBJECT
 
@@ -392,5 +392,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestFiles)
-#include "tst_files.moc"
+QTEST_MAIN(TestWindowFiles)
+#include "tst_window_files.moc"

@@ -1,0 +1,149 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The SBUS Channel developers
+// The window against the simulated controller over a real pseudo-terminal, on
+// a clock that moves 50 ms per tick: a whole session, a silent controller and
+// its return, and closing while a write is on the line.
+#include <QtTest>
+
+#include <csignal>
+
+#include "app/closeguard.h"
+#include "os/stopsignals.h"
+#include "support/settingsfile.h"
+#include "support/simrig.h"
+
+namespace {
+
+ParamBlock withChannels(const Channels &c)
+{
+    ParamBlock b = kDefault;
+    for (int f = 0; f < kFunctionCount; ++f)
+        b[kFunctionSlot[f]] = c[f];
+    return b;
+}
+
+} // namespace
+
+class TestWindowSim : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        freshEnglishWindow();
+    }
+    void cleanupTestCase() { removeConfig(); }
+
+    void wholeSession()
+    {
+        Rig r;
+        r.click("startPushButton");
+        QVERIFY(r.untilText("statusLabel", "Download Param Success"));
+        for (int f = 0; f < kFunctionCount; ++f)
+            QCOMPARE(r.shown(f), int(kDefault[kFunctionSlot[f]]));
+
+        const Channels chosen = {3, 11, 8, 17, 14};
+        for (int f = 0; f < kFunctionCount; ++f)
+            r.combo(kFunctionRows[f].channel)->setCurrentIndex(chosen[f] - 1);
+        r.click("updatePushButton");
+        QVERIFY(r.untilText("statusLabel", "Upload Param Success"));
+        QCOMPARE(raw(r.model.ram()), raw(withChannels(chosen)));
+        // Positions follow the new assignment; a reply reaches the sliders on the tick after it came.
+        QVERIFY(r.tickUntil([&] { return r.model.lastCommand() == POLL_POSITIONS_2; }));
+        QVERIFY(r.tick());
+        for (Function f : {Tilt, Heading, Video, Zoom})
+            QCOMPARE(r.get(kFunctionRows[f].position)->property("value").toInt(),
+                     int(GimbalModel::channelValue(chosen[f], r.model.lastPositionPollMs())));
+
+        r.model.failNextSave();
+        r.click("programPushButton");
+        QVERIFY(r.untilText("statusLabel", "Save Param Fail"));
+        QVERIFY(!QFile::exists(QString::fromStdString(r.model.flashPath())));
+        r.click("programPushButton");
+        QVERIFY(r.untilText("statusLabel", "Save Param Success"));
+        QCOMPARE(raw(r.stored()), raw(withChannels(chosen)));
+
+        // The adapter goes: the next tick finds the port's error and turns the window back.
+        r.pty.unplug();
+        QVERIFY(r.tickUntil([&] { return !r.connected(); }, 2));
+        QCOMPARE(r.text("linkStatusLineEdit"), QStringLiteral("Port Disonnection"));
+        QVERIFY(r.get("comComboBox")->isEnabled() && !r.get("updatePushButton")->isEnabled());
+    }
+
+    // Fourteen unanswered requests leave the link up and the fifteenth drops
+    // it. When the controller answers again, a new contact reads the block
+    // afresh and the gimbal reports itself absent for its first second.
+    void silenceThenRecovery()
+    {
+        Rig r;
+        r.click("startPushButton");
+        QVERIFY(r.untilText("linkStatusLineEdit", "Gmbal Connect", 40));
+        r.model.silenceForGood();
+        for (int i = 0; i < 14; ++i)
+            QVERIFY(r.tick() && r.text("linkStatusLineEdit") == QLatin1String("Gmbal Connect"));
+        QVERIFY(r.tick());
+        QCOMPARE(r.text("linkStatusLineEdit"), QStringLiteral("Port Disonnection"));
+
+        const Channels atController = {3, 4, 7, 8, 11}; // set at the controller meanwhile
+        r.model.setRam(withChannels(atController));
+        r.model.speakAgain();
+        for (std::uint8_t expected : {READ_PARAM_1, READ_PARAM_2, READ_PARAM_3, POLL_POSITIONS_1})
+            QVERIFY(r.tick() && r.model.lastCommand() == expected);
+        for (int f = 0; f < kFunctionCount; ++f)
+            QCOMPARE(r.shown(f), int(atController[f]));
+
+        // That READ_PARAM_1 began the contact; the gimbal is reported by the
+        // first gimbal poll a second into it, shown on the tick after.
+        const std::int64_t contactMs = r.ms - 150;
+        QVERIFY(r.untilText("linkStatusLineEdit", "Gmbal Connect", 40));
+        QVERIFY(r.ms - contactMs > GimbalModel::kGimbalBootMs && r.ms - contactMs <= GimbalModel::kGimbalBootMs + 250);
+    }
+
+    // Closing the window, or a signal that closes it, while a write is on the
+    // line waits for the write to end: the controller then holds the whole new
+    // block (or stored it), never a mix; a silent controller ends the wait.
+    void closeWaitsForTheWrite_data()
+    {
+        QTest::addColumn<QString>("job");
+        QTest::addColumn<bool>("bySignal");
+        QTest::addColumn<bool>("silent");
+        QTest::newRow("close during an upload") << "upload" << false << false;
+        QTest::newRow("SIGTERM during an upload") << "upload" << true << false;
+        QTest::newRow("close during a save") << "save" << false << false;
+        QTest::newRow("close, controller gone silent") << "upload" << false << true;
+    }
+    void closeWaitsForTheWrite()
+    {
+        QFETCH(QString, job);
+        QFETCH(bool, bySignal);
+        QFETCH(bool, silent);
+        Rig r;
+        r.w->show();
+        QVERIFY(r.connectAndSettle());
+        r.combo("tiltComboBox")->setCurrentIndex(2);
+        r.click(job == "upload" ? "updatePushButton" : "programPushButton");
+        r.tick(false); // the request is on its way, its answer not yet in
+
+        if (silent)
+            r.model.silenceForGood();
+        if (bySignal) {
+            closeOnStopSignals(*r.w);
+            QVERIFY(::raise(SIGTERM) == 0);
+            QTRY_COMPARE(StopSignals::pending(), int(SIGTERM));
+        } else {
+            QVERIFY(!r.w->close());
+        }
+        QVERIFY(r.w->isVisible());
+        const int ticks = r.ticksUntil([&] { return !r.w->isVisible(); }, 20);
+        QVERIFY2(ticks > 0 && ticks <= (silent ? 16 : 4), qPrintable(QString::number(ticks)));
+        if (job == "upload" && !silent)
+            QCOMPARE(r.model.ram(), withChannels({3, 2, 5, 6, 7}));
+        if (job == "save")
+            QCOMPARE(r.model.flash(), r.model.ram());
+    }
+
+};
+
+QTEST_MAIN(TestWindowSim)
+#include "tst_window_sim.moc"
