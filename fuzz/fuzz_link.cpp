@@ -145,7 +145,9 @@ struct Link {
         check(request[0] == kRequestHeader[0] && request[1] == kRequestHeader[1], "request without header");
         check(goodCrc(request), "request with a bad CRC");
         check(request[FrameOffset::kCommand] == command, "request for another command");
-        check(request[FrameOffset::kSave] == exchange.saveRequest, "save flag not carried");
+        // A store asked for during a write waits for the block's last part.
+        const bool partOfBlock = command == WRITE_PARAM_1 || command == WRITE_PARAM_2;
+        check(request[FrameOffset::kSave] == (partOfBlock ? 0 : exchange.saveRequest), "save flag not carried");
         // Writing a block the controller has not sent in full would overwrite
         // its own slots with zeros or with a stale half of another block.
         if (isWrite(command)) {

@@ -67,12 +67,21 @@ void ParamExchange::requestSave()
     saveRequest = kSaveRequested;
 }
 
+// The controller stores its RAM as it is when the flag arrives. Riding on the
+// first or second write request, it would store the new block's first part
+// beside the old rest and report success; from the last write on, the RAM
+// holds the whole block.
+std::uint8_t ParamExchange::saveFlagFor(std::uint8_t command) const
+{
+    return command == WRITE_PARAM_1 || command == WRITE_PARAM_2 ? 0 : saveRequest;
+}
+
 Frame ParamExchange::nextRequest()
 {
     if (silenceCount < kSilenceCeiling)
         ++silenceCount;
     lastSent_ = commandCode;
-    return buildRequest(commandCode, saveRequest, paramBlock);
+    return buildRequest(commandCode, saveFlagFor(commandCode), paramBlock);
 }
 
 ReplyEffect ParamExchange::replyArrived(const Frame &reply)

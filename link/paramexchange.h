@@ -97,6 +97,9 @@ public:
     // True while an upload waits for the download to finish.
     bool uploadHeld() const { return uploadHeld_; }
     const Channels &heldChannels() const { return heldChannels_; }
+    // The save flag a request for this command carries: held back while the
+    // first two parts of a block are still going out.
+    std::uint8_t saveFlagFor(std::uint8_t command) const;
     // True once this contact's whole block has been read since the last reset.
     bool blockDownloaded() const { return blockDownloaded_; }
 

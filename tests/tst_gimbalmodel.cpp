@@ -118,25 +118,39 @@ private slots:
     // A save asked for during a write goes out with the write requests that
     // follow; the controller stores once the request's part is in RAM, so a
     // save riding on the last write keeps the whole new block.
-    void saveRidingOnTheLastWrite()
+    // Save pressed while an upload goes out, before any of its three write
+    // requests: the controller stores the whole new block, never a mix.
+    void saveDuringAWriteStoresTheWholeBlock_data()
     {
+        QTest::addColumn<int>("writesBefore");
+        for (int n = 0; n < 3; ++n)
+            QTest::addRow("before write %d", n + 1) << n;
+    }
+    void saveDuringAWriteStoresTheWholeBlock()
+    {
+        QFETCH(int, writesBefore);
         GimbalModel model;
         ParamExchange ex;
         ReplyAssembler assembler;
+        ReplyEffect::Save result = ReplyEffect::NoSaveResult;
         const auto tick = [&] {
             const QByteArray out = feed(model, raw(ex.nextRequest()));
             assembler.feed(reinterpret_cast<const std::uint8_t *>(out.data()), std::size_t(out.size()),
-                           [&](const Frame &reply) { ex.replyArrived(reply); });
+                           [&](const Frame &reply) {
+                               if (const auto effect = ex.replyArrived(reply); effect.save != ReplyEffect::NoSaveResult)
+                                   result = effect.save;
+                           });
         };
         ParamBlock block;
         for (int i = 0; i < kParamSlots; ++i)
             block[i] = std::uint8_t(101 + i);
         ex.requestBlockWrite(block);
-        tick();
-        tick();
+        for (int i = 0; i < writesBefore; ++i)
+            tick();
         ex.requestSave();
-        tick();
-        QCOMPARE(int(model.lastCommand()), int(WRITE_PARAM_3));
+        for (int i = 0; i < 4 && result == ReplyEffect::NoSaveResult; ++i)
+            tick();
+        QCOMPARE(int(result), int(ReplyEffect::Stored));
         QCOMPARE(raw(model.flash()), raw(block));
     }
 };
