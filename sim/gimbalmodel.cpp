@@ -17,6 +17,14 @@
 const ParamBlock GimbalModel::kDefaultBlock = {60, 90, 100, 33, 5, 120, 30, 150, 45,
                                                1, 6, 200, 7, 2, 80, 35, 175, 65};
 
+ParamBlock GimbalModel::defaultWith(const Channels &channels)
+{
+    ParamBlock b = kDefaultBlock;
+    for (int f = 0; f < kFunctionCount; ++f)
+        b[kFunctionSlot[f]] = channels[f];
+    return b;
+}
+
 namespace {
 
 constexpr std::uint8_t kAllCommands[] = {WRITE_PARAM_1,    WRITE_PARAM_2,    WRITE_PARAM_3, READ_PARAM_1,

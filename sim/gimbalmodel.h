@@ -32,6 +32,8 @@ public:
     // value of its own, none zero and none a channel number, so a host that
     // zeroes or shifts them is caught at once.
     static const ParamBlock kDefaultBlock;
+    // The default block with these channels in the function slots.
+    static ParamBlock defaultWith(const Channels &channels);
 
     // NotAFile: the path is a FIFO, a device, a directory... it is never read
     // or replaced, and every store fails.

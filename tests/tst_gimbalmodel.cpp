@@ -36,14 +36,6 @@ QByteArray request(std::uint8_t command, std::uint8_t save = 0, const ParamBlock
     return raw(buildRequest(command, save, block));
 }
 
-ParamBlock withChannels(const Channels &c)
-{
-    ParamBlock b = kDefault;
-    for (int f = 0; f < kFunctionCount; ++f)
-        b[kFunctionSlot[f]] = c[f];
-    return b;
-}
-
 } // namespace
 
 class TestGimbalModel : public QObject
@@ -106,7 +98,7 @@ private slots:
         const QByteArray loaded = size == kParamSlots ? content : raw(kDefault);
         QCOMPARE(raw(m.ram()), loaded);
 
-        feed(m, request(WRITE_PARAM_2, 0, withChannels({18, 3, 5, 6, 7})));
+        feed(m, request(WRITE_PARAM_2, 0, GimbalModel::defaultWith({18, 3, 5, 6, 7})));
         const bool stores = dirExists && node != "FIFO";
         QCOMPARE(quint8(feed(m, request(READ_PARAM_1, kSaveRequested))[4]), stores ? kSaveStored : kSaveFailed);
         QCOMPARE(raw(m.flash()), stores ? raw(m.ram()) : loaded);

@@ -12,18 +12,6 @@
 #include "support/settingsfile.h"
 #include "support/simrig.h"
 
-namespace {
-
-ParamBlock withChannels(const Channels &c)
-{
-    ParamBlock b = kDefault;
-    for (int f = 0; f < kFunctionCount; ++f)
-        b[kFunctionSlot[f]] = c[f];
-    return b;
-}
-
-} // namespace
-
 class TestWindowSim : public QObject
 {
     Q_OBJECT
@@ -48,7 +36,7 @@ private slots:
             r.combo(kFunctionRows[f].channel)->setCurrentIndex(chosen[f] - 1);
         r.click("updatePushButton");
         QVERIFY(r.untilText("statusLabel", "Upload Param Success"));
-        QCOMPARE(raw(r.model.ram()), raw(withChannels(chosen)));
+        QCOMPARE(raw(r.model.ram()), raw(GimbalModel::defaultWith(chosen)));
         // Positions follow the new assignment; a reply reaches the sliders on the tick after it came.
         QVERIFY(r.tickUntil([&] { return r.model.lastCommand() == POLL_POSITIONS_2; }));
         QVERIFY(r.tick());
@@ -62,7 +50,7 @@ private slots:
         QVERIFY(!QFile::exists(QString::fromStdString(r.model.flashPath())));
         r.click("programPushButton");
         QVERIFY(r.untilText("statusLabel", "Save Param Success"));
-        QCOMPARE(raw(r.stored()), raw(withChannels(chosen)));
+        QCOMPARE(raw(r.stored()), raw(GimbalModel::defaultWith(chosen)));
 
         // The adapter goes: the next tick finds the port's error and turns the window back.
         r.pty.unplug();
@@ -86,7 +74,7 @@ private slots:
         QCOMPARE(r.text("linkStatusLineEdit"), QStringLiteral("Port Disonnection"));
 
         const Channels atController = {3, 4, 7, 8, 11}; // set at the controller meanwhile
-        r.model.setRam(withChannels(atController));
+        r.model.setRam(GimbalModel::defaultWith(atController));
         r.model.speakAgain();
         for (std::uint8_t expected : {READ_PARAM_1, READ_PARAM_2, READ_PARAM_3, POLL_POSITIONS_1})
             QVERIFY(r.tick() && r.model.lastCommand() == expected);
@@ -138,7 +126,7 @@ private slots:
         const int ticks = r.ticksUntil([&] { return !r.w->isVisible(); }, 20);
         QVERIFY2(ticks > 0 && ticks <= (silent ? 16 : 4), qPrintable(QString::number(ticks)));
         if (job == "upload" && !silent)
-            QCOMPARE(r.model.ram(), withChannels({3, 2, 5, 6, 7}));
+            QCOMPARE(r.model.ram(), GimbalModel::defaultWith({3, 2, 5, 6, 7}));
         if (job == "save")
             QCOMPARE(r.model.flash(), r.model.ram());
     }

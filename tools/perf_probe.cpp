@@ -285,14 +285,6 @@ int runProgram(QApplication &app, const ProgramRun &run)
 #ifdef SBUS_PERF_PROBE_SIM
 
 
-ParamBlock withChannels(const Channels &c)
-{
-    ParamBlock b = GimbalModel::kDefaultBlock;
-    for (int f = 0; f < kFunctionCount; ++f)
-        b[kFunctionSlot[f]] = c[f];
-    return b;
-}
-
 bool combosShow(const TickRig &rig, const Channels &c)
 {
     for (int f = 0; f < kFunctionCount; ++f) {
@@ -353,7 +345,7 @@ int runLatency(int rounds)
                                        std::uint8_t(17 - r), std::uint8_t(14 - r)};
         const Channels chosen = {std::uint8_t(4 + r), std::uint8_t(12 - r), std::uint8_t(9 + r),
                                  std::uint8_t(16 - r), std::uint8_t(13 + r)};
-        rig.model.setRam(withChannels(atController));
+        rig.model.setRam(GimbalModel::defaultWith(atController));
 
         if (rig.connected()) {
             rig.click("startPushButton");
@@ -371,7 +363,7 @@ int runLatency(int rounds)
         const Latency upload = measureAction(
             rig, "updatePushButton", [&] { return rig.model.lastCommand() == WRITE_PARAM_1; },
             [&] { return rig.text("statusLabel") == QLatin1String("Upload Param Success"); });
-        ok = ok && upload.fromClick > 0 && rig.model.ram() == withChannels(chosen) && quietStatus(rig);
+        ok = ok && upload.fromClick > 0 && rig.model.ram() == GimbalModel::defaultWith(chosen) && quietStatus(rig);
 
         // The flash still holds the block from before the upload, so the tick
         // whose request carried the save is the one after which it changes.
@@ -379,7 +371,7 @@ int runLatency(int rounds)
         const Latency save = measureAction(
             rig, "programPushButton", [&] { return rig.model.flash() != flashBefore; },
             [&] { return rig.text("statusLabel") == QLatin1String("Save Param Success"); });
-        ok = ok && save.fromClick > 0 && rig.model.flash() == withChannels(chosen);
+        ok = ok && save.fromClick > 0 && rig.model.flash() == GimbalModel::defaultWith(chosen);
 
         results[0].push_back(connect);
         results[1].push_back(upload);
