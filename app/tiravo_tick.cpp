@@ -18,9 +18,9 @@ constexpr std::uint8_t kMessageTicks = 45;
 // Disconnected ticks after which nothing on screen can still change but for
 // the port list: every message has run out.
 constexpr int kTicksBeforeRest = kMessageTicks + 1;
-// While resting, the port list is still taken once a minute, in case the
-// system missed a notice.
-constexpr int kRestNetMs = 60 * 1000;
+// While resting, the port list is still taken as often as the scan's own
+// safety net takes it while ticking, in case the system missed a notice.
+constexpr int kRestNetMs = PortList::SystemPortScan::kRecheckCalls * 50;
 
 int messageText(std::uint8_t statusIndex)
 {
