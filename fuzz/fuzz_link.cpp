@@ -140,14 +140,19 @@ struct Link {
         const std::uint8_t command = exchange.commandCode;
         const bool downloaded = exchange.blockDownloaded();
         const ParamBlock block = exchange.paramBlock;
+        const std::uint8_t flag = exchange.saveFlagFor(command);
+        const bool unfinished = exchange.writeUnfinished();
         const Frame request = exchange.nextRequest();
         invariants();
         check(request[0] == kRequestHeader[0] && request[1] == kRequestHeader[1], "request without header");
         check(goodCrc(request), "request with a bad CRC");
         check(request[FrameOffset::kCommand] == command, "request for another command");
-        // A store asked for during a write waits for the block's last part.
+        // A store goes out only while the controller holds a whole block: not
+        // with a write's first two parts, not while a cut-off write waits.
+        check(request[FrameOffset::kSave] == flag, "save flag not as the sequencer says");
         const bool partOfBlock = command == WRITE_PARAM_1 || command == WRITE_PARAM_2;
-        check(request[FrameOffset::kSave] == (partOfBlock ? 0 : exchange.saveRequest), "save flag not carried");
+        check(flag == 0 || (!partOfBlock && (!unfinished || command == WRITE_PARAM_3) && downloaded),
+              "store sent with part of a block");
         // Writing a block the controller has not sent in full would overwrite
         // its own slots with zeros or with a stale half of another block.
         if (isWrite(command)) {

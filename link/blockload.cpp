@@ -41,14 +41,20 @@ BlockLoad::Next BlockLoad::afterReply(const ReplyEffect &effect, ParamExchange &
         stage_ = Stage::Asking;
         return Next::AskToWrite;
     case Stage::Writing:
-        if (effect.step == ReplyEffect::UploadDone)
+        // A lost link or the Download button may cut the write off; the
+        // sequencer finishes it after the read that follows, or gives it up
+        // when that read finds another controller's block.
+        if (effect.step == ReplyEffect::UploadDone) {
+            // A Save pressed during the write went out with its last part.
+            if (effect.save != ReplyEffect::NoSaveResult) {
+                stage_ = Stage::Idle;
+                return effect.save == ReplyEffect::Stored ? Next::Stored : Next::StoreFailed;
+            }
             return written(link);
-        // A read that completes during the write was started by a lost link or
-        // by the Download button, and cut the write off: what it found decides.
-        if (effect.step == ReplyEffect::DownloadDone) {
-            if (link.paramBlock == target_)
-                return written(link);
-            write(link);
+        }
+        if (effect.step == ReplyEffect::WriteDropped) {
+            stage_ = Stage::Idle;
+            return Next::WriteDropped;
         }
         return Next::Nothing;
     case Stage::Storing:

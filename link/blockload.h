@@ -17,7 +17,7 @@ class BlockLoad
 public:
     enum class Stage { Idle, Reading, Asking, Writing, OfferingStore, Storing };
     // What the window has to do after a reply.
-    enum class Next { Nothing, AskToWrite, AlreadyHeld, AskToStore, Stored, StoreFailed };
+    enum class Next { Nothing, AskToWrite, AlreadyHeld, AskToStore, Stored, StoreFailed, WriteDropped };
     // What the controller holds when the port is closed in the middle of a load.
     enum class Holds { Unchanged, PartlyWritten, InRam, StoreUnknown };
 

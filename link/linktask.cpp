@@ -26,15 +26,7 @@ std::string LinkTask::activity() const
 
 int LinkTask::writesConfirmed() const
 {
-    if (job_ != Job::Upload)
-        return 0;
-    if (state_ == State::Done)
-        return 3;
-    switch (exchange_.commandCode) {
-    case WRITE_PARAM_2: return 1;
-    case WRITE_PARAM_3: return 2;
-    default: return 0;
-    }
+    return job_ == Job::Upload ? exchange_.writesConfirmed() : 0;
 }
 
 // The window counts the link as lost from its start until the first reply,
@@ -134,7 +126,7 @@ void LinkTask::replyArrived(const Frame &reply)
     case Job::Download:
         // Not blockDownloaded(): that stays true from an earlier read, and a
         // verify must see a new one.
-        if (effect.step == ReplyEffect::DownloadDone)
+        if (effect.answered == READ_PARAM_3)
             finish(State::Done);
         break;
     case Job::Upload:

@@ -18,7 +18,10 @@ void ParamExchange::reset()
     paramBlock.fill(0);
     channelPos.fill(0);
     testData.fill(0);
-    saveRequest = 0;
+    // A store asked for with a cut-off write waits for that write to be
+    // finished; any other is dropped, as its result can no longer be known.
+    if (!writeUnfinished_)
+        saveRequest = 0;
     downloadDone = 0;
     statusIndex = StatusNone;
     commandCode = READ_PARAM_1;
@@ -27,53 +30,71 @@ void ParamExchange::reset()
     gimbalState = 1;
     silenceCount = kSilenceAfterReset;
     blockDownloaded_ = false;
-    uploadHeld_ = false;
-    heldChannels_.fill(0);
+    saveSent_ = false;
 }
 
-void ParamExchange::writeChannels(const Channels &channels)
+void ParamExchange::beginWrite(const ParamBlock &block)
 {
-    for (int f = 0; f < kFunctionCount; ++f)
-        paramBlock[kFunctionSlot[f]] = channels[f];
+    for (std::size_t slot = 0; slot < block.size(); ++slot) {
+        if (!writeUnfinished_)
+            mayHold_[slot].reset();
+        mayHold_[slot].set(paramBlock[slot]);
+        mayHold_[slot].set(block[slot]);
+    }
+    writeTarget_ = block;
+    paramBlock = block;
+    writeUnfinished_ = true;
+    writesConfirmed_ = 0;
     commandCode = WRITE_PARAM_1;
 }
 
-void ParamExchange::requestUpload(const Channels &channels)
+bool ParamExchange::requestUpload(const Channels &channels)
 {
-    if (!blockDownloaded_) {
-        // A later press replaces an earlier one: the newest choice is written.
-        heldChannels_ = channels;
-        uploadHeld_ = true;
-        return;
-    }
-    writeChannels(channels);
+    if (!blockDownloaded_)
+        return false;
+    ParamBlock block = paramBlock;
+    for (int f = 0; f < kFunctionCount; ++f)
+        block[kFunctionSlot[f]] = channels[f];
+    beginWrite(block);
+    return true;
 }
 
 void ParamExchange::requestBlockWrite(const ParamBlock &block)
 {
-    uploadHeld_ = false;
-    paramBlock = block;
-    commandCode = WRITE_PARAM_1;
+    beginWrite(block);
 }
 
 void ParamExchange::requestDownload()
 {
-    uploadHeld_ = false;
     commandCode = READ_PARAM_1;
 }
 
 void ParamExchange::requestSave()
 {
-    saveRequest = kSaveRequested;
+    if (blockDownloaded_)
+        saveRequest = kSaveRequested;
+}
+
+void ParamExchange::abandonWrite()
+{
+    if (!writeUnfinished_)
+        return;
+    writeUnfinished_ = false;
+    saveRequest = 0;
 }
 
 // The controller stores its RAM as it is when the flag arrives. Riding on the
 // first or second write request, it would store the new block's first part
 // beside the old rest and report success; from the last write on, the RAM
-// holds the whole block.
+// holds the whole block. After a cut-off write the RAM may hold a mix until
+// the write is finished, so the reads in between carry no flag either.
 std::uint8_t ParamExchange::saveFlagFor(std::uint8_t command) const
 {
-    return command == WRITE_PARAM_1 || command == WRITE_PARAM_2 ? 0 : saveRequest;
+    if (command == WRITE_PARAM_1 || command == WRITE_PARAM_2 || linkLost())
+        return 0;
+    if (writeUnfinished_ && command != WRITE_PARAM_3)
+        return 0;
+    return saveRequest;
 }
 
 Frame ParamExchange::nextRequest()
@@ -81,7 +102,10 @@ Frame ParamExchange::nextRequest()
     if (silenceCount < kSilenceCeiling)
         ++silenceCount;
     lastSent_ = commandCode;
-    return buildRequest(commandCode, saveFlagFor(commandCode), paramBlock);
+    const std::uint8_t save = saveFlagFor(commandCode);
+    if (save != 0)
+        saveSent_ = true;
+    return buildRequest(commandCode, save, paramBlock);
 }
 
 ReplyEffect ParamExchange::replyArrived(const Frame &reply)
@@ -89,16 +113,19 @@ ReplyEffect ParamExchange::replyArrived(const Frame &reply)
     silenceCount = 0;
     ReplyEffect effect;
 
-    // The save result rides on any reply, whatever it answers.
-    switch (reply[FrameOffset::kSave]) {
+    // The save result rides on any reply, whatever it answers, once a store
+    // has been asked for on the line.
+    switch (saveSent_ ? reply[FrameOffset::kSave] : 0) {
     case kSaveStored:
         statusIndex = StatusSaveDone;
         saveRequest = 0;
+        saveSent_ = false;
         effect.save = ReplyEffect::Stored;
         break;
     case kSaveFailed:
         statusIndex = StatusSaveFailed;
         saveRequest = 0;
+        saveSent_ = false;
         effect.save = ReplyEffect::StoreFailed;
         break;
     default:
@@ -118,6 +145,34 @@ ReplyEffect ParamExchange::replyArrived(const Frame &reply)
     return effect;
 }
 
+// The read that follows a cut-off write: the controller holds the new block
+// already (only a reply was lost), part of it beside part of the old one, or
+// something else altogether: another controller plugged in meanwhile, whose
+// slots must not be overwritten with the first one's. The selectors keep
+// showing the block being written unless it is given up.
+ReplyEffect::Step ParamExchange::afterCutOffWrite()
+{
+    if (paramBlock == writeTarget_) {
+        writeUnfinished_ = false;
+        writesConfirmed_ = 3;
+        statusIndex = StatusUploadDone;
+        commandCode = POLL_POSITIONS_1;
+        return ReplyEffect::UploadDone;
+    }
+    bool mix = true;
+    for (std::size_t slot = 0; slot < paramBlock.size(); ++slot)
+        mix = mix && mayHold_[slot].test(paramBlock[slot]);
+    if (!mix) {
+        writeUnfinished_ = false;
+        saveRequest = 0;
+        downloadDone = 1;
+        commandCode = POLL_POSITIONS_1;
+        return ReplyEffect::WriteDropped;
+    }
+    beginWrite(writeTarget_);
+    return ReplyEffect::WriteResumed;
+}
+
 ReplyEffect::Step ParamExchange::applyReply(const Frame &reply)
 {
     const auto payload = reply.begin() + kPayload;
@@ -125,13 +180,17 @@ ReplyEffect::Step ParamExchange::applyReply(const Frame &reply)
     case WRITE_PARAM_1:
         commandCode = WRITE_PARAM_2;
         statusIndex = StatusUploading;
+        writesConfirmed_ = 1;
         break;
     case WRITE_PARAM_2:
         commandCode = WRITE_PARAM_3;
+        writesConfirmed_ = 2;
         break;
     case WRITE_PARAM_3:
         commandCode = POLL_POSITIONS_1;
         statusIndex = StatusUploadDone;
+        writesConfirmed_ = 3;
+        writeUnfinished_ = false;
         return ReplyEffect::UploadDone;
     case READ_PARAM_1:
         std::copy(payload, payload + 8, paramBlock.begin());
@@ -146,15 +205,10 @@ ReplyEffect::Step ParamExchange::applyReply(const Frame &reply)
         std::copy(payload, payload + 2, paramBlock.begin() + 16);
         statusIndex = StatusDownloadDone;
         blockDownloaded_ = true;
-        if (uploadHeld_) {
-            // The combo boxes already show what the operator chose; they are
-            // not set from the block, only the write follows.
-            uploadHeld_ = false;
-            writeChannels(heldChannels_);
-        } else {
-            downloadDone = 1;
-            commandCode = POLL_POSITIONS_1;
-        }
+        if (writeUnfinished_)
+            return afterCutOffWrite();
+        downloadDone = 1;
+        commandCode = POLL_POSITIONS_1;
         return ReplyEffect::DownloadDone;
     // Each position sits at the offset where its function's slot travels in
     // the write frames: slot n of 0..7 at 37+n, slot n of 8..15 at 29+n.

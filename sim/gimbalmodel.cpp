@@ -207,7 +207,7 @@ Frame GimbalModel::answer(const Frame &request, std::int64_t nowMs)
         break;
     }
     // Stored after the command has acted, so a save riding on the last write stores the whole new block.
-    if (request[FrameOffset::kSave] == kSaveRequested)
+    if (request[FrameOffset::kSave] == kSaveRequested && !faults.ignoreStores)
         r[FrameOffset::kSave] = store();
     sealFrame(r);
     return r;

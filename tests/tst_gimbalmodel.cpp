@@ -136,6 +136,9 @@ private slots:
         ParamBlock block;
         for (int i = 0; i < kParamSlots; ++i)
             block[i] = std::uint8_t(101 + i);
+        // A store is taken only once the controller's block has been read.
+        for (int i = 0; i < 3; ++i)
+            tick();
         ex.requestBlockWrite(block);
         for (int i = 0; i < writesBefore; ++i)
             tick();
@@ -144,6 +147,70 @@ private slots:
             tick();
         QCOMPARE(int(result), int(ReplyEffect::Stored));
         QCOMPARE(raw(model.flash()), raw(block));
+    }
+
+    // A write cut off by a silent controller, with or without a store asked
+    // for, pressed again or not, and a controller swapped during the outage:
+    // the controller ends with its old block or the whole new one, stored
+    // only as a whole. Steps: t a tick answered, q a tick the controller
+    // does not answer, A / B Upload of two choices, s Save, L the window's
+    // lost-link reset, X another controller on the line.
+    void cutOffWritesEndWhole_data()
+    {
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("ram");   // "old", "A", "B" or "other"
+        QTest::addColumn<QString>("flash"); // the same
+        const QString answered(8, QLatin1Char('t'));
+        for (int done = 0; done < 3; ++done) {
+            const QString cut = QString(done, QLatin1Char('t')) + QStringLiteral("qL");
+            QTest::addRow("cut after %d writes", done) << "A" + cut + answered << "A" << "old";
+            QTest::addRow("cut after %d writes, Save during the write", done) << "As" + cut + answered << "A" << "A";
+            QTest::addRow("cut after %d writes, Save in the outage", done) << "A" + cut + "s" + answered << "A"
+                                                                           << "old";
+        }
+        QTest::newRow("pressed again while unfinished, then cut") << "AtBqL" + answered << "B" << "old";
+        QTest::newRow("another controller after the outage") << "sAtqLX" + answered << "other" << "old";
+    }
+    void cutOffWritesEndWhole()
+    {
+        QFETCH(QString, steps);
+        QFETCH(QString, ram);
+        QFETCH(QString, flash);
+        GimbalModel model;
+        ParamExchange ex;
+        ReplyAssembler assembler;
+        ParamBlock other = kDefault;
+        other[0] = 0xEE;
+        const Channels a = {3, 4, 5, 6, 7}, b = {8, 9, 10, 11, 12};
+        const auto tick = [&](bool answered) {
+            const QByteArray out = feed(model, raw(ex.nextRequest()));
+            if (answered)
+                assembler.feed(reinterpret_cast<const std::uint8_t *>(out.data()), std::size_t(out.size()),
+                               [&](const Frame &reply) { ex.replyArrived(reply); });
+            ex.downloadDone = 0;
+        };
+        for (int i = 0; i < 3; ++i)
+            tick(true);
+        for (const QChar step : steps) {
+            switch (step.toLatin1()) {
+            case 't': tick(true); break;
+            case 'q': tick(false); break;
+            case 'A': QVERIFY(ex.requestUpload(a)); break;
+            case 'B': QVERIFY(ex.requestUpload(b)); break;
+            case 's': ex.requestSave(); break;
+            case 'L': ex.reset(); break;
+            case 'X': model.setRam(other); break;
+            }
+        }
+        const auto named = [&](const QString &name) {
+            return name == QLatin1String("A")       ? GimbalModel::defaultWith(a)
+                   : name == QLatin1String("B")     ? GimbalModel::defaultWith(b)
+                   : name == QLatin1String("other") ? other
+                                                    : kDefault;
+        };
+        QCOMPARE(raw(model.ram()), raw(named(ram)));
+        QCOMPARE(raw(model.flash()), raw(named(flash)));
+        QVERIFY(!ex.writeUnfinished());
     }
 };
 

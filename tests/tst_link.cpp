@@ -50,7 +50,7 @@ QByteArray snapshot(const ParamExchange &ex)
 {
     QByteArray s = bytesOf(ex.paramBlock) + bytesOf(ex.testData);
     for (int v : {int(ex.commandCode), int(ex.saveRequest), int(ex.gimbalState), int(ex.downloadDone),
-                  int(ex.statusIndex), int(ex.uploadHeld()), int(ex.blockDownloaded())})
+                  int(ex.statusIndex), int(ex.writeUnfinished()), int(ex.blockDownloaded())})
         s += char(v);
     return s + QByteArray(reinterpret_cast<const char *>(ex.channelPos.data()), kFunctionCount);
 }
@@ -73,13 +73,17 @@ Frame tick(ParamExchange &ex, const QByteArray &block = QByteArray(18, '\0'))
 }
 
 // The 18 bytes the write sequence carries; shorter if it does not run 1, 2, 3.
-QByteArray uploadedBlock(ParamExchange &ex)
+// Each request's store flag, as a digit, goes to `flags`.
+QByteArray uploadedBlock(ParamExchange &ex, QString *flags = nullptr)
 {
     QByteArray written;
     for (quint8 cmd : {WRITE_PARAM_1, WRITE_PARAM_2, WRITE_PARAM_3}) {
         if (ex.commandCode != cmd)
             break;
-        written += bytesOf(tick(ex)).mid(37, cmd == WRITE_PARAM_3 ? 2 : 8);
+        const QByteArray request = bytesOf(tick(ex));
+        written += request.mid(37, cmd == WRITE_PARAM_3 ? 2 : 8);
+        if (flags)
+            *flags += QString::number(request[4]);
     }
     return written;
 }
@@ -133,6 +137,7 @@ private slots:
         ex.paramBlock = block;
         ex.commandCode = command;
         ex.saveRequest = save;
+        ex.silenceCount = 0; // a controller that answers
         // A store waits for the block's last part, or it would keep half of it.
         const bool partOfBlock = command == WRITE_PARAM_1 || command == WRITE_PARAM_2;
         QCOMPARE(bytesOf(ex.nextRequest()), partOfBlock ? TestFrames::request(command, 0, payload) : expected);
@@ -203,8 +208,10 @@ private slots:
         QCOMPARE(snapshot(ex), fresh);
         QCOMPARE_N(ex.silenceCount, 20);
         QVERIFY(ex.linkLost());
-        ex.requestUpload(kChannels); // the earlier contact's block no longer counts
-        QVERIFY(ex.uploadHeld());
+        // The earlier contact's block no longer counts, nor does a store of it.
+        QVERIFY(!ex.requestUpload(kChannels));
+        ex.requestSave();
+        QCOMPARE(snapshot(ex), fresh);
 
         ex.nextRequest();
         ex.nextRequest();
@@ -297,30 +304,42 @@ private slots:
 
     void saveResult_data()
     {
+        QTest::addColumn<bool>("asked");
         QTest::addColumn<int>("result");
         QTest::addColumn<bool>("echoMatches");
         QTest::addColumn<int>("status");
         QTest::addColumn<int>("saveAfter");
-        QTest::newRow("stored") << 0x02 << true << int(StatusSaveDone) << 0;
-        QTest::newRow("failed") << 0x82 << true << int(StatusSaveFailed) << 0;
-        QTest::newRow("unknown value") << 0x01 << true << int(StatusNone) << 2;
-        QTest::newRow("stored, other echo") << 0x02 << false << int(StatusSaveDone) << 0;
+        QTest::newRow("stored") << true << 0x02 << true << int(StatusSaveDone) << 0;
+        QTest::newRow("failed") << true << 0x82 << true << int(StatusSaveFailed) << 0;
+        QTest::newRow("unknown value") << true << 0x01 << true << int(StatusNone) << 2;
+        QTest::newRow("stored, other echo") << true << 0x02 << false << int(StatusSaveDone) << 0;
+        // A controller that reports stores nobody asked for is not believed.
+        QTest::newRow("stored, never asked") << false << 0x02 << true << int(StatusNone) << 0;
+        QTest::newRow("failed, never asked") << false << 0x82 << true << int(StatusNone) << 0;
     }
 
     void saveResult()
     {
+        QFETCH(bool, asked);
         QFETCH(int, result);
         QFETCH(bool, echoMatches);
         QFETCH(int, status);
         QFETCH(int, saveAfter);
         ParamExchange ex;
-        ex.requestSave();
-        ex.requestSave(); // a second press while pending is the same request
+        ex.requestSave(); // nothing read yet: nothing to store
+        QCOMPARE_N(ex.saveRequest, 0);
+        for (int i = 0; i < 3; ++i)
+            tick(ex, kControllerBlock);
+        ex.statusIndex = StatusNone;
+        if (asked) {
+            ex.requestSave();
+            ex.requestSave(); // a second press while pending is the same request
+        }
         QCOMPARE_N(ex.statusIndex, StatusNone);
         // Every request carries it but the block's first two parts.
         for (quint8 cmd : kCommands) {
             ex.commandCode = cmd;
-            QCOMPARE_N(ex.nextRequest()[4], cmd == WRITE_PARAM_1 || cmd == WRITE_PARAM_2 ? 0 : 2);
+            QCOMPARE_N(ex.nextRequest()[4], !asked || cmd == WRITE_PARAM_1 || cmd == WRITE_PARAM_2 ? 0 : 2);
         }
         ex.commandCode = POLL_POSITIONS_1; // a step that leaves the status alone
         ex.nextRequest();
@@ -330,50 +349,88 @@ private slots:
         QCOMPARE_N(ex.commandCode, echoMatches ? POLL_POSITIONS_2 : POLL_POSITIONS_1);
     }
 
-    // Upload, Download and a lost link among the ticks, a letter a step: t and
-    // n tick with the controller answering from its block or a newer one, U
-    // and u press Upload with kChannels or 1..5, S with the channels just
-    // read, D presses Download, R resets. Then nothing waits, and the write
-    // that follows, if any, carries `written`.
+    // Upload, Download and a lost link among the ticks, a letter a step: t, n
+    // and w tick with the controller answering from its block, a newer one
+    // or the block being written (reads only: it keeps no RAM), U and u press
+    // Upload with kChannels or 1..5, S with the channels just read, D presses
+    // Download, R resets as a lost link does, s presses Save. Then nothing
+    // waits, and the write that follows, if any, carries `written`; every
+    // request's store flag is in `flags`, one digit each.
     void uploadsAmongDownloads_data()
     {
         QTest::addColumn<QString>("steps");
         QTest::addColumn<int>("downloadDone"); // 0: the selectors keep the operator's choice
         QTest::addColumn<QByteArray>("written");
+        QTest::addColumn<QByteArray>("holds");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("flags");
         const QByteArray &c = kControllerBlock;
-        QTest::newRow("held until the download ends, newest press") << "uUttt" << 0 << withChannels(c, kChannels);
-        QTest::newRow("held, called off by Download") << "UtDttt" << 1 << QByteArray();
-        QTest::newRow("held, called off by a lost link") << "UtRttt" << 1 << QByteArray();
-        QTest::newRow("unchanged channels write back what was read") << "tttS" << 1 << c;
-        QTest::newRow("a second press restarts the write") << "tttutU" << 1 << withChannels(c, kChannels);
+        const QByteArray mine = withChannels(c, kChannels);
+        const int up = StatusUploadDone, down = StatusDownloadDone;
+        QTest::newRow("refused before the block is read") << "uUttt" << 1 << QByteArray() << c << down << "000";
+        QTest::newRow("unchanged channels write back what was read") << "tttS" << 1 << c << c << up << "000000";
+        QTest::newRow("a second press restarts the write") << "tttutU" << 0 << mine << mine << up << "0000000";
         QTest::newRow("an upload abandons a download half way")
-            << "tttDnU" << 1 << withChannels(kNewerBlock.left(8) + c.mid(8), kChannels);
+            << "tttDnU" << 0 << withChannels(kNewerBlock.left(8) + c.mid(8), kChannels)
+            << withChannels(kNewerBlock.left(8) + c.mid(8), kChannels) << up << "0000000";
+        // A write cut off by a lost link or by Download is finished once the
+        // block is read: the controller holds part of the old and part of
+        // the new block, and nothing but the whole new one may stay there.
+        // The selectors keep showing it.
+        QTest::newRow("cut off by a lost link, finished") << "tttUtRttt" << 0 << mine << mine << up << "0000000000";
+        QTest::newRow("cut off by Download, finished") << "tttUtDttt" << 0 << mine << mine << up << "0000000000";
+        QTest::newRow("cut off, the read finds it all there")
+            << "tttUttRwww" << 0 << QByteArray() << mine << up << "00000000";
+        // Another controller answers after the outage: its slots are its own.
+        QTest::newRow("cut off, another block read") << "tttUtRnnn" << 1 << QByteArray() << kNewerBlock << down
+                                                     << "0000000";
+        // A store waits for the whole block, across the outage too, and goes
+        // with the write's last part; one asked for during the outage is not taken.
+        QTest::newRow("save with a write cut off, stored with its end")
+            << "tttUstRttt" << 0 << mine << mine << up << "0000000002";
+        QTest::newRow("save during the outage") << "tttRsttt" << 1 << QByteArray() << c << down << "000000";
+        QTest::newRow("save with a write, another block read")
+            << "tttUstRnnn" << 1 << QByteArray() << kNewerBlock << down << "0000000";
     }
     void uploadsAmongDownloads()
     {
         QFETCH(QString, steps);
         QFETCH(int, downloadDone);
         QFETCH(QByteArray, written);
+        QFETCH(QByteArray, holds);
+        QFETCH(int, status);
+        QFETCH(QString, flags);
         ParamExchange ex;
+        QString sent;
+        // As the window's refresh does, the tick after a read takes it in.
+        const auto answer = [&](const QByteArray &block) {
+            ex.downloadDone = 0;
+            sent += QString::number(tick(ex, block)[4]);
+        };
         for (const QChar step : steps) {
             Channels read{};
             for (int f = 0; f < kFunctionCount; ++f)
                 read[f] = ex.paramBlock[kSlot[f]];
             switch (step.toLatin1()) {
-            case 't': tick(ex, kControllerBlock); break;
-            case 'n': tick(ex, kNewerBlock); break;
+            case 't': answer(kControllerBlock); break;
+            case 'n': answer(kNewerBlock); break;
+            case 'w': answer(withChannels(kControllerBlock, kChannels)); break;
             case 'U': ex.requestUpload(kChannels); break;
             case 'u': ex.requestUpload({1, 2, 3, 4, 5}); break;
             case 'S': ex.requestUpload(read); break;
             case 'D': ex.requestDownload(); break;
             case 'R': ex.reset(); break;
+            case 's': ex.requestSave(); break;
             }
         }
-        QVERIFY(!ex.uploadHeld());
+        const QByteArray out = uploadedBlock(ex, &sent);
+        QCOMPARE(sent, flags);
+        QVERIFY(!ex.writeUnfinished());
+        QCOMPARE_N(ex.saveRequest, 0);
         QCOMPARE_N(ex.downloadDone, downloadDone);
-        QCOMPARE(uploadedBlock(ex), written);
-        QCOMPARE(bytesOf(ex.paramBlock), written.isEmpty() ? kControllerBlock : written);
-        QCOMPARE_N(ex.statusIndex, written.isEmpty() ? StatusDownloadDone : StatusUploadDone);
+        QCOMPARE(out, written);
+        QCOMPARE(bytesOf(ex.paramBlock), holds);
+        QCOMPARE_N(ex.statusIndex, status);
     }
 };
 
