@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QSaveFile>
 
 #include <cerrno>
@@ -15,9 +16,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #define SBUS_READ ::read
+#define SBUS_WRITE ::write
 #else
 #include <io.h>
 #define SBUS_READ ::_read
+#define SBUS_WRITE ::_write
 #endif
 
 namespace SafeFile {
@@ -109,18 +112,146 @@ QString writeTarget(const QString &path, QString *why)
 #endif
 }
 
+#ifdef Q_OS_UNIX
+namespace {
+// Beside the file it will replace, so that the rename stays on one file
+// system, and never a name that is already there.
+int createTemporary(const QString &target, mode_t mode, QString *name, QString *why)
+{
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        QString suffix;
+        for (int i = 0; i < 6; ++i)
+            suffix += QLatin1Char(kLetters[QRandomGenerator::global()->bounded(int(sizeof kLetters) - 1)]);
+        *name = target + QLatin1Char('.') + suffix;
+        const int fd = ::open(QFile::encodeName(*name).constData(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, mode);
+        if (fd >= 0)
+            return fd;
+        if (errno != EEXIST) {
+            *why = systemError(errno);
+            return -1;
+        }
+    }
+    *why = QStringLiteral("no free name for a temporary file beside it");
+    return -1;
+}
+
+// Everything up to the rename, on the temporary file: a step the system
+// refuses, or a file that ends up shorter than the data, fails the save.
+bool fillTemporary(int fd, const QByteArray &data, QString *why)
+{
+    qint64 written = 0;
+    if (!writeAll(fd, data, &written, why))
+        return false;
+    // A file system that allocates late says it is full only here.
+    int result;
+    do
+        result = ::fsync(fd);
+    while (result != 0 && errno == EINTR);
+    if (result != 0) {
+        *why = systemError(errno);
+        return false;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        *why = systemError(errno);
+        return false;
+    }
+    if (st.st_size != data.size()) {
+        *why = QStringLiteral("only %1 of %2 bytes reached the file").arg(st.st_size).arg(data.size());
+        return false;
+    }
+    return true;
+}
+
+// The rename is only as lasting as the directory that holds it. Where the
+// directory can't be opened or the file system can't sync one, there is
+// nothing more to be done, and the file is in place.
+bool syncDirectory(const QString &target, QString *why)
+{
+    const int dir = ::open(QFile::encodeName(QFileInfo(target).absolutePath()).constData(),
+                           O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0)
+        return true;
+    const bool synced = ::fsync(dir) == 0 || errno == EINVAL || errno == ENOTSUP || errno == EROFS;
+    if (!synced)
+        *why = QStringLiteral("it was replaced, but the system could not confirm that the change is on the disk: %1")
+                   .arg(systemError(errno));
+    ::close(dir);
+    return synced;
+}
+} // namespace
+#endif
+
+bool writeAll(int fd, const QByteArray &data, qint64 *written, QString *why)
+{
+    *written = 0;
+    while (*written < data.size()) {
+        const auto n = SBUS_WRITE(fd, data.constData() + *written, unsigned(data.size() - *written));
+        if (n > 0) {
+            *written += n;
+        } else if (n == 0) {
+            *why = QStringLiteral("the system took no more of it");
+            return false;
+        } else if (errno != EINTR) {
+            *why = QString::fromLocal8Bit(std::strerror(errno));
+            return false;
+        }
+    }
+    return true;
+}
+
 bool replace(const QString &path, const QByteArray &data, QString *why)
 {
     const QString target = writeTarget(path, why);
     if (target.isEmpty())
         return false;
-    QSaveFile file(target);
-    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size()) {
-        *why = file.errorString();
+#ifdef Q_OS_UNIX
+    // An existing file keeps its permissions; until they are set, nobody
+    // else can open the new one. A new file gets what the umask leaves.
+    struct stat old;
+    const bool existed = ::stat(QFile::encodeName(target).constData(), &old) == 0;
+    QString temporary;
+    const int fd = createTemporary(target, existed ? 0600 : 0666, &temporary, why);
+    if (fd < 0)
         return false;
+    const QByteArray temporaryName = QFile::encodeName(temporary);
+    bool ok = true;
+    if (existed && ::fchmod(fd, old.st_mode & 0777) != 0) {
+        *why = systemError(errno);
+        ok = false;
+    }
+    ok = ok && fillTemporary(fd, data, why);
+    // Some file systems report a lost write only when the file is closed.
+    if (::close(fd) != 0 && ok) {
+        *why = systemError(errno);
+        ok = false;
     }
     // The rename at the end replaces whatever is there by then; something put
     // there while we wrote is left alone.
+    QString again;
+    if (ok && writeTarget(path, &again) != target) {
+        *why = again.isEmpty() ? QStringLiteral("it changed while it was being written") : again;
+        ok = false;
+    }
+    if (ok && ::rename(temporaryName.constData(), QFile::encodeName(target).constData()) != 0) {
+        *why = systemError(errno);
+        ok = false;
+    }
+    if (!ok) {
+        ::unlink(temporaryName.constData());
+        return false;
+    }
+    return syncDirectory(target, why);
+#else
+    QSaveFile file(target);
+    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.flush() ||
+        file.error() != QFileDevice::NoError) {
+        *why = file.errorString();
+        file.cancelWriting();
+        return false;
+    }
     QString again;
     if (writeTarget(path, &again) != target) {
         file.cancelWriting();
@@ -132,6 +263,7 @@ bool replace(const QString &path, const QByteArray &data, QString *why)
         return false;
     }
     return true;
+#endif
 }
 
 bool readToEnd(int fd, qint64 maxBytes, QByteArray *data, QString *why, const std::function<bool()> &stop)

@@ -20,8 +20,16 @@ namespace SafeFile {
 QString writeTarget(const QString &path, QString *why);
 
 // Replaces the file all at once (a cut-off write never replaces a good file),
-// through writeTarget. Every step is checked; false with the reason in `why`.
+// through writeTarget. Every step is checked, down to the file's size on the
+// disk; false with the reason in `why` (a full disk says so), the old file as
+// it was and no temporary file left. The new file keeps the old one's
+// permissions.
 bool replace(const QString &path, const QByteArray &data, QString *why);
+
+// Hands all of `data` to a descriptor, taking up a write that the system cut
+// short or a signal interrupted. `written` is how much went, the reason in
+// `why` when not all of it did.
+bool writeAll(int fd, const QByteArray &data, qint64 *written, QString *why);
 
 // Reads a regular file (links followed) of at most maxBytes; anything else is
 // refused without being opened for long enough to block. A longer file gives

@@ -1,0 +1,478 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The SBUS Channel developers
+// Files written onto a disk that fills up, or taken away while being written:
+// SafeFile's replacement step by step, the live log, and both programs'
+// saves end to end. Each disk is a small tmpfs of the test's own, mounted for
+// the test and filled to the byte it needs.
+#include <QtTest>
+
+#include <QAction>
+#include <QDir>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include "cli/exitcodes.h"
+#include "formats/backupfile.h"
+#include "formats/livelog.h"
+#include "formats/liverecord.h"
+#include "os/safefile.h"
+#include "support/settingsfile.h"
+#include "support/simrig.h"
+
+namespace {
+const QString kFull = QString::fromLocal8Bit(std::strerror(ENOSPC));
+
+// Mounts made by a test, taken down in reverse order when it goes, however
+// the test ended. Lazily, so a file still open on one can't keep it up.
+class Mounts
+{
+public:
+    ~Mounts()
+    {
+        while (!points_.isEmpty())
+            ::umount2(QFile::encodeName(points_.takeLast()).constData(), MNT_DETACH);
+    }
+    // A tmpfs at `dir` with the given options ("size=8k"), or the reason it can't be had.
+    bool tmpfs(const QString &dir, const char *options, QString *why)
+    {
+        return mount("tmpfs", dir, "tmpfs", 0, options, why);
+    }
+    // `file` shows `over` in its place; such a file can't be renamed over.
+    bool bind(const QString &over, const QString &file, QString *why)
+    {
+        return mount(over, file, nullptr, MS_BIND, nullptr, why);
+    }
+
+private:
+    bool mount(const QString &source, const QString &at, const char *type, unsigned long flags, const char *options,
+               QString *why)
+    {
+        if (::mount(QFile::encodeName(source).constData(), QFile::encodeName(at).constData(), type, flags, options) != 0) {
+            *why = QString::fromLocal8Bit(std::strerror(errno));
+            return false;
+        }
+        points_ << at;
+        return true;
+    }
+    QStringList points_;
+};
+
+QByteArray contents(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
+}
+
+bool writeFile(const QString &path, const QByteArray &content)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(content) == content.size() && f.flush();
+}
+
+mode_t modeOf(const QString &path)
+{
+    struct stat st{};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+qint64 freeBytes(const QString &dir)
+{
+    struct statvfs vfs{};
+    return ::statvfs(QFile::encodeName(dir).constData(), &vfs) == 0 ? qint64(vfs.f_bavail) * qint64(vfs.f_frsize) : -1;
+}
+
+// Takes all the room on the file system of `dir` but `leave` bytes (whole
+// pages), with a file named filler.
+bool fillLeaving(const QString &dir, qint64 leave)
+{
+    const qint64 take = freeBytes(dir) - leave;
+    if (take < 0)
+        return false;
+    return (take == 0 || writeFile(dir + QStringLiteral("/filler"), QByteArray(int(take), 'f'))) &&
+           freeBytes(dir) == leave;
+}
+
+// What is in the directory besides the filler: a temporary file left behind shows here.
+QStringList filesIn(const QString &dir)
+{
+    QStringList names = QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    names.removeAll(QStringLiteral("filler"));
+    return names;
+}
+
+QString row(int n)
+{
+    const QDateTime time = QDateTime(QDate(2026, 12, 6), QTime(12, 0), Qt::UTC).addMSecs(200 * n);
+    return LiveRecord::csvRow(time, {-100, 0, 100, 50, -50}, {150, 120, 100, 180, 200}, 0);
+}
+
+// Lines of a CSV file that ends with a whole row, each of them with every column.
+bool wholeRows(const QByteArray &csv, int *rows)
+{
+    if (!csv.endsWith('\n'))
+        return false;
+    const QList<QByteArray> lines = csv.left(csv.size() - 1).split('\n');
+    const int columns = int(LiveRecord::csvHeader().count(QLatin1Char(','))) + 1;
+    for (const QByteArray &line : lines) {
+        if (line.count(',') + 1 != columns)
+            return false;
+    }
+    *rows = int(lines.size()) - 1;
+    return true;
+}
+
+// Answers the window's dialogs: file dialogs get `file`, message boxes are
+// kept as "name: text" and answered No or OK.
+struct Operator {
+    QString file;
+    QStringList seen;
+
+    int answer(QDialog &dialog)
+    {
+        if (auto *files = qobject_cast<QFileDialog *>(&dialog)) {
+            files->selectFile(file);
+            return QDialog::Accepted;
+        }
+        auto &box = static_cast<QMessageBox &>(dialog);
+        seen << dialog.objectName() + QStringLiteral(": ") + box.text();
+        return box.button(QMessageBox::Yes) ? QMessageBox::No : QMessageBox::Ok;
+    }
+    bool saw(const QString &name, const QString &part) const
+    {
+        for (const QString &s : seen) {
+            if (s.startsWith(name) && s.contains(part))
+                return true;
+        }
+        return false;
+    }
+    QString all() const { return seen.join(QLatin1Char('\n')); }
+};
+
+struct WindowRig : Rig {
+    WindowRig()
+    {
+        w->setHooks({[this](QDialog &d) { return person.answer(d); },
+                     [this] { return QDateTime(QDate(2026, 12, 6), QTime(12, 0), Qt::UTC).addMSecs(ms); }});
+    }
+    QString statusTip() const { return w->findChild<QLineEdit *>(QStringLiteral("linkStatusLineEdit"))->toolTip(); }
+    void trigger(const char *name) { w->findChild<QAction *>(QLatin1String(name))->trigger(); }
+    Operator person;
+};
+} // namespace
+
+class TestSafeFile : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir scratch;
+    std::unique_ptr<Mounts> mounts;
+    QString disk;
+
+    // A tmpfs of its own for the test at `disk`; empty, or why the test is skipped.
+    QString mountDisk(const char *options)
+    {
+        QString why;
+        if (mounts->tmpfs(disk, options, &why))
+            return {};
+        return QStringLiteral("cannot mount a tmpfs to fill up (%1); that takes root or CAP_SYS_ADMIN").arg(why);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        // The mounts go into a namespace of this process's own, so none
+        // outlives it, not even when it is killed half way.
+        if (::unshare(CLONE_NEWNS) == 0)
+            QCOMPARE(::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0);
+        QStandardPaths::setTestModeEnabled(true);
+        qRegisterMetaType<QProcess::ExitStatus>();
+    }
+
+    void init()
+    {
+        mounts = std::make_unique<Mounts>();
+        disk = scratch.filePath(QStringLiteral("disk"));
+        QVERIFY(QDir().mkpath(disk));
+        writeConfigRaw("[%General]\nLangureType=2\n");
+    }
+
+    // Unmounted before anything else, also after a failed check.
+    void cleanup()
+    {
+        mounts.reset();
+        QVERIFY(QDir(scratch.path()).removeRecursively() && QDir().mkpath(scratch.path()));
+        removeConfig();
+    }
+
+    // However far the new data got, the old file's bytes stay as they were,
+    // no temporary file is left and the system's reason is given. Only data
+    // that is all on the disk replaces the old file.
+    void replaceOntoAFullDisk_data()
+    {
+        QTest::addColumn<QByteArray>("options");
+        QTest::addColumn<int>("leavePages"); // -1: not filled
+        QTest::addColumn<int>("newBytes");
+        QTest::addColumn<bool>("bound");
+        QTest::addColumn<QString>("says"); // empty: replaced
+        QTest::newRow("no room for another file") << QByteArray("size=8k,nr_inodes=2") << -1 << 259 << false << kFull;
+        QTest::newRow("no room at all") << QByteArray("size=8k") << 0 << 259 << false << kFull;
+        QTest::newRow("room for part of it") << QByteArray("size=16k") << 1 << 6000 << false << kFull;
+        QTest::newRow("room for just all of it") << QByteArray("size=8k") << 1 << 4096 << false << QString();
+        QTest::newRow("rename refused") << QByteArray("size=16k") << -1 << 259 << true
+                                        << QString::fromLocal8Bit(std::strerror(EBUSY));
+    }
+    void replaceOntoAFullDisk()
+    {
+        QFETCH(QByteArray, options);
+        QFETCH(int, leavePages);
+        QFETCH(int, newBytes);
+        QFETCH(bool, bound);
+        QFETCH(QString, says);
+        if (const QString no = mountDisk(options.constData()); !no.isEmpty())
+            QSKIP(qPrintable(no));
+        const QString good = disk + QStringLiteral("/good.json");
+        const QByteArray old = BackupFile::write(kDefault, QDateTime(QDate(2026, 12, 6), QTime(12, 0), Qt::UTC), "p");
+        QVERIFY(writeFile(good, old));
+        if (bound) {
+            QString why;
+            QVERIFY(writeFile(scratch.filePath(QStringLiteral("elsewhere")), old));
+            QVERIFY2(mounts->bind(scratch.filePath(QStringLiteral("elsewhere")), good, &why), qPrintable(why));
+        }
+        QCOMPARE(::chmod(QFile::encodeName(good).constData(), 0640), 0);
+        if (leavePages >= 0)
+            QVERIFY(fillLeaving(disk, qint64(leavePages) * 4096));
+
+        const QByteArray data(newBytes, 'n');
+        QString why;
+        const bool replaced = SafeFile::replace(good, data, &why);
+        QCOMPARE(filesIn(disk), QStringList{QStringLiteral("good.json")});
+        QCOMPARE(modeOf(good), mode_t(0640));
+        if (says.isEmpty()) {
+            QVERIFY2(replaced, qPrintable(why));
+            QCOMPARE(contents(good), data);
+        } else {
+            QVERIFY(!replaced);
+            QCOMPARE(why, says);
+            QCOMPARE(contents(good), old);
+        }
+    }
+
+    // Replacing keeps what the old file was: its permissions, the link that
+    // led to it. A new file gets what the umask leaves of rw for everyone.
+    void replaceKeepsWhatTheFileWas_data()
+    {
+        QTest::addColumn<int>("oldMode"); // -1: no old file
+        QTest::addColumn<bool>("link");
+        QTest::addColumn<int>("mode");
+        QTest::newRow("owner only") << 0600 << false << 0600;
+        QTest::newRow("group and others may read") << 0644 << false << 0644;
+        QTest::newRow("others may write") << 0606 << false << 0606;
+        QTest::newRow("through a link") << 0640 << true << 0640;
+        QTest::newRow("a new file") << -1 << false << 0640;
+    }
+    void replaceKeepsWhatTheFileWas()
+    {
+        QFETCH(int, oldMode);
+        QFETCH(bool, link);
+        QFETCH(int, mode);
+        const QString real = scratch.filePath(QStringLiteral("real.json"));
+        const QString named = link ? scratch.filePath(QStringLiteral("named.json")) : real;
+        if (oldMode >= 0) {
+            QVERIFY(writeFile(real, "old"));
+            QCOMPARE(::chmod(QFile::encodeName(real).constData(), mode_t(oldMode)), 0);
+        }
+        if (link)
+            QVERIFY(QFile::link(real, named));
+        const mode_t umask = ::umask(027);
+        QString why;
+        const bool replaced = SafeFile::replace(named, "new", &why);
+        ::umask(umask);
+        QVERIFY2(replaced, qPrintable(why));
+        QCOMPARE(contents(named), QByteArray("new"));
+        QCOMPARE(modeOf(real), mode_t(mode));
+        QCOMPARE(QFileInfo(named).isSymLink(), link);
+        QCOMPARE(filesIn(scratch.path()).size(), link ? 2 : 1);
+    }
+
+    // The row the disk had no room for is taken back whole, and the log
+    // says why in the system's words.
+    void liveLogOntoAFillingDisk()
+    {
+        if (const QString no = mountDisk("size=8k"); !no.isEmpty())
+            QSKIP(qPrintable(no));
+        const QString path = disk + QStringLiteral("/live.csv");
+        LiveLog log;
+        QString why;
+        QVERIFY2(log.start(path, &why), qPrintable(why));
+        int n = 0;
+        while (log.append(row(n), &why) && n < 1000)
+            ++n;
+        QCOMPARE(why, kFull);
+        QCOMPARE(log.rows(), qint64(n));
+        const QByteArray csv = contents(path);
+        // The failing row did start to go in: there was room for part of it.
+        QVERIFY2(csv.size() < 8192 && csv.size() + row(n).size() + 1 > 8192, qPrintable(QString::number(csv.size())));
+        int rows = -1;
+        QVERIFY2(wholeRows(csv, &rows), csv.right(80).constData());
+        QCOMPARE(rows, n);
+        log.stop();
+        QVERIFY(!log.lost());
+    }
+
+    // A log whose file went from its path, before a row or before the stop,
+    // says so; its rows are not counted as logged.
+    void liveLogFileTakenAway_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("beforeStop");
+        for (const bool beforeStop : {false, true}) {
+            const char *when = beforeStop ? "before the stop" : "before a row";
+            QTest::addRow("deleted %s", when) << "delete" << beforeStop;
+            QTest::addRow("replaced %s", when) << "replace" << beforeStop;
+            QTest::addRow("link moved %s", when) << "relink" << beforeStop;
+            QTest::addRow("kept %s", when) << "keep" << beforeStop;
+        }
+    }
+    void liveLogFileTakenAway()
+    {
+        QFETCH(QString, how);
+        QFETCH(bool, beforeStop);
+        const QString path = scratch.filePath(QStringLiteral("live.csv"));
+        const QString real = scratch.filePath(QStringLiteral("real.csv"));
+        if (how == QLatin1String("relink"))
+            QVERIFY(writeFile(real, {}) && QFile::link(real, path));
+        LiveLog log;
+        QString why;
+        QVERIFY2(log.start(path, &why), qPrintable(why));
+        for (int n = 0; n < 3; ++n)
+            QVERIFY2(log.append(row(n), &why), qPrintable(why));
+        if (how == QLatin1String("delete")) {
+            QVERIFY(QFile::remove(path));
+        } else if (how == QLatin1String("replace")) {
+            QVERIFY(writeFile(scratch.filePath(QStringLiteral("other.csv")), "someone else's\n"));
+            QCOMPARE(::rename(QFile::encodeName(scratch.filePath(QStringLiteral("other.csv"))).constData(),
+                              QFile::encodeName(path).constData()),
+                     0);
+        } else if (how == QLatin1String("relink")) {
+            QVERIFY(writeFile(scratch.filePath(QStringLiteral("other.csv")), "someone else's\n"));
+            QVERIFY(QFile::remove(path) && QFile::link(scratch.filePath(QStringLiteral("other.csv")), path));
+        }
+        const bool taken = how != QLatin1String("keep");
+        if (!beforeStop)
+            QCOMPARE(log.append(row(3), &why), !taken);
+        QCOMPARE(log.lost(), taken && !beforeStop);
+        log.stop();
+        QCOMPARE(log.lost(), taken);
+        if (taken && how != QLatin1String("delete"))
+            QCOMPARE(contents(path), QByteArray("someone else's\n"));
+    }
+
+    // sbus-channel-cli backup onto a full disk: exit 1, the system's reason,
+    // the good backup as it was.
+    void cliBackupOntoAFullDisk()
+    {
+        if (const QString no = mountDisk("size=8k"); !no.isEmpty())
+            QSKIP(qPrintable(no));
+        const QString good = disk + QStringLiteral("/good.json");
+        const QByteArray old = BackupFile::write(kDefault, QDateTime(QDate(2026, 12, 6), QTime(12, 0), Qt::UTC), "p");
+        QVERIFY(writeFile(good, old));
+        QVERIFY(fillLeaving(disk, 0));
+
+        GimbalModel model;
+        PtyController pty(model);
+        QVERIFY2(pty.isOpen(), qPrintable(pty.errorString()));
+        QProcess p;
+        QSignalSpy finished(&p, SIGNAL(finished(int, QProcess::ExitStatus)));
+        p.start(QStringLiteral(SBUS_CLI), {QStringLiteral("backup"), QStringLiteral("--port"), pty.devicePath(), good});
+        QVERIFY(p.waitForStarted());
+        // The controller answers from this event loop while the program runs.
+        if (!finished.wait(30000))
+            p.kill();
+        const QByteArray err = p.readAllStandardError();
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(p.exitCode() == ExitCode::kNotDone, err.constData());
+        QVERIFY2(err.contains(kFull.toUtf8()), err.constData());
+        QVERIFY(!p.readAllStandardOutput().contains("Saved"));
+        QCOMPARE(contents(good), old);
+        QCOMPARE(filesIn(disk), QStringList{QStringLiteral("good.json")});
+    }
+
+    // The window's Save parameters (Ctrl+S) onto a full disk.
+    void windowSaveOntoAFullDisk()
+    {
+        if (const QString no = mountDisk("size=8k"); !no.isEmpty())
+            QSKIP(qPrintable(no));
+        WindowRig r;
+        QVERIFY(r.connectAndSettle());
+        const QString good = disk + QStringLiteral("/good.json");
+        const QByteArray old = BackupFile::write(kDefault, QDateTime(QDate(2026, 12, 6), QTime(12, 0), Qt::UTC), "p");
+        QVERIFY(writeFile(good, old));
+        QVERIFY(fillLeaving(disk, 0));
+        r.person.file = good;
+        r.trigger("saveParamsAction");
+        QVERIFY2(r.person.saw(QStringLiteral("fileFailureDialog"), kFull), qPrintable(r.person.all()));
+        QCOMPARE(contents(good), old);
+        QCOMPARE(filesIn(disk), QStringList{QStringLiteral("good.json")});
+        QVERIFY(!r.statusTip().contains(good));
+    }
+
+    // The window's live log: a full disk and a file taken away are both told,
+    // in a dialog and in the status field's tooltip.
+    void windowLiveLogLosses_data()
+    {
+        QTest::addColumn<QString>("trouble");
+        QTest::addColumn<QString>("dialog");
+        QTest::addColumn<QString>("tip");
+        QTest::newRow("disk full") << "full" << kFull << "rows)";
+        QTest::newRow("file deleted") << "delete" << "deleted or replaced" << "deleted or replaced";
+    }
+    void windowLiveLogLosses()
+    {
+        QFETCH(QString, trouble);
+        QFETCH(QString, dialog);
+        QFETCH(QString, tip);
+        const bool full = trouble == QLatin1String("full");
+        if (const QString no = full ? mountDisk("size=8k") : QString(); !no.isEmpty())
+            QSKIP(qPrintable(no));
+        WindowRig r;
+        QVERIFY(r.connectAndSettle());
+        r.person.file = disk + QStringLiteral("/live.csv");
+        // A row every four ticks; the page left holds about 60.
+        if (full)
+            QVERIFY(fillLeaving(disk, 4096));
+        r.trigger("logLiveAction");
+        QVERIFY(r.tickUntil([&] { return contents(r.person.file).count('\n') >= 4; }, 40));
+        if (trouble == QLatin1String("delete"))
+            QVERIFY(QFile::remove(r.person.file));
+        QVERIFY2(r.tickUntil([&] { return !r.person.seen.isEmpty(); }, 600), qPrintable(r.statusTip()));
+        // One loss, one dialog: nothing more follows.
+        for (int i = 0; i < 8; ++i)
+            QVERIFY(r.tick());
+        QVERIFY2(r.person.saw(QStringLiteral("fileFailureDialog"), dialog), qPrintable(r.person.all()));
+        QCOMPARE(r.person.seen.size(), 1);
+        QVERIFY2(r.statusTip().contains(tip), qPrintable(r.statusTip()));
+        if (full) {
+            int rows = -1;
+            QVERIFY(wholeRows(contents(r.person.file), &rows));
+            QVERIFY(r.statusTip().contains(QStringLiteral("(%1 rows)").arg(rows)));
+        }
+    }
+};
+
+QTEST_MAIN(TestSafeFile)
+#include "tst_safefile.moc"
