@@ -83,7 +83,9 @@ Outcome parse(const QStringList &arguments)
         }
     }
     outcome.run = true;
-    outcome.ports = parser.values(port);
+    // Relative to where we were started, whatever the directory is later.
+    for (const QString &path : parser.values(port))
+        outcome.ports << PortList::absoluteName(path);
     return outcome;
 }
 

@@ -59,12 +59,14 @@ const char kOverviewTail[] =
     "  0  done\n"
     "  1  not done: you declined or gave no answer, or the backup file or standard\n"
     "     output could not be written\n"
-    "  2  usage error, or a channel outside 1..18 (nothing was sent)\n"
+    "  2  usage error, or a channel outside 1..18 given, or left in place by set\n"
+    "     without --force (nothing was written)\n"
     "  3  the port could not be opened, or went away\n"
     "  4  the controller is silent (15 requests in a row unanswered)\n"
     "  5  the controller refused: a save failed, a read-back differs, or its answers never fit\n"
-    "  6  the backup file was refused: it can't be read, is not a regular file, or is not\n"
-    "     a well-formed backup (nothing was sent)\n"
+    "  6  the backup file was refused: it can't be read, is not a regular file, is not\n"
+    "     a well-formed backup, or holds a channel outside 1..18 and restore was not\n"
+    "     given --force (nothing was sent)\n"
     "  128+N  stopped by signal N (130 Ctrl+C, 143 SIGTERM, 129 SIGHUP); a write under way\n"
     "         is finished first, and what the controller then holds is said\n";
 
@@ -85,7 +87,7 @@ struct Command {
         parser.addOption({QStringLiteral("json"), QStringLiteral("Print JSON for scripts instead of text.")});
         if (needsPort)
             parser.addOption({{QStringLiteral("p"), QStringLiteral("port")},
-                              QStringLiteral("Serial port: ttyUSB0, /dev/ttyUSB0, COM3, ..."),
+                              QStringLiteral("Serial port: ttyUSB0 (in /dev), COM3, or a path: /dev/ttyUSB0, ./pty, ..."),
                               QStringLiteral("port")});
     }
 
@@ -285,6 +287,7 @@ int doneWith(const Command &c, QJsonObject report, const ParamBlock &block)
     if (c.json) {
         report.insert(QStringLiteral("port"), c.port);
         report.insert(QStringLiteral("channels"), Output::channelsJson(block));
+        report.insert(QStringLiteral("outOfRange"), Output::outOfRangeJson(block));
         report.insert(QStringLiteral("block"), BackupFile::blockJson(block));
         Output::printJson(report);
     }
@@ -474,18 +477,27 @@ int get(Command &c, const QStringList &arguments)
     if (const int code = s.openAndRead(c); code >= 0)
         return code;
     c.say(QStringLiteral("Controller on %1:\n%2").arg(c.port, Output::blockReport(s.block())));
+    if (const QString held = Output::outOfRangeLine(s.block()); !held.isEmpty())
+        c.say(QStringLiteral("Not on an SBUS channel (1 to 18): %1. Those functions follow no receiver channel; "
+                             "give them one with: sbus-channel-cli set --port %2 FUNCTION=N")
+                  .arg(held, c.port));
     return doneWith(c, {}, s.block());
 }
 
 const char kSetHelp[] =
     "Reads the block, changes only the functions named, and writes it back.\n"
     "Functions: tilt, pan (or heading), mode, rec (or video), zoom; channels 1 to 18.\n"
+    "A function the controller holds on no channel of 1 to 18 is not written back\n"
+    "so unless this command gives it a channel or says --force.\n"
     "Example: sbus-channel-cli set --port ttyUSB0 tilt=3 zoom=9 --save --verify";
 
 int set(Command &c, const QStringList &arguments)
 {
     c.parser.addPositionalArgument(QStringLiteral("FUNCTION=CHANNEL"), QStringLiteral("For example tilt=3."),
                                    QStringLiteral("FUNCTION=CHANNEL..."));
+    c.parser.addOption({QStringLiteral("force"),
+                        QStringLiteral("Write back as they are the channels outside 1..18 that the controller holds "
+                                       "for functions not named.")});
     if (const int code = c.parse(arguments); code >= 0)
         return code;
 
@@ -520,8 +532,21 @@ int set(Command &c, const QStringList &arguments)
         return code;
     const ParamBlock before = s.block();
     ParamBlock after = before;
-    for (const auto &[function, channel] : wanted) {
+    for (const auto &[function, channel] : wanted)
         after[std::size_t(kFunctionSlot[function])] = std::uint8_t(channel);
+    // The whole block goes back, so a function left on no channel would be
+    // written (and with --save stored) so again, as if it were meant.
+    if (const QString held = Output::outOfRangeLine(after); !held.isEmpty() && !c.parser.isSet(QStringLiteral("force"))) {
+        QStringList missing;
+        for (int f : functionsOutOfRange(after))
+            missing << functionName(f) + QStringLiteral("=N");
+        return c.fail(ExitCode::kUsage,
+                      QStringLiteral("the controller holds %1, outside the SBUS channels 1 to 18; nothing was written.\n"
+                                     "Give them channels in the same command:\n  %2 %3\n"
+                                     "or add --force to write them back as they are.")
+                          .arg(held, c.commandLine(), missing.join(QLatin1Char(' '))));
+    }
+    for (const auto &[function, channel] : wanted) {
         c.say(QStringLiteral("%1: channel %2 -> %3")
                   .arg(functionName(function))
                   .arg(before[std::size_t(kFunctionSlot[function])])
@@ -537,7 +562,8 @@ int set(Command &c, const QStringList &arguments)
 const char kBackupHelp[] =
     "Reads the controller's whole parameter block and saves it as JSON\n"
     "(format version, time, port, the five channels, the 18 bytes).\n"
-    "FILE - writes it to standard output.";
+    "FILE - writes it to standard output. A block with a channel outside 1..18\n"
+    "is saved as it is, with a warning: restoring it so takes restore --force.";
 
 int backup(Command &c, const QStringList &arguments)
 {
@@ -557,6 +583,13 @@ int backup(Command &c, const QStringList &arguments)
     if (const int code = s.openAndRead(c); code >= 0)
         return code;
     const QDateTime taken = QDateTime::currentDateTimeUtc();
+    // The file is what the controller holds all the same; but restore refuses
+    // it, and the time to learn that is now, not when it is needed.
+    if (const QString held = Output::outOfRangeLine(s.block()); !held.isEmpty())
+        Output::printError(QStringLiteral("sbus-channel-cli backup: warning: the controller holds %1, outside the SBUS "
+                                          "channels 1 to 18. The backup keeps them as they are; restore refuses it "
+                                          "unless given --force.")
+                               .arg(held));
     if (toStdout) {
         if (!Output::writeRaw(BackupFile::write(s.block(), taken, s.runner.portLocation())) ||
             !Output::finishStandardOutput())
@@ -589,16 +622,21 @@ Answer ask(const QString &question)
 const char kRestoreHelp[] =
     "Writes a block saved by backup back to the controller. Reads the controller\n"
     "first, shows every byte that would change, and asks before writing.\n"
-    "A file that is malformed or not a backup is refused before the port is opened.";
+    "A file that is malformed or not a backup is refused before the port is opened,\n"
+    "and so is one with a channel outside 1..18, unless --force is given.";
 
 int restore(Command &c, const QStringList &arguments)
 {
     c.parser.addOption({{QStringLiteral("y"), QStringLiteral("yes")}, QStringLiteral("Write without asking.")});
+    c.parser.addOption({QStringLiteral("force"),
+                        QStringLiteral("Restore channels outside 1..18 in the file as they are (every other check "
+                                       "of the file stays).")});
     QString path;
     if (const int code = c.parseWithFile(arguments, QStringLiteral("A file written by backup (- for standard input)."), &path);
         code >= 0)
         return code;
     const bool yes = c.parser.isSet(QStringLiteral("yes"));
+    const bool force = c.parser.isSet(QStringLiteral("force"));
     if (path == QLatin1String("-") && !yes)
         return c.usage(QStringLiteral("reading the file from standard input leaves no way to ask; add --yes"));
 
@@ -608,10 +646,12 @@ int restore(Command &c, const QStringList &arguments)
     if (path == QLatin1String("-")) {
         QByteArray data;
         if (SafeFile::readToEnd(0, BackupFile::kMaxBytes, &data, &why, [] { return StopSignals::pending() != 0; }))
-            loaded = BackupFile::read(data, &target, &why) ? BackupFile::LoadResult::Loaded
-                                                           : BackupFile::LoadResult::Refused;
+            loaded = BackupFile::read(data, &target, &why, PortDiagnostics::Language::English,
+                                      BackupFile::OutOfRange::Allow)
+                         ? BackupFile::LoadResult::Loaded
+                         : BackupFile::LoadResult::Refused;
     } else {
-        loaded = BackupFile::load(path, &target, &why);
+        loaded = BackupFile::load(path, &target, &why, PortDiagnostics::Language::English, BackupFile::OutOfRange::Allow);
     }
     if (StopSignals::pending() != 0)
         return c.fail(128 + StopSignals::pending(),
@@ -620,6 +660,16 @@ int restore(Command &c, const QStringList &arguments)
         return c.fail(ExitCode::kFileRefused, QStringLiteral("cannot read %1: %2; nothing was sent").arg(path, why));
     if (loaded == BackupFile::LoadResult::Refused)
         return c.fail(ExitCode::kFileRefused, QStringLiteral("%1 refused, nothing sent: %2").arg(path, why));
+    // Taken in full above, so that the one thing --force changes is said alone.
+    if (const QString outside = BackupFile::outOfRangeReason(target); !outside.isEmpty()) {
+        if (!force)
+            return c.fail(ExitCode::kFileRefused,
+                          QStringLiteral("%1 refused, nothing sent: %2. Add --force to restore it as it is.")
+                              .arg(path, outside));
+        Output::printError(QStringLiteral("sbus-channel-cli restore: warning: %1 holds %2, outside 1..18; "
+                                          "taken as it is (--force).")
+                               .arg(path, Output::outOfRangeLine(target)));
+    }
 
     Session s;
     if (const int code = s.openAndRead(c); code >= 0)

@@ -88,8 +88,13 @@ QString channelsLine(const ParamBlock &block)
 QString blockReport(const ParamBlock &block)
 {
     QString text;
-    for (int f = 0; f < kFunctionCount; ++f)
-        text += QStringLiteral("%1 channel %2\n").arg(functionName(f), -5).arg(block[std::size_t(kFunctionSlot[f])], 2);
+    for (int f = 0; f < kFunctionCount; ++f) {
+        const int channel = block[std::size_t(kFunctionSlot[f])];
+        text += QStringLiteral("%1 channel %2%3\n")
+                    .arg(functionName(f), -5)
+                    .arg(channel, 2)
+                    .arg(isSbusChannel(channel) ? QString() : QStringLiteral("  (outside 1..18)"));
+    }
     QStringList dec, hex;
     for (std::uint8_t b : block) {
         dec << QString::number(b);
@@ -98,6 +103,22 @@ QString blockReport(const ParamBlock &block)
     text += QStringLiteral("block %1\n").arg(dec.join(QLatin1Char(' ')));
     text += QStringLiteral("hex   %1").arg(hex.join(QLatin1Char(' ')));
     return text;
+}
+
+QJsonArray outOfRangeJson(const ParamBlock &block)
+{
+    QJsonArray names;
+    for (int f : functionsOutOfRange(block))
+        names.append(functionName(f));
+    return names;
+}
+
+QString outOfRangeLine(const ParamBlock &block)
+{
+    QStringList parts;
+    for (int f : functionsOutOfRange(block))
+        parts << QStringLiteral("%1 %2").arg(functionName(f)).arg(block[std::size_t(kFunctionSlot[f])]);
+    return parts.join(QStringLiteral(", "));
 }
 
 QStringList differences(const ParamBlock &from, const ParamBlock &to)

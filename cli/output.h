@@ -22,8 +22,13 @@ QString slotName(int slot);
 QJsonObject channelsJson(const ParamBlock &block);
 // "tilt 1, pan 2, mode 5, rec 6, zoom 7"
 QString channelsLine(const ParamBlock &block);
-// The five assignments one per line, then the 18 bytes in decimal and hex.
+// The five assignments one per line, each holding no SBUS channel marked so,
+// then the 18 bytes in decimal and hex.
 QString blockReport(const ParamBlock &block);
+// The functions whose slot holds no SBUS channel (1..18): their names, and
+// "tilt 0, pan 19" for people; empty when there are none.
+QJsonArray outOfRangeJson(const ParamBlock &block);
+QString outOfRangeLine(const ParamBlock &block);
 
 // One line per slot that differs: "slot 9 (tilt): 1 -> 3".
 QStringList differences(const ParamBlock &from, const ParamBlock &to);

@@ -7,6 +7,7 @@
 #include <QJsonObject>
 
 #include <QSet>
+#include <QStringList>
 
 #include <cmath>
 #include <optional>
@@ -119,7 +120,7 @@ QByteArray write(const ParamBlock &block, const QDateTime &taken, const QString 
     return out;
 }
 
-bool read(const QByteArray &data, ParamBlock *block, QString *error, Language language)
+bool read(const QByteArray &data, ParamBlock *block, QString *error, Language language, OutOfRange outOfRange)
 {
     const auto say = [&](const char *english, const char *chinese) { return pick(language, english, chinese); };
     // Files and standard input are read only one byte past the limit, so
@@ -202,10 +203,12 @@ bool read(const QByteArray &data, ParamBlock *block, QString *error, Language la
                          .arg(kFunctionSlot[f]);
             return false;
         }
-        if (inBlock < 1 || inBlock > 18) {
-            *error = say("%1 is on channel %2; SBUS channels are 1 to 18", "%1 在通道 %2；SBUS 通道为 1 到 18")
-                         .arg(name)
-                         .arg(inBlock);
+    }
+    // Last, so that a file refused for its channels alone is one that allowing
+    // them would load.
+    if (outOfRange == OutOfRange::Refuse) {
+        if (const QString why = outOfRangeReason(parsed, language); !why.isEmpty()) {
+            *error = why;
             return false;
         }
     }
@@ -213,12 +216,26 @@ bool read(const QByteArray &data, ParamBlock *block, QString *error, Language la
     return true;
 }
 
-LoadResult load(const QString &path, ParamBlock *block, QString *error, Language language)
+QString outOfRangeReason(const ParamBlock &block, Language language)
+{
+    const std::vector<int> functions = functionsOutOfRange(block);
+    if (functions.empty())
+        return {};
+    QStringList held;
+    for (int f : functions)
+        held << pick(language, "%1 is on channel %2", "%1 在通道 %2")
+                    .arg(functionName(f))
+                    .arg(block[std::size_t(kFunctionSlot[f])]);
+    return held.join(pick(language, ", ", "，")) +
+           pick(language, "; SBUS channels are 1 to 18", "；SBUS 通道为 1 到 18");
+}
+
+LoadResult load(const QString &path, ParamBlock *block, QString *error, Language language, OutOfRange outOfRange)
 {
     QByteArray data;
     if (!SafeFile::readRegular(path, kMaxBytes, &data, error))
         return LoadResult::Unreadable;
-    return read(data, block, error, language) ? LoadResult::Loaded : LoadResult::Refused;
+    return read(data, block, error, language, outOfRange) ? LoadResult::Loaded : LoadResult::Refused;
 }
 
 bool save(const QString &path, const ParamBlock &block, const QDateTime &taken, const QString &port, QString *error)

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include <vector>
+
 #include "link/paramexchange.h"
 
 // The five functions as files and command lines spell them, in the window's
@@ -14,4 +16,23 @@ inline constexpr const char *kFunctionNames[kFunctionCount] = {"tilt", "pan", "m
 inline QString functionName(int function)
 {
     return QString::fromLatin1(kFunctionNames[function]);
+}
+
+// SBUS carries channels 1 to 18. A slot holding any other number (a
+// controller never set up, or set by another tool) drives its function from
+// no channel at all.
+inline bool isSbusChannel(int channel)
+{
+    return channel >= 1 && channel <= 18;
+}
+
+// The functions whose slot in `block` holds no SBUS channel, in row order.
+inline std::vector<int> functionsOutOfRange(const ParamBlock &block)
+{
+    std::vector<int> out;
+    for (int f = 0; f < kFunctionCount; ++f) {
+        if (!isSbusChannel(block[std::size_t(kFunctionSlot[f])]))
+            out.push_back(f);
+    }
+    return out;
 }

@@ -247,7 +247,7 @@ QString deviceName(const QString &name)
     if (!device.isEmpty())
         return device;
 #endif
-    return name;
+    return absoluteName(name);
 }
 
 QString whyNotOpened(const QString &name, const QString &systemError, PortDiagnostics::Language language)
@@ -272,11 +272,26 @@ QString whyNotOpened(const QString &name, const QString &systemError, PortDiagno
     return fixes.isEmpty() ? first : first + QLatin1Char('\n') + fixes;
 }
 
+QString absoluteName(const QString &name)
+{
+#ifdef Q_OS_UNIX
+    // QSerialPort would look for "h1/tty" as /dev/h1/tty.
+    if (name.contains(QLatin1Char('/')) && !name.startsWith(QLatin1Char('/')))
+        return QDir::cleanPath(QDir::current().absoluteFilePath(name));
+#endif
+    return name;
+}
+
 QString systemLocation(const QString &name)
 {
+#ifdef Q_OS_UNIX
+    if (name.contains(QLatin1Char('/')))
+        return absoluteName(name);
+#else
     if (name.startsWith(QLatin1Char('/')) || name.startsWith(QLatin1String("./")) ||
         name.startsWith(QLatin1String("../")))
         return name;
+#endif
     const QString location = QSerialPortInfo(name).systemLocation();
     if (!location.isEmpty() || name.isEmpty())
         return location;

@@ -80,8 +80,14 @@ private:
 QStringList availablePortNames();
 QStringList availablePortNames(SystemPortScan &scan);
 
+// A name with a slash is a path, and a relative one is taken from the
+// working directory now ("h1/tty" -> "/home/me/h1/tty"), so that where it
+// leads no longer depends on it. Bare names ("ttyUSB0", "COM3") and absolute
+// paths stay as they are.
+QString absoluteName(const QString &name);
+
 // The device node behind a port name, to look at it from outside
-// ("ttyUSB0" -> "/dev/ttyUSB0"); a path stays as it is.
+// ("ttyUSB0" -> "/dev/ttyUSB0"); a path stays as absoluteName() gives it.
 QString systemLocation(const QString &name);
 
 // The device a port name stands for, with every symbolic link resolved

@@ -67,8 +67,9 @@ private slots:
         QTest::addColumn<QString>("node"); // "file" holds the content
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QString>("reason");
-        const auto file = [](const char *name, const QByteArray &content, const char *reason) {
-            QTest::newRow(name) << "file" << content << reason;
+        QTest::addColumn<bool>("allowedLoads"); // with OutOfRange::Allow
+        const auto file = [](const char *name, const QByteArray &content, const char *reason, bool allowed = false) {
+            QTest::newRow(name) << "file" << content << reason << allowed;
         };
         file("not JSON", "tilt=3\n", "it is not JSON");
         file("someone else's", good("sbus-channel parameter block", "other"), "not a parameter block backup");
@@ -82,9 +83,13 @@ private slots:
         file("edited in one place", good("\"tilt\": 1", "\"tilt\": 4"),
              "gives tilt channel 4, but the block holds 1 in its slot 9; the file was changed in one place only");
         file("channel 0 in both places", good("\"tilt\": 1", "\"tilt\": 0", "45,1,6", "45,0,6"),
-             "tilt is on channel 0;");
+             "tilt is on channel 0;", true);
         file("channel 19 in both places", good("\"zoom\": 7", "\"zoom\": 19", "200,7,2", "200,19,2"),
-             "zoom is on channel 19; SBUS channels are 1 to 18");
+             "zoom is on channel 19; SBUS channels are 1 to 18", true);
+        // Allowing channels outside 1..18 allows nothing else.
+        file("channel 0, edited in one place", good("\"tilt\": 1", "\"tilt\": 0"),
+             "gives tilt channel 0, but the block holds 1");
+        file("channel 0, byte 256", good("\"tilt\": 1", "\"tilt\": 0", "[60,", "[256,"), "byte 0 ");
         // Read only a byte past the limit, which is all the message may go by.
         file("70 KB", QByteArray(70 * 1024, ' '), "it is more than 65536 bytes long");
         // The library would take the last of two; a person reading the file sees the first.
@@ -98,13 +103,14 @@ private slots:
                                                                {"link to a FIFO", "it is a FIFO"},
                                                                {"directory", "it is a directory"}};
         for (const auto &[node, reason] : nodes)
-            QTest::newRow(node) << node << QByteArray() << reason;
+            QTest::newRow(node) << node << QByteArray() << reason << false;
     }
     void refused()
     {
         QFETCH(QString, node);
         QFETCH(QByteArray, content);
         QFETCH(QString, reason);
+        QFETCH(bool, allowedLoads);
         const QString path = dir.filePath("target"), fifo = dir.filePath("fifo");
         QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
         if (node == "file")
@@ -125,6 +131,56 @@ private slots:
         QVERIFY2(why.contains(reason), qPrintable(why));
         QCOMPARE(block, kBlock);
         QCOMPARE(logged, QStringList());
+
+        QString allowedWhy;
+        const BackupFile::LoadResult allowed =
+            BackupFile::load(path, &block, &allowedWhy, PortDiagnostics::Language::English, BackupFile::OutOfRange::Allow);
+        if (allowedLoads) {
+            QCOMPARE(allowed, BackupFile::LoadResult::Loaded);
+        } else {
+            QCOMPARE(allowed, result);
+            QCOMPARE(allowedWhy, why);
+            QCOMPARE(block, kBlock);
+        }
+    }
+
+    // Each value a slot can hold that is no SBUS channel, in each function's
+    // slot: written as it is, refused on reading with every such function
+    // named, and read back as it is when allowed.
+    void outOfRangeChannels_data()
+    {
+        QTest::addColumn<int>("rotation");
+        for (int r = 0; r < 5; ++r)
+            QTest::newRow(qPrintable(QStringLiteral("rotation %1").arg(r))) << r;
+    }
+    void outOfRangeChannels()
+    {
+        QFETCH(int, rotation);
+        // Over the five rotations every function holds each of them once,
+        // and a channel once.
+        const int values[5] = {0, 19, 200, 255, 9};
+        const char *names[5] = {"tilt", "pan", "mode", "rec", "zoom"};
+        const int slot[5] = {9, 13, 4, 10, 12};
+        ParamBlock block = kBlock;
+        QStringList outside;
+        for (int f = 0; f < 5; ++f) {
+            const int value = values[(f + rotation) % 5];
+            block[std::size_t(slot[f])] = std::uint8_t(value);
+            if (value != 9)
+                outside << QStringLiteral("%1 is on channel %2").arg(QLatin1String(names[f])).arg(value);
+        }
+        const QByteArray text = BackupFile::write(block, QDateTime::currentDateTimeUtc(), "p");
+        ParamBlock read = kBlock;
+        QString why;
+        QVERIFY(!BackupFile::read(text, &read, &why));
+        QCOMPARE(why, outside.join(", ") + "; SBUS channels are 1 to 18");
+        QCOMPARE(read, kBlock);
+        QVERIFY2(BackupFile::read(text, &read, &why, PortDiagnostics::Language::English, BackupFile::OutOfRange::Allow),
+                 qPrintable(why));
+        QCOMPARE(read, block);
+        // The window says it in Chinese, with the same functions.
+        QVERIFY(!BackupFile::read(text, &read, &why, PortDiagnostics::Language::Chinese));
+        QCOMPARE(why.count(QStringLiteral("在通道")), 4);
     }
 };
 

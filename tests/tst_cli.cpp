@@ -46,6 +46,50 @@ bool writeFile(const QString &path, const QByteArray &content)
 }
 
 // A backup that restores the default block with tilt on 3 and slot 0 at 17.
+const char *const kFunctions[] = {"tilt", "pan", "mode", "rec", "zoom"};
+const int kSlot[] = {9, 13, 4, 10, 12};
+
+// Rows where every function holds, over the rows, each value of a slot that
+// is no SBUS channel once, and channel 9 once: the block, and the functions
+// outside 1..18 in row order.
+void outOfRangeRows()
+{
+    QTest::addColumn<QByteArray>("held");
+    QTest::addColumn<QStringList>("outside");
+    const int values[5] = {0, 19, 200, 255, 9};
+    for (int r = 0; r < 5; ++r) {
+        ParamBlock block = GimbalModel::kDefaultBlock;
+        QStringList outside, name;
+        for (int f = 0; f < 5; ++f) {
+            const int value = values[(f + r) % 5];
+            block[std::size_t(kSlot[f])] = std::uint8_t(value);
+            name << QStringLiteral("%1 %2").arg(QLatin1String(kFunctions[f])).arg(value);
+            if (value != 9)
+                outside << QLatin1String(kFunctions[f]);
+        }
+        QTest::newRow(qPrintable(name.join(", "))) << QByteArray(reinterpret_cast<const char *>(block.data()), 18)
+                                                  << outside;
+    }
+}
+
+ParamBlock blockOf(const QByteArray &bytes)
+{
+    ParamBlock block{};
+    std::copy(bytes.begin(), bytes.end(), block.begin());
+    return block;
+}
+
+// "tilt 0, pan 19" for the functions named, as the block holds them.
+QByteArray heldLine(const ParamBlock &block, const QStringList &functions)
+{
+    QStringList parts;
+    for (int f = 0; f < 5; ++f) {
+        if (functions.contains(QLatin1String(kFunctions[f])))
+            parts << QStringLiteral("%1 %2").arg(QLatin1String(kFunctions[f])).arg(block[std::size_t(kSlot[f])]);
+    }
+    return parts.join(", ").toUtf8();
+}
+
 const QByteArray kGoodBackup = R"({"format": "sbus-channel parameter block", "version": 1, )"
                                R"("channels": {"tilt": 3, "pan": 2, "mode": 5, "rec": 6, "zoom": 7}, )"
                                R"("block": [17,90,100,33,5,120,30,150,45,3,6,200,7,2,80,35,175,65]})";
@@ -139,6 +183,8 @@ private slots:
             "it is a character device, not a regular file; nothing was sent");
         row("restore from standard input", {"restore", "-p", "$PORT", "-", "--yes"}, ExitCode::kFileRefused,
             "- refused, nothing sent: it is not JSON");
+        row("restore --force waives the channel range only", {"restore", "-p", "$PORT", "-", "--yes", "--force"},
+            ExitCode::kFileRefused, "- refused, nothing sent: it is not JSON");
     }
     void usageErrorsSendNothing()
     {
@@ -176,6 +222,39 @@ private slots:
         for (std::uint8_t b : ram)
             block.append(int(b));
         QCOMPARE(o.value("block").toArray(), block);
+        QVERIFY(o.value("outOfRange").isArray() && o.value("outOfRange").toArray().isEmpty());
+        QVERIFY2(!r.out.contains("outside 1..18") && !r.out.contains("SBUS channel"), r.out.constData());
+    }
+
+    // Each function's slot holding each value that is no SBUS channel: named
+    // in the text, marked on its line, and listed for scripts.
+    void getNamesChannelsOutOfRange_data() { outOfRangeRows(); }
+    void getNamesChannelsOutOfRange()
+    {
+        QFETCH(QByteArray, held);
+        QFETCH(QStringList, outside);
+        const ParamBlock ram = blockOf(held);
+        model->setRam(ram);
+        const Run r = cli({"get", "-p", "$PORT"});
+        QCOMPARE(r.code, 0);
+        for (int f = 0; f < 5; ++f) {
+            const QRegularExpression line(QStringLiteral("^%1 +channel +%2(  \\(outside 1\\.\\.18\\))?$")
+                                              .arg(QLatin1String(kFunctions[f]))
+                                              .arg(ram[std::size_t(kSlot[f])]),
+                                          QRegularExpression::MultilineOption);
+            const QRegularExpressionMatch m = line.match(QString::fromUtf8(r.out));
+            QVERIFY2(m.hasMatch() && !m.captured(1).isEmpty() == outside.contains(QLatin1String(kFunctions[f])),
+                     r.out.constData());
+        }
+        QVERIFY2(r.out.contains("Not on an SBUS channel (1 to 18): " + heldLine(ram, outside) + "."), r.out.constData());
+
+        const Run j = cli({"get", "-p", "$PORT", "--json"});
+        QCOMPARE(j.code, 0);
+        const QJsonObject o = json(j.out);
+        QCOMPARE(o.value("outOfRange").toArray().toVariantList(), QJsonArray::fromStringList(outside).toVariantList());
+        for (int f = 0; f < 5; ++f)
+            QCOMPARE(o.value("channels").toObject().value(kFunctions[f]).toInt(), int(ram[std::size_t(kSlot[f])]));
+        QCOMPARE(model->ram(), ram);
     }
 
     // Changes only what was named, over a line that loses, splits and
@@ -294,6 +373,144 @@ private slots:
         r = cli({"restore", "-p", "$PORT", file});
         QVERIFY2(r.code == 0 && r.out.contains("nothing to write") && !r.out.contains("powered off"), r.out.constData());
         QVERIFY(model->requestsSeen() - before < 10);
+    }
+
+    // A backup is what the controller holds, channels outside 1..18 too, and
+    // says so; restore refuses it unless given --force, and then writes it
+    // as it is. The file is read by name and from standard input.
+    void backupOfChannelsOutOfRange_data() { outOfRangeRows(); }
+    void backupOfChannelsOutOfRange()
+    {
+        QFETCH(QByteArray, held);
+        QFETCH(QStringList, outside);
+        const ParamBlock ram = blockOf(held);
+        model->setRam(ram);
+        const QString file = dir.filePath(QStringLiteral("odd.json"));
+        const Run b = cli({"backup", "-p", "$PORT", file, "--json"});
+        QCOMPARE(b.code, 0);
+        QVERIFY2(b.err.contains("warning: the controller holds " + heldLine(ram, outside) + ", outside") &&
+                     b.err.contains("--force"),
+                 b.err.constData());
+        QCOMPARE(json(b.out).value("outOfRange").toArray().toVariantList(),
+                 QJsonArray::fromStringList(outside).toVariantList());
+        QFile saved(file);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        const QByteArray content = saved.readAll();
+        QJsonArray bytes;
+        for (std::uint8_t v : ram)
+            bytes.append(int(v));
+        QCOMPARE(json(content).value("block").toArray(), bytes);
+
+        const ParamBlock other = GimbalModel::kDefaultBlock;
+        model->setRam(other);
+        const quint64 before = model->requestsSeen();
+        const Run refused = cli({"restore", "-p", "$PORT", file, "--yes"});
+        QCOMPARE(refused.code, int(ExitCode::kFileRefused));
+        for (int f = 0; f < 5; ++f) {
+            const QByteArray says = QStringLiteral("%1 is on channel %2")
+                                        .arg(QLatin1String(kFunctions[f]))
+                                        .arg(ram[std::size_t(kSlot[f])])
+                                        .toUtf8();
+            QVERIFY2(refused.err.contains(says) == outside.contains(QLatin1String(kFunctions[f])), refused.err.constData());
+        }
+        QVERIFY2(refused.err.contains("Add --force"), refused.err.constData());
+        QCOMPARE(model->requestsSeen(), before);
+        QCOMPARE(model->ram(), other);
+
+        const Run forced = cli({"restore", "-p", "$PORT", "-", "--yes", "--force", "--save", "--verify"}, content);
+        QVERIFY2(forced.code == 0 && forced.err.contains(heldLine(ram, outside) + ", outside 1..18"),
+                 forced.err.constData());
+        QCOMPARE(model->ram(), ram);
+        QCOMPARE(model->flash(), ram);
+    }
+
+    // set writes the whole block back, so a function the controller holds on
+    // no SBUS channel is written so only when the command says --force; a
+    // command that gives each of them a channel goes ahead as well.
+    void setLeavesNoChannelOutOfRangeUnasked_data() { outOfRangeRows(); }
+    void setLeavesNoChannelOutOfRangeUnasked()
+    {
+        QFETCH(QByteArray, held);
+        QFETCH(QStringList, outside);
+        const ParamBlock ram = blockOf(held);
+        int inRange = 0;
+        while (outside.contains(QLatin1String(kFunctions[inRange])))
+            ++inRange;
+        const QString fine = QLatin1String(kFunctions[inRange]);
+        model->setRam(ram);
+        const ParamBlock flash = model->flash();
+        bool wrote = false;
+        const auto watch = connect(pty.get(), &PtyController::requestsHandled, this, [&] {
+            const std::uint8_t last = model->lastCommand();
+            wrote = wrote || last == WRITE_PARAM_1 || last == WRITE_PARAM_2 || last == WRITE_PARAM_3;
+        });
+        // One of them given a channel leaves the others, which are named.
+        Run r = cli({"set", "-p", "$PORT", fine + "=3", outside.first() + "=4", "--save"});
+        QCOMPARE(r.code, int(ExitCode::kUsage));
+        QVERIFY2(r.err.contains("the controller holds " + heldLine(ram, outside.mid(1)) + ", outside") &&
+                     r.err.contains("--force") && r.err.contains(outside.mid(1).join("=N ").toUtf8() + "=N"),
+                 r.err.constData());
+        QVERIFY(!wrote);
+        QCOMPARE(model->ram(), ram);
+        QCOMPARE(model->flash(), flash);
+
+        QStringList all{"set", "-p", "$PORT", "--verify"};
+        ParamBlock expected = ram;
+        for (int f = 0; f < 5; ++f) {
+            if (outside.contains(QLatin1String(kFunctions[f]))) {
+                all << QStringLiteral("%1=%2").arg(QLatin1String(kFunctions[f])).arg(10 + f);
+                expected[std::size_t(kSlot[f])] = std::uint8_t(10 + f);
+            }
+        }
+        r = cli(all);
+        QVERIFY2(r.code == 0, r.err.constData());
+        QCOMPARE(model->ram(), expected);
+
+        model->setRam(ram);
+        r = cli({"set", "-p", "$PORT", fine + "=3", "--force", "--verify", "--json"});
+        disconnect(watch);
+        QVERIFY2(r.code == 0, r.err.constData());
+        QCOMPARE(model->ram(), withSlots(ram, {{kSlot[inRange], 3}}));
+        QCOMPARE(json(r.out).value("outOfRange").toArray().toVariantList(),
+                 QJsonArray::fromStringList(outside).toVariantList());
+    }
+
+    // A port name with a slash is a path from the directory the command was
+    // started in, not from /dev; a missing one is said by that path.
+    void portRelativeToWorkingDirectory_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("there");
+        for (const char *name : {"h1/tty", "./h1/tty", "h1/../h1/tty"})
+            QTest::newRow(name) << name << true;
+        QTest::newRow("h1/none") << "h1/none" << false;
+    }
+    void portRelativeToWorkingDirectory()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, there);
+        const QString start = QFileInfo(dir.path()).canonicalFilePath();
+        QVERIFY(QDir(start).mkpath("h1") && QFile::link(device(), start + "/h1/tty"));
+        const ParamBlock ram = withSlots(GimbalModel::kDefaultBlock, {{9, 4}, {0, 33}});
+        model->setRam(ram);
+        QProcess p;
+        p.setWorkingDirectory(start);
+        const Run r = cli({"backup", "-p", name, "out.json"}, {}, &p);
+        if (!there) {
+            QCOMPARE(r.code, int(ExitCode::kPortUnavailable));
+            QVERIFY2(r.err.contains((start + "/h1/none").toUtf8()) && !r.err.contains("/dev/h1"), r.err.constData());
+            QCOMPARE(model->requestsSeen(), quint64(0));
+            return;
+        }
+        QVERIFY2(r.code == 0, r.err.constData());
+        QFile saved(start + "/out.json");
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        const QJsonObject o = json(saved.readAll());
+        QCOMPARE(o.value("port").toString(), start + "/h1/tty");
+        QJsonArray bytes;
+        for (std::uint8_t v : ram)
+            bytes.append(int(v));
+        QCOMPARE(o.value("block").toArray(), bytes);
     }
 
     // Standard output that can't take what is written: the failure is said

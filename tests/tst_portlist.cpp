@@ -12,6 +12,7 @@
 
 #include <sys/stat.h>
 
+#include "app/commandline.h"
 #include "app/tiravo.h"
 #include "port/portlist.h"
 #include "rig/eventwait.h"
@@ -197,6 +198,53 @@ private slots:
             QCOMPARE(PortList::availablePortNames(scan), QStringList{"ttyS0"});
         }
         QCOMPARE(dev.enumerations, enumerations);
+    }
+
+    // A name with a slash is a path from the directory the program was
+    // started in, not from /dev, and stays that path when the directory
+    // changes later: for the command line's ports as they are opened, and
+    // for the window's --port, listed and opened under it. Bare names and
+    // absolute paths are as they were.
+    void relativePathsAreFromTheStartDirectory_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("under"); // the path below the start directory; empty: not a path
+        QTest::newRow("h1/tty") << "h1/tty" << "h1/tty";
+        QTest::newRow("./h1/tty") << "./h1/tty" << "h1/tty";
+        QTest::newRow("h1/../h1/tty") << "h1/../h1/tty" << "h1/tty";
+        QTest::newRow("bare name") << "ttyNoSuchUSB7" << "";
+    }
+    void relativePathsAreFromTheStartDirectory()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, under);
+        QTemporaryDir dir;
+        const QString start = QFileInfo(dir.path()).canonicalFilePath();
+        QVERIFY(QDir(start).mkpath(QStringLiteral("h1")));
+        QVERIFY(QFile(start + QStringLiteral("/h1/tty")).open(QIODevice::WriteOnly));
+        const QString before = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(start));
+        const QString location = PortList::systemLocation(name);
+        const WindowCommandLine::Outcome line =
+            WindowCommandLine::parse({QStringLiteral("sbus-channel"), QStringLiteral("--port"), name});
+        QVERIFY(QDir::setCurrent(QStringLiteral("/")));
+        const QString path = start + QLatin1Char('/') + under;
+        if (under.isEmpty()) {
+            QVERIFY(QDir::setCurrent(before));
+            QCOMPARE(location, QStringLiteral("/dev/") + name);
+            QCOMPARE(line.ports, QStringList{name});
+            QCOMPARE(PortList::deviceName(name), name);
+            return;
+        }
+        QCOMPARE(location, path);
+        QCOMPARE(line.ports, QStringList{path});
+        WindowCommandLine::registerPorts(line.ports);
+        const QStringList listed = PortList::availablePortNames();
+        const QString device = PortList::deviceName(line.ports.first());
+        PortList::unregisterPort(line.ports.first());
+        QVERIFY(QDir::setCurrent(before));
+        QCOMPARE(listed.value(0), path);
+        QCOMPARE(device, path);
     }
 
     // The window itself, left disconnected on its own timer: once a tick
