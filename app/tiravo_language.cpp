@@ -3,13 +3,19 @@
 #include "app/tiravo.h"
 
 #include <QCoreApplication>
+#include <QDebug>
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
 #include <QSettings>
 #include <QStandardPaths>
 
+#include <cerrno>
+#include <cstring>
+
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -17,49 +23,199 @@
 #include "ui_tiravo.h"
 
 namespace {
+QString systemError(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
 // Judged by the effective identity, the one a write is judged by; plain
 // access() asks about the real one.
-bool directoryWritable(const QString &dir)
+bool directoryWritable(const QString &dir, QString *why = nullptr)
 {
 #ifdef Q_OS_UNIX
-    return ::faccessat(AT_FDCWD, QFile::encodeName(dir).constData(), W_OK | X_OK, AT_EACCESS) == 0;
+    if (::faccessat(AT_FDCWD, QFile::encodeName(dir).constData(), W_OK | X_OK, AT_EACCESS) == 0)
+        return true;
+    if (why)
+        *why = QDir::toNativeSeparators(dir) + QStringLiteral(": ") + systemError(errno);
+    return false;
 #else
-    return QFileInfo(dir).isWritable();
+    if (QFileInfo(dir).isWritable())
+        return true;
+    if (why)
+        *why = QDir::toNativeSeparators(dir) + QStringLiteral(": not writable");
+    return false;
 #endif
 }
+
+// The per-user settings folder, or empty where there is none: a program
+// never writes at the file system's root or relative to wherever it was
+// started from, which is what the settings library does without HOME.
+QString perUserFolder()
+{
+    const QString own = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+    const QString home = qEnvironmentVariable("HOME");
+    const bool homeUsable = home.startsWith(QLatin1Char('/'));
+    // Test mode puts everything under HOME, whatever XDG_CONFIG_HOME says.
+    if (QStandardPaths::isTestModeEnabled())
+        return homeUsable ? own : QString();
+    const QString configHome = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (configHome.startsWith(QLatin1Char('/')))
+        return own;
+    if (!homeUsable)
+        return {};
+    if (configHome.isEmpty())
+        return own;
+    // A relative XDG_CONFIG_HOME is to be ignored, but Qt 5 takes it as it
+    // stands; the folder is rebuilt on the default base.
+    const QString generic = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    const QString tail = own.startsWith(generic) ? own.mid(generic.size())
+                                                 : QLatin1Char('/') + QCoreApplication::applicationName();
+    return QDir::cleanPath(home) + QStringLiteral("/.config") + tail;
+#else
+    return QDir::isAbsolutePath(own) ? own : QString();
+#endif
+}
+
+// Like QDir::mkpath, but it says which part stood in the way and why.
+bool makeFolder(const QString &folder, QString *why)
+{
+#ifdef Q_OS_UNIX
+    const QByteArray path = QFile::encodeName(QDir::cleanPath(folder));
+    for (int end = path.indexOf('/', 1);; end = path.indexOf('/', end + 1)) {
+        const QByteArray part = end < 0 ? path : path.left(end);
+        struct stat st;
+        int error = 0;
+        if (::stat(part.constData(), &st) == 0) {
+            if (!S_ISDIR(st.st_mode))
+                error = ENOTDIR;
+        } else if (errno != ENOENT) {
+            error = errno;
+        } else if (::mkdir(part.constData(), 0777) != 0 && errno != EEXIST) {
+            error = errno;
+        }
+        if (error) {
+            *why = QFile::decodeName(part) + QStringLiteral(": ") + systemError(error);
+            return false;
+        }
+        if (end < 0)
+            return true;
+    }
+#else
+    if (QDir().mkpath(folder))
+        return true;
+    *why = QStringLiteral("it can't be made");
+    return false;
+#endif
+}
+
+// Where the choice is read from, whether a write there can last, and if not,
+// which text tells why and what fills it in.
+struct LanguageStore {
+    QString path;
+    bool keeps = false;
+    AssistText why = kAssistTextCount;
+    QStringList args;
+};
 
 // The file a settings object may be made on: config.ini itself, or the
 // regular file it links to. Empty for anything else: the settings library
 // would block the window on a FIFO before it ever shows, and its atomic
 // rename would turn a device node into a file of ours.
-QString usableStore(const QString &path)
+LanguageStore storeIn(const QString &file)
 {
+    LanguageStore store;
     QString why;
-    return SafeFile::writeTarget(path, &why);
+    store.path = SafeFile::writeTarget(file, &why);
+    store.keeps = !store.path.isEmpty();
+    if (!store.keeps) {
+        store.why = LANG_NOT_FILE;
+        store.args = QStringList{QDir::toNativeSeparators(file), why};
+    }
+    return store;
 }
-
-} // namespace
 
 // The choice lives beside the executable as long as that directory takes
 // it. An installed copy sits where users can't write, and there each user
 // keeps a file of their own instead of losing the choice.
-QString Tiravo::languageFilePath()
+LanguageStore findLanguageStore()
 {
-    const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/config.ini");
-    if (directoryWritable(QCoreApplication::applicationDirPath()))
-        return usableStore(beside);
-    const QString perUser = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
-    // Without a home there is nowhere better; the file beside us is still read.
-    if (perUser.isEmpty() || !QDir().mkpath(perUser))
-        return usableStore(beside);
-    const QString own = perUser + QStringLiteral("/config.ini");
+    const QString dir = QCoreApplication::applicationDirPath();
+    const QString beside = dir + QStringLiteral("/config.ini");
+    if (directoryWritable(dir))
+        return storeIn(beside);
+    const QString folder = perUserFolder();
+    QString why;
+    if (folder.isEmpty() || !makeFolder(folder, &why)) {
+        // The file beside us is still read; what it holds is all there is.
+        LanguageStore store = storeIn(beside);
+        store.keeps = false;
+        const QString shownDir = QDir::toNativeSeparators(dir);
+        store.why = folder.isEmpty() ? LANG_NO_HOME : LANG_NO_FOLDER;
+        store.args = folder.isEmpty() ? QStringList{shownDir}
+                                      : QStringList{QDir::toNativeSeparators(folder), why, shownDir};
+        return store;
+    }
+    const QString own = folder + QStringLiteral("/config.ini");
     // A choice stored beside the executable before its directory became
     // read-only, or left there by whoever installed it, is where this user's
     // file starts from, so it is not lost.
-    const QString source = usableStore(beside);
+    const QString source = SafeFile::writeTarget(beside, &why);
     if (!QFileInfo::exists(own) && !source.isEmpty() && QFileInfo::exists(source))
         QFile::copy(source, own);
-    return usableStore(own);
+    return storeIn(own);
+}
+
+// The settings library only says a write failed; the file's folder or the
+// file itself usually says why.
+QString whyNotWritten(const QString &file)
+{
+    QString why;
+    if (!directoryWritable(QFileInfo(file).absolutePath(), &why))
+        return why;
+#ifdef Q_OS_UNIX
+    // It is read before it is written, so that nothing else in it is lost.
+    const QByteArray name = QFile::encodeName(file);
+    for (const int access : {W_OK, R_OK}) {
+        if (::faccessat(AT_FDCWD, name.constData(), access, AT_EACCESS) != 0 && errno != ENOENT)
+            return systemError(errno);
+    }
+#endif
+    return QStringLiteral("the settings library could not write it");
+}
+
+QString formatted(const char *text, const QStringList &args)
+{
+    // All at once, so a path holding "%2" stays as it is.
+    const QString t = QString::fromUtf8(text);
+    switch (args.size()) {
+    case 1:
+        return t.arg(args[0]);
+    case 2:
+        return t.arg(args[0], args[1]);
+    default:
+        return t.arg(args.value(0), args.value(1), args.value(2));
+    }
+}
+
+// Once per process for each reason: a switch that fails as the last one did
+// adds nothing for whoever reads the terminal.
+void tellOnce(const QString &english)
+{
+    static QSet<QString> told;
+    if (told.contains(english))
+        return;
+    told.insert(english);
+    QString text = english;
+    qWarning().noquote() << QCoreApplication::applicationName() + QStringLiteral(": ") +
+                                text.replace(QLatin1Char('\n'), QStringLiteral("\n  "));
+}
+
+} // namespace
+
+QString Tiravo::languageFilePath()
+{
+    return findLanguageStore().path;
 }
 
 void Tiravo::LangureCharLoad()
@@ -108,43 +264,59 @@ void Tiravo::ChangeLangure()
 }
 
 // Mode 0 reads the stored choice and selects its radio button; any other mode
-// stores LangureFlag. The settings object commits when it goes out of scope.
+// stores LangureFlag. Where the choice can't be kept, the status field's
+// tooltip says why and what to do, and standard error says it once.
 void Tiravo::LangureTypeWR(unsigned char mode)
 {
-    const QString path = languageFilePath();
-    if (path.isEmpty()) {
+    const LanguageStore store = findLanguageStore();
+    AssistText why = store.why;
+    QStringList args = store.args;
+    if (store.path.isEmpty()) {
         // Nothing is read from or written to a store that is no file; the
         // window starts in Chinese as it does without a stored choice.
         if (mode == 0) {
             LangureFlag = 1;
             ui->chRadioButton->click();
         }
-        return;
-    }
-    QSettings settings(path, QSettings::IniFormat);
-
-    if (mode == 0) {
-        // Narrowed before the test, so a stored 257 reads as 1.
-        LangureFlag = static_cast<quint8>(
-            settings.value(QStringLiteral("General/LangureType"), QVariant()).toInt());
-        if (LangureFlag != 1 && LangureFlag != 2) {
-            settings.beginGroup(QStringLiteral("General"));
-            settings.setValue(QStringLiteral("LangureType"), QStringLiteral("1"));
-            settings.endGroup();
-            LangureFlag = 1;
-            ui->chRadioButton->click();
-        } else if (LangureFlag == 2) {
-            ui->enRadioButton->click();
-        } else {
-            ui->chRadioButton->click();
+    } else {
+        QSettings settings(store.path, QSettings::IniFormat);
+        bool write = LangureFlag == 1 || LangureFlag == 2;
+        if (mode == 0) {
+            // Narrowed before the test, so a stored 257 reads as 1.
+            LangureFlag = static_cast<quint8>(
+                settings.value(QStringLiteral("General/LangureType"), QVariant()).toInt());
+            write = LangureFlag != 1 && LangureFlag != 2;
+            if (write) {
+                LangureFlag = 1;
+                ui->chRadioButton->click();
+            } else if (LangureFlag == 2) {
+                ui->enRadioButton->click();
+            } else {
+                ui->chRadioButton->click();
+            }
         }
-        return;
+        // A write known to be lost is not made: the settings library would
+        // hold on to it and slip it into a later write of this process.
+        if (write && store.keeps) {
+            settings.beginGroup(QStringLiteral("General"));
+            settings.setValue(QStringLiteral("LangureType"),
+                              LangureFlag == 1 ? QStringLiteral("1") : QStringLiteral("2"));
+            settings.endGroup();
+            settings.sync();
+            // A file the library could not parse is still rewritten whole,
+            // with the choice in it; only an access error means it did not land.
+            if (settings.status() == QSettings::AccessError) {
+                why = LANG_NOT_WRITTEN;
+                args = QStringList{QDir::toNativeSeparators(store.path), whyNotWritten(store.path)};
+            }
+        }
     }
 
-    settings.beginGroup(QStringLiteral("General"));
-    if (LangureFlag == 1)
-        settings.setValue(QStringLiteral("LangureType"), QStringLiteral("1"));
-    else if (LangureFlag == 2)
-        settings.setValue(QStringLiteral("LangureType"), QStringLiteral("2"));
-    settings.endGroup();
+    if (why == kAssistTextCount) {
+        languageNote = {};
+        return;
+    }
+    languageNote.chinese = formatted(kAssistTexts[why].chinese, args);
+    languageNote.english = formatted(kAssistTexts[why].english, args);
+    tellOnce(languageNote.english);
 }

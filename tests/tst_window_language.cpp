@@ -2,13 +2,18 @@
 // SPDX-FileCopyrightText: 2026 The SBUS Channel developers
 // The window's stored language choice: where it is kept, what each value in
 // config.ini gives at start-up, what is written back and found at the next
-// start, a store that is no file, and the per-user file standing in where
-// the executable's directory is read-only.
+// start, a store that is no file, the per-user file standing in where
+// the executable's directory is read-only, and what the operator is told
+// where the choice can't be kept.
 #include <QtTest>
 
 #include <QAbstractButton>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QRadioButton>
 #include <QTemporaryDir>
+
+#include <algorithm>
 
 #include <fcntl.h>
 #include <stdlib.h>
@@ -29,6 +34,27 @@ bool english(Tiravo &w)
         qFatal("radio buttons and captions disagree");
     return en;
 }
+
+QStringList warnings;
+
+void recordWarning(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type == QtWarningMsg)
+        warnings.append(message);
+}
+
+// Tooltips are wrapped to the window's width, at spaces or anywhere in a
+// long path; what they say is compared without the breaks.
+QString unwrapped(QString text)
+{
+    text.remove(QRegularExpression(QStringLiteral("\\s")));
+    return text;
+}
+
+QStringList languageWarnings()
+{
+    return warnings.filter(QStringLiteral("language choice"));
+}
 } // namespace
 
 class TestWindowLanguage : public QObject
@@ -36,10 +62,29 @@ class TestWindowLanguage : public QObject
     Q_OBJECT
 
     QFileDevice::Permissions dirMode;
+    QByteArray home, configHome;
+    // What the window has said on standard error about its language store.
+    QStringList heardBefore;
+    bool rootConfigExisted = false;
+
+    // Where the settings library's own answer puts the user's file without a
+    // usable HOME or XDG_CONFIG_HOME, at the root; what it makes under the
+    // working directory is looked for by the case.
+    static QStringList neverMade()
+    {
+        return {QStringLiteral("/.config/") + QCoreApplication::applicationName()};
+    }
+    QString startDir;
 
 private slots:
     void initTestCase()
     {
+        home = qgetenv("HOME");
+        configHome = qgetenv("XDG_CONFIG_HOME");
+        rootConfigExisted = QFileInfo::exists(QStringLiteral("/.config"));
+        startDir = QDir::currentPath();
+        for (const QString &path : neverMade())
+            QVERIFY2(!QFileInfo::exists(path), qPrintable(path + QStringLiteral(" is left from an earlier run")));
         // The per-user file goes to a location of the test's own.
         QStandardPaths::setTestModeEnabled(true);
         dirMode = QFile::permissions(QCoreApplication::applicationDirPath());
@@ -48,8 +93,27 @@ private slots:
     // Also after a failed case, so the next one finds its directory as it was.
     void cleanup()
     {
+        qputenv("HOME", home);
+        if (configHome.isNull())
+            qunsetenv("XDG_CONFIG_HOME");
+        else
+            qputenv("XDG_CONFIG_HOME", configHome);
+        QStandardPaths::setTestModeEnabled(true);
         QFile::setPermissions(QCoreApplication::applicationDirPath(), dirMode);
         QFile::remove(perUserConfigPath());
+        QDir::setCurrent(startDir);
+        // Made after a failure too, the folders are taken away again; the
+        // case that made them fails here.
+        bool made = false;
+        for (const QString &path : neverMade()) {
+            if (QFileInfo::exists(path)) {
+                made = true;
+                QDir(path).removeRecursively();
+            }
+        }
+        if (!rootConfigExisted)
+            QDir().rmdir(QStringLiteral("/.config"));
+        QVERIFY2(!made, "a folder was made at the root");
     }
 
     void init()
@@ -227,6 +291,184 @@ private slots:
         else
             QCOMPARE(after, file.isNull() ? QByteArray() : file);
         QCOMPARE(QFile::exists(perUserConfigPath()), dirLocked);
+        removeConfig();
+    }
+
+    // Where the choice can't be kept, the operator hears why and what to do:
+    // once on standard error, and in the status field's tooltip in the
+    // window's language for as long as it holds. What was stored stays as it
+    // was, and nothing is made at the root or under the working directory.
+    // A relative XDG_CONFIG_HOME is ignored, so the user's file is kept under
+    // HOME. The settings library's own test mode ignores XDG_CONFIG_HOME and
+    // is off here; HOME is a scratch directory.
+    void choiceThatCantBeKept_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("reason"); // empty: the choice is kept
+        QTest::newRow("XDG_CONFIG_HOME a file") << "config home a file" << "Not a directory";
+        QTest::newRow("XDG_CONFIG_HOME a link loop") << "config home a loop" << "Too many levels of symbolic links";
+        QTest::newRow("HOME read-only") << "home read-only" << "Permission denied";
+        QTest::newRow("HOME unset") << "home unset" << "HOME";
+        QTest::newRow("HOME empty") << "home empty" << "HOME";
+        QTest::newRow("HOME relative") << "home relative" << "HOME";
+        QTest::newRow("XDG_CONFIG_HOME relative") << "config home relative" << "";
+        QTest::newRow("write fails") << "write fails" << "Permission denied";
+        QTest::newRow("link to a FIFO") << "link to a FIFO" << "a FIFO";
+    }
+    void choiceThatCantBeKept()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QString, reason);
+
+        const QString appDir = QCoreApplication::applicationDirPath();
+        const QByteArray english = "[%General]\nLangureType=2\n";
+        QTemporaryDir scratch;
+        const QString homeDir = scratch.filePath(QStringLiteral("home"));
+        QVERIFY(QDir().mkpath(homeDir));
+        QStandardPaths::setTestModeEnabled(false);
+        qputenv("HOME", QFile::encodeName(homeDir));
+        qunsetenv("XDG_CONFIG_HOME");
+        // A relative path would land here, where it can be seen.
+        QVERIFY(QDir::setCurrent(scratch.path()));
+        const QString app = QCoreApplication::applicationName();
+
+        QString kept = configPath(); // the file whose bytes must stay as they were
+        QString named = appDir;      // what the message names
+        bool lockDir = true;
+        writeConfigRaw(english);
+        if (setup == "config home a file") {
+            named = scratch.filePath(QStringLiteral("file"));
+            QFile file(named);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            qputenv("XDG_CONFIG_HOME", QFile::encodeName(named));
+        } else if (setup == "config home a loop") {
+            named = scratch.filePath(QStringLiteral("loop"));
+            QVERIFY(QFile::link(named, named));
+            qputenv("XDG_CONFIG_HOME", QFile::encodeName(named));
+        } else if (setup == "home read-only") {
+            named = homeDir + QStringLiteral("/.config");
+            QVERIFY(QFile::setPermissions(homeDir, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        } else if (setup == "home unset") {
+            qunsetenv("HOME");
+        } else if (setup == "home empty") {
+            qputenv("HOME", "");
+        } else if (setup == "home relative") {
+            qputenv("HOME", "relative");
+        } else if (setup == "config home relative") {
+            qputenv("XDG_CONFIG_HOME", "relative");
+        } else if (setup == "write fails") {
+            // The executable's directory takes the file, but the file is a
+            // link into a directory that does not.
+            lockDir = false;
+            const QString locked = scratch.filePath(QStringLiteral("locked"));
+            QVERIFY(QDir().mkpath(locked));
+            kept = locked + QStringLiteral("/kept.ini");
+            named = locked;
+            QFile::rename(configPath(), kept);
+            QVERIFY(QFile::link(kept, configPath()));
+            QVERIFY(QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        } else if (setup == "link to a FIFO") {
+            lockDir = false;
+            named = scratch.filePath(QStringLiteral("fifo"));
+            QVERIFY(::mkfifo(QFile::encodeName(named).constData(), 0600) == 0);
+            QFile::rename(configPath(), scratch.filePath(QStringLiteral("old.ini")));
+            kept = scratch.filePath(QStringLiteral("old.ini"));
+            QVERIFY(QFile::link(named, configPath()));
+        }
+        if (lockDir)
+            QVERIFY(QFile::setPermissions(appDir, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        const bool told = !reason.isEmpty();
+        const bool readable = setup != "link to a FIFO";
+        const QString userFile = homeDir + QStringLiteral("/.config/") + app + QStringLiteral("/config.ini");
+
+        warnings.clear();
+        const QtMessageHandler previous = qInstallMessageHandler(recordWarning);
+        {
+            FilePermissionsApply permissions;
+            QVERIFY(permissions.inForce());
+            {
+                Tiravo w;
+                QCOMPARE(::english(w), readable);
+                auto *status = w.findChild<QLineEdit *>(QStringLiteral("linkStatusLineEdit"));
+                // Several switches, each in both directions.
+                for (const bool toEnglish : {!readable, readable, !readable, readable}) {
+                    w.findChild<QRadioButton *>(toEnglish ? QStringLiteral("enRadioButton")
+                                                          : QStringLiteral("chRadioButton"))
+                        ->click();
+                    QCOMPARE(::english(w), toEnglish);
+                    const QString tip = unwrapped(status->toolTip());
+                    const QString said = toEnglish ? QStringLiteral("languagechoice") : QStringLiteral("语言选择");
+                    QVERIFY2(tip.contains(said) == told, qPrintable(status->toolTip()));
+                    if (told) {
+                        QVERIFY2(tip.contains(unwrapped(reason)) && tip.contains(unwrapped(named)),
+                                 qPrintable(status->toolTip()));
+                    }
+                }
+            }
+            // Once per process: a second window does not say it again.
+            Tiravo next;
+            QCOMPARE(::english(next), told ? readable : true);
+        }
+        qInstallMessageHandler(previous);
+
+        // Rows with one reason between them (HOME unset, empty or relative)
+        // hear it from the first of them only.
+        const QStringList said = languageWarnings();
+        QVERIFY2(said.size() <= (told ? 1 : 0), qPrintable(said.join(QLatin1Char('\n'))));
+        const auto names = [&](const QString &message) {
+            return message.startsWith(app + QStringLiteral(": ")) && message.contains(reason) &&
+                   message.contains(named);
+        };
+        if (told) {
+            const QStringList heard = said.isEmpty() ? heardBefore : said;
+            QVERIFY2(std::any_of(heard.begin(), heard.end(), names), qPrintable(heard.join(QLatin1Char('\n'))));
+        }
+        heardBefore += said;
+
+        QFile::setPermissions(appDir, dirMode);
+        QFile::setPermissions(homeDir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QFile::setPermissions(QFileInfo(kept).absolutePath(),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QFile old(kept);
+        QVERIFY(old.open(QIODevice::ReadOnly));
+        QCOMPARE(old.readAll(), english);
+        QVERIFY(!QFileInfo::exists(scratch.filePath(QStringLiteral("relative"))));
+        if (!told) {
+            QFile own(userFile);
+            QVERIFY(own.open(QIODevice::ReadOnly));
+            QVERIFY(own.readAll().contains("LangureType=2"));
+        }
+        removeConfig();
+    }
+
+    // A port that would not open is what the operator is at: its reason
+    // comes first, the store's below it.
+    void noteFollowsOpenFailure()
+    {
+        writeConfigRaw("[%General]\nLangureType=2\n");
+        const QString appDir = QCoreApplication::applicationDirPath();
+        QVERIFY(QFile::setPermissions(appDir, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        QStandardPaths::setTestModeEnabled(false);
+        qunsetenv("HOME");
+        qunsetenv("XDG_CONFIG_HOME");
+        const QString port = QStringLiteral("/dev/sbus-channel-no-such-port");
+        const QtMessageHandler previous = qInstallMessageHandler(recordWarning);
+        QString tip;
+        {
+            FilePermissionsApply permissions;
+            QVERIFY(permissions.inForce());
+            Tiravo w;
+            w.findChild<QTimer *>(QString(), Qt::FindDirectChildrenOnly)->stop();
+            auto *ports = w.findChild<QComboBox *>(QStringLiteral("comComboBox"));
+            ports->addItem(port);
+            ports->setCurrentText(port);
+            QTest::mouseClick(w.findChild<QWidget *>(QStringLiteral("startPushButton")), Qt::LeftButton);
+            tip = unwrapped(w.findChild<QLineEdit *>(QStringLiteral("linkStatusLineEdit"))->toolTip());
+        }
+        qInstallMessageHandler(previous);
+        const int opening = tip.indexOf(unwrapped(QStringLiteral("there is no port ") + port));
+        const int store = tip.indexOf(QStringLiteral("languagechoice"));
+        QVERIFY2(opening == 0 && store > opening, qPrintable(tip));
         removeConfig();
     }
 };
