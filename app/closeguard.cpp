@@ -20,22 +20,33 @@ CloseGuard::CloseGuard(QWidget &window, const ParamExchange &link) : window_(win
 
 bool CloseGuard::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == &window_ && event->type() == QEvent::Close) {
-        closeWanted_ = link_.writing();
-        if (closeWanted_) {
-            event->ignore();
-            return true;
+    if (watched == &window_ && event->type() == QEvent::Close && !released_ && link_.writing()) {
+        // A second close (a second Ctrl+C) waits for the same end, not a new one.
+        if (!closeWanted_) {
+            closeWanted_ = true;
+            ticksHeld_ = 0;
+            if (shown_)
+                shown_(true);
         }
+        event->ignore();
+        return true;
     }
     return QObject::eventFilter(watched, event);
 }
 
 void CloseGuard::afterTick()
 {
-    if (closeWanted_ && !link_.writing()) {
-        closeWanted_ = false;
-        window_.close();
-    }
+    if (closeWanted_ && (!link_.writing() || ++ticksHeld_ >= kMaxTicks))
+        release();
+}
+
+void CloseGuard::release()
+{
+    closeWanted_ = false;
+    released_ = true;
+    if (shown_)
+        shown_(false);
+    window_.close();
 }
 
 void closeOnStopSignals(QWidget &window)

@@ -4,6 +4,7 @@
 
 #include <QContextMenuEvent>
 #include <QCoreApplication>
+#include <QDebug>
 #include <QKeyEvent>
 #include <QTimer>
 
@@ -32,6 +33,17 @@ Tiravo::Tiravo(QWidget *parent)
     describePortItems();
     setUpAssistance();
 
+    // The title is what stays in view while the window waits to close.
+    closeGuard.onHold([this](bool held) {
+        setWindowTitle(held ? QStringLiteral("SBUS CHANNEL \u2014 ") + fileText(CLOSE_WAITING)
+                            : QStringLiteral("SBUS CHANNEL"));
+        if (held)
+            qWarning().noquote() << QStringLiteral("%1: closing once the controller has finished the write under "
+                                                   "way (at most %2 s)")
+                                        .arg(QCoreApplication::applicationName())
+                                        .arg(CloseGuard::kMaxTicks * 50 / 1000);
+    });
+
     connect(sysTimer, SIGNAL(timeout()), this, SLOT(SYS_QTimerUpDate()));
     connect(ui->chRadioButton, SIGNAL(clicked()), this, SLOT(ChangeLangure()));
     connect(ui->enRadioButton, SIGNAL(clicked()), this, SLOT(ChangeLangure()));
@@ -44,6 +56,10 @@ Tiravo::Tiravo(QWidget *parent)
 
 Tiravo::~Tiravo()
 {
+    // A dialog of ours still running would outlive the window it belongs to,
+    // holding the port open behind it.
+    if (activeDialog)
+        activeDialog->reject();
     delete ui;
     // A port still open when the window goes is closed now rather than left to
     // the end of the process, so the device node is free for the next program
@@ -109,14 +125,28 @@ void Tiravo::findRows()
     rows.testData = rowWidgets<QLineEdit>(*this, &FunctionRowNames::testData);
 }
 
+// Nothing is written or stored before the selectors show what this contact
+// read: until then they show placeholders the operator never chose. A write
+// resumed after a lost link counts as shown, since the selectors show it.
+bool Tiravo::paramControlsLive() const
+{
+    return !portClosed() && link.blockDownloaded() && link.downloadDone == 0;
+}
+
 void Tiravo::readChannelCombos()
 {
+    if (!paramControlsLive())
+        return;
     const auto combos = channelCombos();
     Channels channels{};
     for (int f = 0; f < kFunctionCount; ++f) {
-        // An empty or non-numeric selection uploads 0. The selectors offer
-        // only 1 to 18, so the narrowing to a byte never cuts a real choice.
-        channels[f] = static_cast<std::uint8_t>(combos[f]->currentText().toInt(nullptr, 10));
+        // A selector showing nothing stands for a value the controller holds
+        // and the items can't show (0, 19, 255...): it goes back as it came
+        // rather than as 0, unless the operator chose a channel for it.
+        if (combos[f]->currentIndex() < 0)
+            channels[f] = link.paramBlock[kFunctionSlot[f]];
+        else
+            channels[f] = static_cast<std::uint8_t>(combos[f]->currentText().toInt(nullptr, 10));
     }
     link.requestUpload(channels);
 }
@@ -133,7 +163,8 @@ void Tiravo::on_downloadPushButton_clicked()
 
 void Tiravo::on_programPushButton_clicked()
 {
-    link.requestSave();
+    if (paramControlsLive())
+        link.requestSave();
 }
 
 // Attached by name to the radio buttons; the language is handled by ChangeLangure.

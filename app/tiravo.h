@@ -88,6 +88,7 @@ private slots:
 
 private:
     void probePorts();
+    bool paramControlsLive() const;
     void readChannelCombos();
     // Each row's widgets in function order: tilt, heading, mode, video, zoom.
     // Found once by the row names the form shares with everything that drives it.
@@ -108,6 +109,8 @@ private:
     void checkPortError();
     void refreshPortList();
     void enableForOpenPort(bool open);
+    // Upload, Save and the selectors follow paramControlsLive, on every tick.
+    void enableParamControls();
     bool portClosed() const;
 
     // Parameter files and the live log, from the context menu.
@@ -154,6 +157,11 @@ private:
     void parseFrame(const Frame &reply);
     void updateDisplay();
     void showChannels(const ParamBlock &block);
+    // After the port closed: what a write it cut off may have left.
+    void tellCutOffWrite();
+    // What the controller holds while a write or store is under way, for
+    // standard error when the window closes; empty when nothing is at stake.
+    QString whatControllerHolds() const;
     void resetLinkData();
 
     Ui_Tiravo *ui;
@@ -181,6 +189,12 @@ private:
         QString port;
         QString error;
     } openFailure;
+    // Why the language choice won't outlast this run, in both languages so
+    // it is told again in the other; empty while the store takes it.
+    struct {
+        QString chinese;
+        QString english;
+    } languageNote;
     // Declared after the link data it reads.
     CloseGuard closeGuard{*this, link};
 
@@ -200,6 +214,11 @@ private:
         qint64 rows = 0;
     } fileNote;
     Hooks hooks;
+    // Functions whose slot, as last read, holds no channel of 1..18; one bit
+    // each, in function order, for the status field's tooltip.
+    std::uint8_t channelsOutOfRange = 0;
+    // The dialog running now, so that closing the window can end it.
+    QPointer<QDialog> activeDialog;
     // The window has been closed: a result arriving now is not shown.
     bool closing = false;
 };

@@ -181,5 +181,20 @@ void Tiravo::showStatusTip()
         tip = fileNote.text == NOTE_LOGGED ? fileText(NOTE_LOGGED).arg(path, QString::number(fileNote.rows))
                                            : fileText(fileNote.text).arg(path);
     }
+    if (channelsOutOfRange != 0) {
+        QStringList functions;
+        for (int f = 0; f < kFunctionCount; ++f) {
+            if (channelsOutOfRange & (1u << f))
+                functions << nameFromCaption(LangureChar[TXT_TILT_CHANNEL + f]);
+        }
+        const QString separator = LangureFlag == 1 ? QStringLiteral("、") : QStringLiteral(", ");
+        const QString note = fileText(CHANNELS_OUT_OF_RANGE).arg(functions.join(separator));
+        tip = tip.isEmpty() ? note : tip + QStringLiteral("\n\n") + note;
+    }
+    // Below whatever the port or a file gave: that is what the operator is at now.
+    if (!languageNote.english.isEmpty()) {
+        const QString note = LangureFlag == 1 ? languageNote.chinese : languageNote.english;
+        tip = tip.isEmpty() ? note : tip + QStringLiteral("\n\n") + note;
+    }
     ui->linkStatusLineEdit->setToolTip(tip.isEmpty() ? tip : wrapForTooltip(tip));
 }

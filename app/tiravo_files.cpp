@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
+#include <QDebug>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -20,6 +21,7 @@
 #include <QTimer>
 
 #include "formats/backupfile.h"
+#include "formats/functionnames.h"
 #include "formats/liverecord.h"
 #include "port/portlist.h"
 #include "ui_tiravo.h"
@@ -105,15 +107,28 @@ void Tiravo::showContextMenu(const QPoint &globalPos)
     menu.exec(globalPos);
 }
 
+// A close that gets here goes ahead (CloseGuard has let it through). A
+// question still open is ended with No, and whoever started us learns what
+// the controller is left holding: the window that could have said so is gone.
 void Tiravo::closeEvent(QCloseEvent *event)
 {
-    closing = true;
+    if (!closing) {
+        closing = true;
+        const QString holds = whatControllerHolds();
+        if (!holds.isEmpty())
+            qWarning().noquote() << QStringLiteral("%1: closed; %2").arg(QCoreApplication::applicationName(), holds);
+    }
+    if (activeDialog)
+        activeDialog->reject();
     QWidget::closeEvent(event);
 }
 
 int Tiravo::runDialog(QDialog &dialog)
 {
-    return hooks.dialog ? hooks.dialog(dialog) : dialog.exec();
+    activeDialog = &dialog;
+    const int result = hooks.dialog ? hooks.dialog(dialog) : dialog.exec();
+    activeDialog = nullptr;
+    return result;
 }
 
 // A message box in the window's language, buttons included.
@@ -202,6 +217,15 @@ void Tiravo::saveParamsToFile()
     }
     fileNote = {NOTE_SAVED, path, 0};
     showStatusTip();
+    // A faithful copy all the same, but one Load refuses: better learnt now
+    // than on the day it is needed.
+    if (const std::vector<int> outside = functionsOutOfRange(block); !outside.empty()) {
+        QStringList functions;
+        for (int f : outside)
+            functions << nameFromCaption(LangureChar[TXT_TILT_CHANNEL + f]);
+        const QString separator = LangureFlag == 1 ? QStringLiteral("、") : QStringLiteral(", ");
+        tell(fileText(SAVED_OUT_OF_RANGE).arg(QDir::toNativeSeparators(path), functions.join(separator)), false);
+    }
 }
 
 void Tiravo::loadParamsFromFile()
@@ -251,6 +275,9 @@ void Tiravo::followLoad(BlockLoad::Next next)
         break;
     case BlockLoad::Next::StoreFailed:
         tellAboutLoad(LOAD_STORE_FAILED, true);
+        break;
+    case BlockLoad::Next::WriteDropped:
+        tellLater(fileText(WRITE_DROPPED), true);
         break;
     }
 }
@@ -341,7 +368,9 @@ void Tiravo::logPollCycle()
     QString why;
     if (liveLog.append(LiveRecord::csvRow(now, link.channelPos, link.testData, link.gimbalState), &why))
         return;
-    tellLater(fileText(LOG_FAILED).arg(QDir::toNativeSeparators(liveLog.path()), why), true);
+    // A file that is gone is told of by the stop, as when it goes between rows.
+    if (!liveLog.lost())
+        tellLater(fileText(LOG_FAILED).arg(QDir::toNativeSeparators(liveLog.path()), why), true);
     stopLiveLog();
 }
 
@@ -350,7 +379,13 @@ void Tiravo::stopLiveLog()
     if (!liveLog.active())
         return;
     liveLog.stop();
-    fileNote = {NOTE_LOGGED, liveLog.path(), liveLog.rows()};
+    // A count of rows in a file that no longer exists would be a false comfort.
+    if (liveLog.lost()) {
+        tellLater(fileText(LOG_LOST).arg(QDir::toNativeSeparators(liveLog.path())), true);
+        fileNote = {LOG_LOST, liveLog.path(), 0};
+    } else {
+        fileNote = {NOTE_LOGGED, liveLog.path(), liveLog.rows()};
+    }
     showStatusTip();
     renewFileTexts();
     enableFileActions();

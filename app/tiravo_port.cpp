@@ -44,6 +44,8 @@ void Tiravo::openPort()
     // window back. The status texts stay as they are; the why goes to the
     // status field's tooltip and, for whoever started us from a terminal, to
     // standard error.
+    // What the last controller held says nothing about this one.
+    channelsOutOfRange = 0;
     if (serialPort->open(QIODevice::ReadWrite)) {
         openFailure = {};
     } else {
@@ -74,7 +76,12 @@ void Tiravo::closePort()
     ui->startPushButton->setText(LangureChar[TXT_CONNECT]);
     enableForOpenPort(false);
     ui->statusLabel->clear();
-    abandonLoad();
+    // A load tells of its own write; a plain upload's is told here.
+    if (load.running())
+        abandonLoad();
+    else
+        tellCutOffWrite();
+    link.abandonWrite();
     stopLiveLog();
 }
 
@@ -83,14 +90,20 @@ void Tiravo::closePort()
 void Tiravo::enableForOpenPort(bool open)
 {
     ui->comComboBox->setEnabled(!open);
-    ui->updatePushButton->setEnabled(open);
     ui->downloadPushButton->setEnabled(open);
-    ui->programPushButton->setEnabled(open);
-    for (QComboBox *combo : channelCombos())
-        combo->setEnabled(open);
     ui->chRadioButton->setEnabled(!open);
     ui->enRadioButton->setEnabled(!open);
+    enableParamControls();
     enableFileActions();
+}
+
+void Tiravo::enableParamControls()
+{
+    const bool live = paramControlsLive();
+    ui->updatePushButton->setEnabled(live);
+    ui->programPushButton->setEnabled(live);
+    for (QComboBox *combo : channelCombos())
+        combo->setEnabled(live);
 }
 
 // Every error kind closes the link alike: an unplugged adapter (resource or

@@ -6,6 +6,7 @@
 #include "app/tiravo.h"
 
 #include <QByteArray>
+#include <QFileInfo>
 
 #include "formats/liverecord.h"
 #include "ui_tiravo.h"
@@ -124,6 +125,8 @@ void Tiravo::parseFrame(const Frame &reply)
     const ReplyEffect effect = link.replyArrived(reply);
     if (load.running())
         followLoad(load.afterReply(effect, link));
+    else if (effect.step == ReplyEffect::WriteDropped)
+        tellLater(fileText(WRITE_DROPPED), true);
     // The test data request ends a poll cycle: one row per cycle.
     if (liveLog.active() && effect.answered == POLL_TEST_DATA)
         logPollCycle();
@@ -159,7 +162,55 @@ void Tiravo::updateDisplay()
     if (link.downloadDone == 1) {
         showChannels(link.paramBlock);
         link.downloadDone = 0;
+        std::uint8_t outside = 0;
+        for (int f = 0; f < kFunctionCount; ++f) {
+            const int channel = link.paramBlock[kFunctionSlot[f]];
+            if (channel < 1 || channel > 18)
+                outside |= std::uint8_t(1u << f);
+        }
+        if (outside != channelsOutOfRange) {
+            channelsOutOfRange = outside;
+            showStatusTip();
+        }
     }
+    enableParamControls();
+}
+
+void Tiravo::tellCutOffWrite()
+{
+    if (link.writeUnfinished())
+        tellLater(fileText(UPLOAD_CUT).arg(link.writesConfirmed()), true);
+}
+
+// In English, like everything the window says on standard error: whoever
+// reads it there started us from a terminal or a script.
+QString Tiravo::whatControllerHolds() const
+{
+    if (load.running()) {
+        const QString file = QFileInfo(loadPath).fileName();
+        switch (load.stage()) {
+        case BlockLoad::Stage::Reading:
+        case BlockLoad::Stage::Asking:
+            return QStringLiteral("nothing of %1 was written; the controller keeps the parameters it had.").arg(file);
+        case BlockLoad::Stage::OfferingStore:
+            return QStringLiteral("the controller holds the parameters of %1 in RAM; they are not stored "
+                                  "permanently and last until it is switched off.")
+                .arg(file);
+        case BlockLoad::Stage::Writing:
+        case BlockLoad::Stage::Storing:
+        case BlockLoad::Stage::Idle:
+            break;
+        }
+    }
+    if (link.writeUnfinished())
+        return QStringLiteral("the write was cut off after %1 of its 3 parts: the controller's RAM may hold part of "
+                              "the new parameters and part of the old. Nothing was stored permanently; switching "
+                              "the controller off and on brings back the stored ones.")
+            .arg(link.writesConfirmed());
+    if (link.saveRequest != 0)
+        return QStringLiteral("the controller holds the new parameters in RAM; whether it stored them permanently "
+                              "is not known. Connect again and press Save Param.");
+    return {};
 }
 
 // Items are "1".."18", so channel n is item n-1; 0 or anything above 18

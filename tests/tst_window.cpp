@@ -164,20 +164,19 @@ private slots:
         QTest::addColumn<int>("key");
         QTest::addColumn<int>("modifiers");
         QTest::addColumn<bool>("intoLineEdit");
-        QTest::addColumn<bool>("uploads");
-        QTest::newRow("Return") << int(Qt::Key_Return) << int(Qt::NoModifier) << false << true;
-        QTest::newRow("Return in a text field") << int(Qt::Key_Return) << int(Qt::NoModifier) << true << true;
-        QTest::newRow("keypad Enter") << int(Qt::Key_Enter) << int(Qt::KeypadModifier) << false << false;
-        QTest::newRow("letter") << int(Qt::Key_U) << int(Qt::NoModifier) << false << false;
+        QTest::newRow("Return") << int(Qt::Key_Return) << int(Qt::NoModifier) << false;
+        QTest::newRow("Return in a text field") << int(Qt::Key_Return) << int(Qt::NoModifier) << true;
+        QTest::newRow("keypad Enter") << int(Qt::Key_Enter) << int(Qt::KeypadModifier) << false;
+        QTest::newRow("letter") << int(Qt::Key_U) << int(Qt::NoModifier) << false;
     }
-    // Return uploads even while disconnected and the buttons are disabled;
-    // an empty selection uploads 0.
+    // While disconnected no key starts a write, Return included: the
+    // selectors show no controller's block (tst_window_port has Return on a
+    // live link). Keys reaching the window stay accepted.
     void returnKey()
     {
         QFETCH(int, key);
         QFETCH(int, modifiers);
         QFETCH(bool, intoLineEdit);
-        QFETCH(bool, uploads);
 
         Tiravo w;
         const int chosen[] = {3, 7, 18, 0, 12};
@@ -186,10 +185,7 @@ private slots:
 
         QTest::keyClick(intoLineEdit ? child(w, "tiltLineEdit") : &w, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
 
-        // No block has been read on this contact, so the upload waits for one.
-        QCOMPARE(w.exchange().uploadHeld(), uploads);
-        if (uploads)
-            QCOMPARE(w.exchange().heldChannels(), (Channels{3, 7, 18, 0, 12}));
+        QVERIFY(!w.exchange().writeUnfinished());
         QCOMPARE(w.exchange().paramBlock, ParamBlock{});
         QCOMPARE(int(w.exchange().commandCode), int(READ_PARAM_1));
 

@@ -314,6 +314,142 @@ private slots:
         QCOMPARE(raw(r.model.flash()), raw(target));
     }
 
+    // An upload or a load cut off at each of its three write requests by a
+    // controller that falls silent, or by a pulled line, with Save pressed
+    // during the write, during the outage, or not at all. The controller
+    // ends with its old block or the whole new one, stored only whole and
+    // only when asked during the write; a pulled line is said.
+    void cutOffWriteEndsWhole_data()
+    {
+        QTest::addColumn<QString>("job");
+        QTest::addColumn<int>("silentAt");
+        QTest::addColumn<QString>("save");
+        QTest::addColumn<bool>("pulled");
+        for (const char *job : {"upload", "load"})
+            for (int at = 1; at <= 3; ++at) {
+                for (const char *save : {"none", "write", "outage"})
+                    QTest::addRow("%s silent at write %d, save %s", job, at, save) << job << at << save << false;
+                QTest::addRow("%s pulled at write %d", job, at) << job << at << "write" << true;
+            }
+    }
+    void cutOffWriteEndsWhole()
+    {
+        QFETCH(QString, job);
+        QFETCH(int, silentAt);
+        QFETCH(QString, save);
+        QFETCH(bool, pulled);
+        writeConfigRaw("[%General]\nLangureType=2\n");
+        FileRig r;
+        QVERIFY(r.connectAndSettle());
+        const bool load = job == QLatin1String("load");
+        // Mode (first part) 5 -> 9, tilt (second part) 1 -> 3.
+        const ParamBlock target = load ? changedBlock(kDefault) : GimbalModel::defaultWith({3, 2, 9, 6, 7});
+        QTemporaryDir dir;
+        if (load) {
+            r.person.file = writeFile(dir, "t.json", BackupFile::write(target, QDateTime::currentDateTimeUtc(), "p"));
+            r.person.yesTo = QStringList{"loadCompareDialog"}; // and No to storing
+            r.trigger("loadParamsAction");
+        } else {
+            r.combo("tiltComboBox")->setCurrentIndex(2);
+            r.combo("modeComboBox")->setCurrentIndex(8);
+            r.click("updatePushButton");
+        }
+        const quint8 silentOn = std::array<quint8, 3>{WRITE_PARAM_1, WRITE_PARAM_2, WRITE_PARAM_3}[silentAt - 1];
+        QVERIFY(r.tickUntil([&] { return r.x().commandCode == silentOn; }, 60));
+        if (save == QLatin1String("write"))
+            r.click("programPushButton");
+        r.model.silenceFor(r.ms, 2000);
+        QVERIFY(r.untilText("linkStatusLineEdit", "Port Disonnection", 20));
+        if (save == QLatin1String("outage"))
+            QMetaObject::invokeMethod(r.w.get(), "on_programPushButton_clicked");
+        if (pulled) {
+            r.click("startPushButton");
+            QVERIFY(r.tick());
+            QVERIFY2(r.person.saw(QStringLiteral("fileFailureDialog"), QStringLiteral("may hold part")),
+                     qPrintable(r.person.seen.join(QLatin1Char('\n'))));
+            QCOMPARE(raw(r.model.flash()), raw(kDefault));
+            return;
+        }
+        QVERIFY(r.tickUntil([&] { return !r.x().writing() && !r.x().linkLost() && r.x().blockDownloaded(); }, 200));
+        QVERIFY(r.settleLoad(100));
+        QCOMPARE(raw(r.model.ram()), raw(target));
+        QCOMPARE(raw(r.model.flash()), raw(save == QLatin1String("write") ? target : kDefault));
+        // The selectors show what the controller holds.
+        for (int f = 0; f < kFunctionCount; ++f)
+            QCOMPARE(r.shown(f), int(target[kFunctionSlot[f]]));
+    }
+
+    // A close (the window manager's, or a signal's) while the store question
+    // is open ends the question with No; standard error then says that the
+    // controller holds the file's block in RAM only.
+    void closeDuringTheStoreQuestion()
+    {
+        writeConfigRaw("[%General]\nLangureType=2\n");
+        FileRig r;
+        QVERIFY(r.connectAndSettle());
+        const ParamBlock target = changedBlock(kDefault);
+        QTemporaryDir dir;
+        r.person.file = writeFile(dir, "t.json", BackupFile::write(target, QDateTime::currentDateTimeUtc(), "p"));
+        r.person.yesTo = QStringList{"loadCompareDialog", "loadStoreDialog"};
+        static QStringList warnings;
+        warnings.clear();
+        const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext &, const QString &text) { warnings << text; });
+        r.w->setHooks({[&](QDialog &d) {
+                           if (d.objectName() != QLatin1String("loadStoreDialog"))
+                               return r.person.answer(d);
+                           r.w->close();
+                           return d.result();
+                       },
+                       {}});
+        r.w->show();
+        r.trigger("loadParamsAction");
+        r.tickUntil([&] { return !r.w->isVisible(); }, 100);
+        for (int i = 0; i < 10; ++i)
+            r.tick();
+        qInstallMessageHandler(previous);
+        QVERIFY(!r.w->isVisible());
+        QCOMPARE(raw(r.model.ram()), raw(target));
+        QCOMPARE(raw(r.model.flash()), raw(kDefault));
+        const QStringList said = warnings.filter(QStringLiteral("closed;"));
+        QCOMPARE(said.size(), 1);
+        QVERIFY2(said.first().contains(QStringLiteral("holds the parameters of t.json in RAM")), qPrintable(said.first()));
+    }
+
+    // A block with channels no selector shows is still saved, as it is what
+    // the controller holds, and the window says the file needs --force.
+    void saveOfChannelsOutOfRange_data()
+    {
+        QTest::addColumn<QByteArray>("config");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("Chinese") << QByteArray("[%General]\nLangureType=1\n") << QStringLiteral("云台俯仰通道、相机录像通道");
+        QTest::newRow("English") << QByteArray("[%General]\nLangureType=2\n") << QStringLiteral("Tilt Channel, Rec Channel");
+    }
+    void saveOfChannelsOutOfRange()
+    {
+        QFETCH(QByteArray, config);
+        QFETCH(QString, says);
+        writeConfigRaw(config);
+        FileRig r;
+        ParamBlock held = kDefault;
+        held[9] = 0;
+        held[10] = 255;
+        r.model.setRam(held);
+        QVERIFY(r.connectAndSettle());
+        QTemporaryDir dir;
+        r.person.file = dir.filePath(QStringLiteral("odd.json"));
+        r.trigger("saveParamsAction");
+        QVERIFY2(r.person.saw(QStringLiteral("fileResultDialog"), says) &&
+                     r.person.saw(QStringLiteral("fileResultDialog"), QStringLiteral("--force")),
+                 qPrintable(r.person.seen.join(QLatin1Char('\n'))));
+        ParamBlock inFile{};
+        QString why;
+        QCOMPARE(BackupFile::load(r.person.file, &inFile, &why, PortDiagnostics::Language::English,
+                                  BackupFile::OutOfRange::Allow),
+                 BackupFile::LoadResult::Loaded);
+        QCOMPARE(raw(inFile), raw(held));
+    }
+
     void saveRefusesWhatIsNotARegularFile()
     {
         FileRig r;

@@ -78,14 +78,17 @@ struct Rig {
     int channelShown(int function) const { return combo(kFunctionRows[function].channel)->currentIndex() + 1; }
 };
 
-bool controlsConnected(const Rig &r, bool connected)
+// `live`: Upload, Save and the selectors work, which they do only once the
+// selectors show what this contact read.
+bool controlsConnected(const Rig &r, bool connected, bool live = false)
 {
     bool ok = r.get("comComboBox")->isEnabled() != connected && r.get("chRadioButton")->isEnabled() != connected &&
-              r.get("enRadioButton")->isEnabled() != connected && r.get("startPushButton")->isEnabled();
-    for (const char *n : {"updatePushButton", "downloadPushButton", "programPushButton"})
-        ok = ok && r.get(n)->isEnabled() == connected;
+              r.get("enRadioButton")->isEnabled() != connected && r.get("startPushButton")->isEnabled() &&
+              r.get("downloadPushButton")->isEnabled() == connected;
+    for (const char *n : {"updatePushButton", "programPushButton"})
+        ok = ok && r.get(n)->isEnabled() == live;
     for (const FunctionRowNames &row : kFunctionRows)
-        ok = ok && r.get(row.channel)->isEnabled() == connected;
+        ok = ok && r.get(row.channel)->isEnabled() == live;
     return ok && r.startCaption() == (connected ? QStringLiteral("Disconnect") : QStringLiteral("Connect"));
 }
 
@@ -131,9 +134,11 @@ private slots:
         QCOMPARE(r.message(), QStringLiteral("Downloading Param"));
         QCOMPARE(command(r.exchange()), quint8(READ_PARAM_3));
         QCOMPARE(r.channelShown(0), 1); // nothing set before the block is whole
+        QVERIFY(controlsConnected(r, true, false));
 
         QCOMPARE(command(r.exchange()), quint8(POLL_POSITIONS_1));
         QCOMPARE(r.message(), QStringLiteral("Download Param Success"));
+        QVERIFY(controlsConnected(r, true, true));
         for (int f = 0; f < 5; ++f)
             QCOMPARE(r.channelShown(f), int(r.dev.block[kSlot[f]]));
 
@@ -154,25 +159,94 @@ private slots:
         QCOMPARE(r.linkStatus(), QStringLiteral("Gmbal Disconnect"));
     }
 
-    void downloadedChannelOutOfRangeSelectsNothing_data()
+    // A slot value no item shows leaves its selector blank, is named in the
+    // status field's tooltip, and goes back to the controller as it came
+    // unless the operator chooses a channel for it.
+    void channelOutsideTheItems_data()
     {
+        QTest::addColumn<int>("function");
         QTest::addColumn<int>("value");
-        QTest::addColumn<int>("index");
-        QTest::newRow("0") << 0 << -1;
-        QTest::newRow("1") << 1 << 0;
-        QTest::newRow("18") << 18 << 17;
-        QTest::newRow("19") << 19 << -1;
-        QTest::newRow("255") << 255 << -1;
+        QTest::addColumn<bool>("choose");
+        for (int f = 0; f < kFunctionCount; ++f)
+            for (int value : {0, 19, 200, 255})
+                QTest::newRow(QByteArray(kFunctionRows[f].channel) + ' ' + QByteArray::number(value))
+                    << f << value << false;
+        QTest::newRow("mode 0, then chosen") << int(Mode) << 0 << true;
+        QTest::newRow("in range: 1") << int(Tilt) << 1 << false;
+        QTest::newRow("in range: 18") << int(Zoom) << 18 << false;
     }
-    void downloadedChannelOutOfRangeSelectsNothing()
+    void channelOutsideTheItems()
     {
+        QFETCH(int, function);
         QFETCH(int, value);
-        QFETCH(int, index);
+        QFETCH(bool, choose);
         Rig r;
-        r.dev.block[13] = quint8(value);
+        const int slot = kSlot[function];
+        r.dev.block[slot] = quint8(value);
+        const QVector<quint8> before = r.dev.block;
         QVERIFY(r.connectAndDownload());
-        QCOMPARE(r.combo("headingComboBox")->currentIndex(), index);
-        QCOMPARE(r.channelShown(0), int(r.dev.block[9]));
+        QComboBox *selector = r.combo(kFunctionRows[function].channel);
+        const bool outside = value < 1 || value > 18;
+        QCOMPARE(selector->currentIndex(), outside ? -1 : value - 1);
+        const QString tip = r.get("linkStatusLineEdit")->toolTip();
+        const QString name = QString::fromUtf8(kEnglishTexts[TXT_TILT_CHANNEL + function]).simplified().remove(QLatin1Char(':'));
+        QCOMPARE(tip.contains(QStringLiteral("outside 1..18")), outside);
+        QCOMPARE(tip.contains(name), outside);
+
+        if (choose)
+            selector->setCurrentIndex(8);
+        r.click("updatePushButton");
+        for (int i = 0; i < 8 && r.message() != QStringLiteral("Upload Param Success"); ++i)
+            r.exchange();
+        QVector<quint8> expected = before;
+        if (choose)
+            expected[slot] = 9;
+        QCOMPARE(r.dev.block, expected);
+    }
+
+    // Upload, Return or Save at each tick before the contact's first read has
+    // set the selectors writes and stores nothing: the selectors still show
+    // placeholders nobody chose. The slots are reached by name, as a click on
+    // a disabled button can't; from the tick that shows the block on, they act.
+    void nothingWrittenBeforeTheFirstRead_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<int>("repliesBefore");
+        for (const QString &action : {QStringLiteral("upload"), QStringLiteral("return"), QStringLiteral("save")})
+            for (int n = 0; n <= 4; ++n)
+                QTest::newRow(qPrintable(QStringLiteral("%1 after %2 replies").arg(action).arg(n))) << action << n;
+    }
+    void nothingWrittenBeforeTheFirstRead()
+    {
+        QFETCH(QString, action);
+        QFETCH(int, repliesBefore);
+        Rig r;
+        for (int f = 0; f < 5; ++f)
+            r.dev.block[kSlot[f]] = quint8(11 + f);
+        const QVector<quint8> before = r.dev.block;
+        r.click("startPushButton");
+        for (int i = 0; i < repliesBefore; ++i)
+            r.exchange();
+        // The fourth reply is the poll after the tick that showed the block.
+        const bool shown = repliesBefore == 4;
+        r.combo("tiltComboBox")->setCurrentIndex(2);
+        if (action == QLatin1String("upload"))
+            QMetaObject::invokeMethod(r.w.get(), "on_updatePushButton_clicked");
+        else if (action == QLatin1String("return"))
+            QTest::keyClick(r.w.get(), Qt::Key_Return);
+        else
+            QMetaObject::invokeMethod(r.w.get(), "on_programPushButton_clicked");
+        int saves = 0;
+        for (int i = 0; i < 12; ++i)
+            saves += r.exchange().at(4) == 0x02;
+        QVector<quint8> expected = before;
+        if (shown && action != QLatin1String("save"))
+            expected[kSlot[0]] = 3;
+        QCOMPARE(r.dev.block, expected);
+        QCOMPARE(saves, shown && action == QLatin1String("save") ? 1 : 0);
+        // The read set the selectors to what the controller holds.
+        if (!shown)
+            QCOMPARE(r.channelShown(0), int(expected[kSlot[0]]));
     }
 
     // "Downloading Param" and "Download Param Success" share one count: the

@@ -85,6 +85,21 @@ const TextPair kAssistTexts[kAssistTextCount] = {
     {"序列号", "Serial number"},
     {"USB 厂商:产品", "USB vendor:product"},
     {"固定名称", "Stable name"},
+    {"语言选择无法保存：程序所在的文件夹 %1 不可写，而 HOME 没有设为绝对路径，没有个人配置文件夹可用。\n"
+     "请把 HOME 设为您的主文件夹（或把 XDG_CONFIG_HOME 设为绝对路径），或让 %1 可写。",
+     "The language choice can't be kept: the program's folder %1 can't be written, and HOME is not set to an "
+     "absolute path, so there is no per-user settings folder.\n"
+     "Set HOME to your home folder (or XDG_CONFIG_HOME to an absolute path), or make %1 writable."},
+    {"语言选择无法保存：个人配置文件夹 %1 无法创建（%2），程序所在的文件夹 %3 也不可写。\n"
+     "请让 %1 成为可写的文件夹（或把 XDG_CONFIG_HOME 指向一个可写的文件夹），或让 %3 可写。",
+     "The language choice can't be kept: the per-user settings folder %1 can't be made (%2), and the program's "
+     "folder %3 can't be written.\n"
+     "Make %1 a writable folder (or point XDG_CONFIG_HOME at one), or make %3 writable."},
+    {"语言选择无法保存到 %1：%2。\n请删除它，或把它换成普通文件。",
+     "The language choice can't be kept in %1: %2.\nRemove it, or replace it with a regular file."},
+    {"语言选择没有保存到 %1（%2）。\n请让该文件及其所在的文件夹可写，然后重新选择语言。",
+     "The language choice could not be saved to %1 (%2).\n"
+     "Make the file and its folder writable, then choose the language again."},
 };
 
 const TextPair kFileTexts[kFileTextCount] = {
@@ -132,7 +147,14 @@ const TextPair kFileTexts[kFileTextCount] = {
     {"%1 中的参数已写入控制器；永久保存时端口被关闭，不知道是否已保存。请重新连接并按“参数烧写”。",
      "The parameters of %1 are written to the controller; the port was closed while they were being stored, so "
      "whether they are stored is not known. Connect and press Save Param."},
+    {"参数已按控制器中的原样保存到 %1：%2不在 1～18 之内。“从文件加载参数”会拒绝此文件；"
+     "要按原样恢复，请使用 sbus-channel-cli restore --force。",
+     "Parameters saved to %1, as the controller holds them: outside 1..18 for %2. Load parameters will refuse this "
+     "file; to restore it as it is, use sbus-channel-cli restore --force."},
     {"实时数据无法写入 %1：%2。\n记录已停止。", "Live data could not be written to %1: %2.\nLogging has stopped."},
+    {"记录期间日志文件 %1 被删除或替换，已记录的实时数据已丢失。\n记录已停止。",
+     "The log file %1 was deleted or replaced while live data was being logged; the rows logged are lost.\n"
+     "Logging has stopped."},
     {"是", "Yes"},
     {"否", "No"},
     {"确定", "OK"},
@@ -142,4 +164,16 @@ const TextPair kFileTexts[kFileTextCount] = {
     {"查找范围：", "Look in:"},
     {"文件名：", "File name:"},
     {"文件类型：", "Files of type:"},
+    {"上传通道时端口被关闭（控制器确认了 3 部分中的 %1 部分）：控制器中可能一部分是新参数、一部分是旧参数，没有永久保存任何参数。"
+     "控制器断电重启后恢复已保存的参数；请重新连接并再次上传。",
+     "The port was closed while the channels were being uploaded (the controller confirmed %1 of the 3 parts): it may "
+     "hold part of the new parameters and part of the old, and nothing was stored permanently. Switching it off and "
+     "on brings back the stored ones; connect and upload again."},
+    {"控制器恢复应答后，它的参数既不是原来的也不是正在写入的（换了一个控制器？）。没有再写入任何数据；通道选择框显示的是它现在的参数。",
+     "When the controller answered again, it held parameters that are neither its old ones nor the ones being "
+     "written (is it another controller?). Nothing more was written; the channel selectors show what it holds now."},
+    {"正在等待控制器完成写入，完成后关闭窗口…", "Closing once the controller has finished the write under way…"},
+    {"控制器中%1的值不在 1～18 之内，通道选择框显示为空。上传时按原值写回，除非您为它选择一个通道。",
+     "The controller holds a channel outside 1..18 for %1; its selector shows none. Upload writes it back as it is "
+     "unless you choose a channel for it."},
 };

@@ -63,6 +63,11 @@ enum AssistText : int {
     TIP_SERIAL_NUMBER,
     TIP_USB_ID,
     TIP_STABLE_NAME,
+    // Why the language choice can't be kept.
+    LANG_NO_HOME,          // %1 the program's folder
+    LANG_NO_FOLDER,        // %1 the per-user folder, %2 the reason, %3 the program's folder
+    LANG_NOT_FILE,         // %1 the file, %2 what it is
+    LANG_NOT_WRITTEN,      // %1 the file, %2 the reason
     kAssistTextCount
 };
 
@@ -112,7 +117,9 @@ enum FileText : int {
     LOAD_CUT_PARTLY,
     LOAD_CUT_IN_RAM,
     LOAD_CUT_STORE_UNKNOWN,
+    SAVED_OUT_OF_RANGE,    // %2 the functions, by their captions
     LOG_FAILED,            // %2 the reason
+    LOG_LOST,
     // Qt's own dialogs speak English unless told otherwise.
     BUTTON_YES,
     BUTTON_NO,
@@ -123,6 +130,11 @@ enum FileText : int {
     LABEL_LOOK_IN,
     LABEL_FILE_NAME,
     LABEL_FILE_TYPE,
+    // Writes the operator started, and what the controller holds after them.
+    UPLOAD_CUT,            // %1 parts of 3 the controller confirmed
+    WRITE_DROPPED,
+    CLOSE_WAITING,
+    CHANNELS_OUT_OF_RANGE, // %1 the functions, by their captions
     kFileTextCount
 };
 
