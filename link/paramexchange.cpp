@@ -99,10 +99,12 @@ std::uint8_t ParamExchange::saveFlagFor(std::uint8_t command) const
 
 Frame ParamExchange::nextRequest()
 {
+    // Judged as the link stands when the request leaves, before it counts
+    // as one more unanswered.
+    const std::uint8_t save = saveFlagFor(commandCode);
     if (silenceCount < kSilenceCeiling)
         ++silenceCount;
     lastSent_ = commandCode;
-    const std::uint8_t save = saveFlagFor(commandCode);
     if (save != 0)
         saveSent_ = true;
     return buildRequest(commandCode, save, paramBlock);
