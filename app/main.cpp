@@ -8,6 +8,7 @@
 #include "app/commandline.h"
 #include "app/fonts.h"
 #include "app/tiravo.h"
+#include "app/windowgone.h"
 #include "os/stopsignals.h"
 
 namespace {
@@ -53,6 +54,8 @@ int main(int argc, char *argv[])
     installFontSubstitutes();
     Tiravo window;
     closeOnStopSignals(window);
+    WindowGone gone(window);
+    app.installNativeEventFilter(&gone);
     window.show();
     const int result = app.exec();
     // Closed by a signal: the shell sees which one, as if it had ended us.
