@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QFile>
 #include <QSettings>
 #include <QStandardPaths>
@@ -28,11 +29,19 @@ inline void removeConfig()
     QFile::remove(configPath());
 }
 
+// The settings library keeps a file it has read and rereads it only when its
+// size or modification time changed; "1" and "2" are the same size, and two
+// writes often fall in the same second. Each write therefore gets a time of
+// its own, later than any before it, so a window never reads a stale choice.
 inline void writeConfigRaw(const QByteArray &bytes)
 {
+    static qint64 writes = 0;
     QFile f(configPath());
-    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        f.write(bytes);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return;
+    f.write(bytes);
+    f.flush();
+    f.setFileTime(QDateTime::currentDateTime().addSecs(++writes * 2), QFileDevice::FileModificationTime);
 }
 
 inline QByteArray readConfigRaw()
