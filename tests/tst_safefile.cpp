@@ -272,43 +272,6 @@ private slots:
         }
     }
 
-    // Replacing keeps what the old file was: its permissions, the link that
-    // led to it. A new file gets what the umask leaves of rw for everyone.
-    void replaceKeepsWhatTheFileWas_data()
-    {
-        QTest::addColumn<int>("oldMode"); // -1: no old file
-        QTest::addColumn<bool>("link");
-        QTest::addColumn<int>("mode");
-        QTest::newRow("owner only") << 0600 << false << 0600;
-        QTest::newRow("group and others may read") << 0644 << false << 0644;
-        QTest::newRow("others may write") << 0606 << false << 0606;
-        QTest::newRow("through a link") << 0640 << true << 0640;
-        QTest::newRow("a new file") << -1 << false << 0640;
-    }
-    void replaceKeepsWhatTheFileWas()
-    {
-        QFETCH(int, oldMode);
-        QFETCH(bool, link);
-        QFETCH(int, mode);
-        const QString real = scratch.filePath(QStringLiteral("real.json"));
-        const QString named = link ? scratch.filePath(QStringLiteral("named.json")) : real;
-        if (oldMode >= 0) {
-            QVERIFY(writeFile(real, "old"));
-            QCOMPARE(::chmod(QFile::encodeName(real).constData(), mode_t(oldMode)), 0);
-        }
-        if (link)
-            QVERIFY(QFile::link(real, named));
-        const mode_t umask = ::umask(027);
-        QString why;
-        const bool replaced = SafeFile::replace(named, "new", &why);
-        ::umask(umask);
-        QVERIFY2(replaced, qPrintable(why));
-        QCOMPARE(contents(named), QByteArray("new"));
-        QCOMPARE(modeOf(real), mode_t(mode));
-        QCOMPARE(QFileInfo(named).isSymLink(), link);
-        QCOMPARE(filesIn(scratch.path()).size(), link ? 2 : 1);
-    }
-
     // The row the disk had no room for is taken back whole, and the log
     // says why in the system's words.
     void liveLogOntoAFillingDisk()

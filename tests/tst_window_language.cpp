@@ -441,36 +441,6 @@ private slots:
         removeConfig();
     }
 
-    // A port that would not open is what the operator is at: its reason
-    // comes first, the store's below it.
-    void noteFollowsOpenFailure()
-    {
-        writeConfigRaw("[%General]\nLangureType=2\n");
-        const QString appDir = QCoreApplication::applicationDirPath();
-        QVERIFY(QFile::setPermissions(appDir, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-        QStandardPaths::setTestModeEnabled(false);
-        qunsetenv("HOME");
-        qunsetenv("XDG_CONFIG_HOME");
-        const QString port = QStringLiteral("/dev/sbus-channel-no-such-port");
-        const QtMessageHandler previous = qInstallMessageHandler(recordWarning);
-        QString tip;
-        {
-            FilePermissionsApply permissions;
-            QVERIFY(permissions.inForce());
-            Tiravo w;
-            w.findChild<QTimer *>(QString(), Qt::FindDirectChildrenOnly)->stop();
-            auto *ports = w.findChild<QComboBox *>(QStringLiteral("comComboBox"));
-            ports->addItem(port);
-            ports->setCurrentText(port);
-            QTest::mouseClick(w.findChild<QWidget *>(QStringLiteral("startPushButton")), Qt::LeftButton);
-            tip = unwrapped(w.findChild<QLineEdit *>(QStringLiteral("linkStatusLineEdit"))->toolTip());
-        }
-        qInstallMessageHandler(previous);
-        const int opening = tip.indexOf(unwrapped(QStringLiteral("there is no port ") + port));
-        const int store = tip.indexOf(QStringLiteral("languagechoice"));
-        QVERIFY2(opening == 0 && store > opening, qPrintable(tip));
-        removeConfig();
-    }
 };
 
 QTEST_MAIN(TestWindowLanguage)
