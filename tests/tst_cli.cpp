@@ -475,44 +475,6 @@ private slots:
                  QJsonArray::fromStringList(outside).toVariantList());
     }
 
-    // A port name with a slash is a path from the directory the command was
-    // started in, not from /dev; a missing one is said by that path.
-    void portRelativeToWorkingDirectory_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<bool>("there");
-        for (const char *name : {"h1/tty", "./h1/tty", "h1/../h1/tty"})
-            QTest::newRow(name) << name << true;
-        QTest::newRow("h1/none") << "h1/none" << false;
-    }
-    void portRelativeToWorkingDirectory()
-    {
-        QFETCH(QString, name);
-        QFETCH(bool, there);
-        const QString start = QFileInfo(dir.path()).canonicalFilePath();
-        QVERIFY(QDir(start).mkpath("h1") && QFile::link(device(), start + "/h1/tty"));
-        const ParamBlock ram = withSlots(GimbalModel::kDefaultBlock, {{9, 4}, {0, 33}});
-        model->setRam(ram);
-        QProcess p;
-        p.setWorkingDirectory(start);
-        const Run r = cli({"backup", "-p", name, "out.json"}, {}, &p);
-        if (!there) {
-            QCOMPARE(r.code, int(ExitCode::kPortUnavailable));
-            QVERIFY2(r.err.contains((start + "/h1/none").toUtf8()) && !r.err.contains("/dev/h1"), r.err.constData());
-            QCOMPARE(model->requestsSeen(), quint64(0));
-            return;
-        }
-        QVERIFY2(r.code == 0, r.err.constData());
-        QFile saved(start + "/out.json");
-        QVERIFY(saved.open(QIODevice::ReadOnly));
-        const QJsonObject o = json(saved.readAll());
-        QCOMPARE(o.value("port").toString(), start + "/h1/tty");
-        QJsonArray bytes;
-        for (std::uint8_t v : ram)
-            bytes.append(int(v));
-        QCOMPARE(o.value("block").toArray(), bytes);
-    }
-
     // Standard output that can't take what is written: the failure is said
     // and the exit is not 0, but a job on the controller is never cut short.
     void outputFailures_data()
