@@ -47,6 +47,11 @@ Tiravo::Tiravo(QWidget *parent)
     connect(sysTimer, SIGNAL(timeout()), this, SLOT(SYS_QTimerUpDate()));
     connect(ui->chRadioButton, SIGNAL(clicked()), this, SLOT(ChangeLangure()));
     connect(ui->enRadioButton, SIGNAL(clicked()), this, SLOT(ChangeLangure()));
+    // A port chosen in place of a vanished one ends the note that it is gone.
+    connect(ui->comComboBox, QOverload<int>::of(&QComboBox::activated), this, [this] {
+        chosenPort = ui->comComboBox->currentText();
+        showStatusTip();
+    });
 
     enableForOpenPort(false);
 
@@ -75,9 +80,9 @@ Tiravo::~Tiravo()
 void Tiravo::probePorts()
 {
     const QStringList names = PortList::availablePortNames();
+    QString error;
     for (const QString &name : names) {
-        probePort.setPortName(name);
-        if (!probePort.open(QIODevice::ReadWrite))
+        if (!PortList::open(probePort, name, &error))
             continue;
         ui->comComboBox->addItem(name);
         probePort.close();

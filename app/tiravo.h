@@ -112,6 +112,8 @@ private:
     // Upload, Save and the selectors follow paramControlsLive, on every tick.
     void enableParamControls();
     bool portClosed() const;
+    // Nothing is selected because the port the operator chose has vanished.
+    bool chosenPortGone() const;
 
     // Parameter files and the live log, from the context menu.
     void setUpFileActions();
@@ -183,6 +185,10 @@ private:
     bool resting = false;
     std::unique_ptr<QSocketNotifier> wakeOnNotice;
     QTimer restNet;
+    // The port the operator chose, kept while it is unplugged: the list
+    // then selects nothing in its place, and selects it again when it is
+    // back. Empty until the list first has a port.
+    QString chosenPort;
     // The last port that would not open, kept to explain it again in
     // another language; empty after a good open.
     struct {

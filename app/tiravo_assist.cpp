@@ -174,7 +174,9 @@ void Tiravo::describePortItems()
 void Tiravo::showStatusTip()
 {
     QString tip;
-    if (!openFailure.port.isEmpty()) {
+    if (portClosed() && chosenPortGone()) {
+        tip = fileText(PORT_GONE).arg(chosenPort);
+    } else if (!openFailure.port.isEmpty()) {
         tip = PortList::whyNotOpened(openFailure.port, openFailure.error, reportLanguage());
     } else if (fileNote.text != kFileTextCount) {
         const QString path = QDir::toNativeSeparators(fileNote.path);

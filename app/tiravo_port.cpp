@@ -32,13 +32,19 @@ void Tiravo::on_startPushButton_clicked()
 void Tiravo::openPort()
 {
     resumeTicking();
+    // With nothing selected (the chosen port is gone, or none is there),
+    // Connect opens nothing rather than some other device.
+    if (ui->comComboBox->currentIndex() < 0) {
+        openFailure = {};
+        showStatusTip();
+        const QString why = chosenPort.isEmpty() ? fileText(NO_PORT_CHOSEN) : fileText(PORT_GONE).arg(chosenPort);
+        qWarning().noquote() << QStringLiteral("%1: %2").arg(QCoreApplication::applicationName(), why);
+        return;
+    }
     // No parent: each connect gets a fresh port, so an error left on an earlier
     // one never carries over. closePort releases it with deleteLater().
     serialPort = new QSerialPort;
     const QString portName = ui->comComboBox->currentText();
-    // Opened, and so locked, under the device's own name: a second name for a
-    // port in use (a by-id link, a symlink) is refused as busy.
-    serialPort->setPortName(PortList::deviceName(portName));
     // A failed open does not change the course here: the port keeps the
     // failure as its error, and the next tick's checkPortError turns the
     // window back. The status texts stay as they are; the why goes to the
@@ -46,10 +52,14 @@ void Tiravo::openPort()
     // standard error.
     // What the last controller held says nothing about this one.
     channelsOutOfRange = 0;
-    if (serialPort->open(QIODevice::ReadWrite)) {
+    // Opened, and so locked, under the device's own name: a second name for a
+    // port in use (a by-id link, a symlink) is refused as busy, and so is a
+    // port another serial program has locked.
+    QString error;
+    if (PortList::open(*serialPort, portName, &error)) {
         openFailure = {};
     } else {
-        openFailure = {portName, serialPort->errorString()};
+        openFailure = {portName, error};
         const QString why = PortList::whyNotOpened(portName, openFailure.error);
         qWarning().noquote() << QStringLiteral("%1: %2").arg(QCoreApplication::applicationName(), why);
     }
@@ -110,21 +120,44 @@ void Tiravo::enableParamControls()
 // read error), a write that failed, or an open that never succeeded.
 void Tiravo::checkPortError()
 {
-    if (!serialPort || serialPort->error() != QSerialPort::NoError)
+    // A port refused for another program's lock was never opened, and so
+    // carries no error of its own.
+    if (!serialPort || !serialPort->isOpen() || serialPort->error() != QSerialPort::NoError)
         closePort();
 }
 
-// Rebuilt only when the number of ports changes, so the operator's choice
-// stays put while nothing is plugged in or out. Ports are not test-opened
-// here: one held by another program is listed too, and a failed connect
-// says so.
+// Rebuilt only when the ports listed change, so the operator's choice
+// stays put while nothing is plugged in or out; a swap of one adapter for
+// another between two ticks counts as a change too, or the vanished one
+// would stay on offer. Ports are not test-opened here: one held by another
+// program is listed too, and a failed connect says so.
+//
+// The choice stays with the port the operator chose: when it vanishes,
+// nothing is selected in its place, so Connect can't open another device
+// (where another controller may be); when it comes back, it is selected
+// again. Only a list that never had a choice takes its first port.
 void Tiravo::refreshPortList()
 {
     const QStringList names = PortList::availablePortNames(portScan);
-    if (names.size() == portCount)
+    QStringList shown;
+    for (int i = 0; i < ui->comComboBox->count(); ++i)
+        shown << ui->comComboBox->itemText(i);
+    if (names == shown)
         return;
+    if (ui->comComboBox->currentIndex() >= 0)
+        chosenPort = ui->comComboBox->currentText();
+    const bool wasGone = !chosenPort.isEmpty() && !shown.contains(chosenPort);
     portCount = static_cast<quint16>(names.size());
     ui->comComboBox->clear();
     ui->comComboBox->addItems(names);
+    if (!chosenPort.isEmpty())
+        ui->comComboBox->setCurrentIndex(names.indexOf(chosenPort));
     describePortItems();
+    if (wasGone != !names.contains(chosenPort))
+        showStatusTip();
+}
+
+bool Tiravo::chosenPortGone() const
+{
+    return ui->comComboBox->currentIndex() < 0 && !chosenPort.isEmpty();
 }

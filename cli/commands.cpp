@@ -407,9 +407,9 @@ int ports(Command &c, const QStringList &arguments)
         return ExitCode::kOk;
     }
     for (const QSerialPortInfo &info : infos) {
-        QSerialPort probe(info);
-        const bool opened = probe.open(QIODevice::ReadWrite);
-        const QString openError = opened ? QString() : probe.errorString();
+        QSerialPort probe;
+        QString openError;
+        const bool opened = PortList::open(probe, info.systemLocation(), &openError);
         probe.close();
         const PortDiagnostics::Report report = PortDiagnostics::examine(info.systemLocation().toStdString());
 

@@ -47,9 +47,9 @@ bool LinkRunner::open(const QString &portName, QString *error)
     // A file, a FIFO or /dev/null is not opened at all: what a serial port
     // does to its line settings has no business there.
     const bool hopeless = !PortDiagnostics::mayBeSerialPort(QFile::encodeName(portLocation()).toStdString());
-    port_.setPortName(PortList::deviceName(portName));
-    if (hopeless || !port_.open(QIODevice::ReadWrite)) {
-        *error = PortList::whyNotOpened(portName, port_.errorString());
+    QString systemError;
+    if (hopeless || !PortList::open(port_, portName, &systemError)) {
+        *error = PortList::whyNotOpened(portName, hopeless ? port_.errorString() : systemError);
         return false;
     }
     applyLineSettings(port_);

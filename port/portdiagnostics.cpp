@@ -19,8 +19,11 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <memory>
 #endif
 
@@ -77,11 +80,21 @@ bool allDigits(const std::string &s)
            std::all_of(s.begin(), s.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
 }
 
-// UUCP lock files hold the PID as padded ASCII ("      1234\n"); Qt's hold it
-// on the first of several lines. Anything else names no process.
+// The PID in a lock file, in each of the forms serial programs write: padded
+// ASCII ("      1234\n"), followed on the same line by the program and the
+// user in some ("      1234 minicom bench\n"), or on the first of several
+// lines (Qt's); and the old binary form, the bare 4-byte integer. Anything
+// else names no process.
 long lockOwner(const std::string &content)
 {
-    const std::string pid = firstLine(content);
+    if (content.size() == sizeof(std::int32_t)) {
+        std::int32_t pid;
+        std::memcpy(&pid, content.data(), sizeof pid);
+        if (pid > 0)
+            return pid;
+    }
+    const std::string line = firstLine(content);
+    const std::string pid = line.substr(0, line.find_first_of(" \t"));
     return allDigits(pid) ? std::stol(pid) : 0;
 }
 
@@ -258,12 +271,20 @@ std::string udevFix(Language l, const std::string &vendor, const std::string &pr
 }
 
 // Qt and the UUCP tools name a port's lock after the node below /dev, with
-// any further slash made an underscore: /dev/pts/3 is LCK..pts_3.
-std::string lockName(const std::string &node)
+// any further slash made an underscore: /dev/pts/3 is LCK..pts_3. Some tools
+// take the node's last name alone (LCK..3); lockdev adds the SVR4 name made
+// of the device numbers (LK.000.136.003).
+std::vector<std::string> lockNames(const std::string &node, const struct stat &st)
 {
-    std::string name = node.compare(0, 5, "/dev/") == 0 ? node.substr(5) : node;
-    std::replace(name.begin(), name.end(), '/', '_');
-    return "LCK.." + name;
+    std::string below = node.compare(0, 5, "/dev/") == 0 ? node.substr(5) : node;
+    std::replace(below.begin(), below.end(), '/', '_');
+    std::vector<std::string> names{"LCK.." + below};
+    if (const std::string last = "LCK.." + node.substr(node.rfind('/') + 1); last != names.front())
+        names.push_back(last);
+    char svr4[32];
+    std::snprintf(svr4, sizeof svr4, "LK.%03u.%03u.%03u", major(st.st_dev), major(st.st_rdev), minor(st.st_rdev));
+    names.emplace_back(svr4);
+    return names;
 }
 
 std::vector<std::string> lockDirectories()
@@ -348,6 +369,49 @@ void addHolder(Report &r, long pid, const std::string &name, const std::string &
              path + " 被进程 " + process + (name.empty() ? " " : "（" + name + "）") + "占用" + lock));
 }
 
+// A lock file of a live process other than this one names its holder; one
+// whose process is gone is stale and stands in no one's way.
+void findLockFileHolders(Report &r, const struct stat &node, const std::string &nodePath)
+{
+    const long self = ::getpid();
+    std::vector<std::string> names = lockNames(r.devicePath, node);
+    for (const std::string &name : lockNames(nodePath, node))
+        if (std::find(names.begin(), names.end(), name) == names.end())
+            names.push_back(name);
+    for (const std::string &dir : lockDirectories())
+        for (const std::string &name : names) {
+            const std::string lockFile = dir + "/" + name;
+            const long pid = lockOwner(readSmallFile(lockFile));
+            if (pid != self && alive(pid))
+                addHolder(r, pid, processName(pid), lockFile);
+        }
+}
+
+// flock() and fcntl() locks on the node itself, as the kernel lists them:
+// "1: FLOCK  ADVISORY  WRITE 4711 00:19:7 0 EOF", the file given as the
+// filesystem's device numbers in hex and the inode. A process waiting for a
+// lock ("1: -> FLOCK ...") holds none, and an open file description's lock
+// has no process (-1) to name.
+void findLockHolders(Report &r, const struct stat &node)
+{
+    std::ifstream locks("/proc/locks");
+    const long self = ::getpid();
+    std::string line;
+    while (std::getline(locks, line)) {
+        char kind[16], mode[16], access[16];
+        long pid = 0;
+        unsigned maj = 0, min = 0;
+        unsigned long long inode = 0;
+        if (line.find("->") != std::string::npos ||
+            std::sscanf(line.c_str(), "%*d: %15s %15s %15s %ld %x:%x:%llu", kind, mode, access, &pid, &maj, &min,
+                        &inode) != 7)
+            continue;
+        if (maj == major(node.st_dev) && min == minor(node.st_dev) && inode == node.st_ino && pid > 0 && pid != self &&
+            alive(pid))
+            addHolder(r, pid, processName(pid), {});
+    }
+}
+
 void findHolders(Report &r, const struct stat &node)
 {
     const long self = ::getpid();
@@ -364,16 +428,8 @@ void findHolders(Report &r, const struct stat &node)
                 addHolder(r, pid, name, {});
         }
     }
-    std::vector<std::string> names{lockName(r.devicePath)};
-    if (const std::string other = lockName(nodePath); other != names.front())
-        names.push_back(other);
-    for (const std::string &dir : lockDirectories())
-        for (const std::string &name : names) {
-            const std::string lockFile = dir + "/" + name;
-            const long pid = lockOwner(readSmallFile(lockFile));
-            if (pid != self && alive(pid))
-                addHolder(r, pid, processName(pid), lockFile);
-        }
+    findLockHolders(r, node);
+    findLockFileHolders(r, node, nodePath);
 }
 
 void explainPermission(Report &r, const struct stat &node)
@@ -600,6 +656,20 @@ bool mayBeSerialPort(const std::string &devicePath)
     struct stat node;
     lookAtNode(r, node);
     return r.access != Access::Missing && r.access != Access::NotSerial;
+}
+
+std::vector<Holder> lockHolders(const std::string &devicePath)
+{
+    Report r;
+    r.devicePath = devicePath;
+    struct stat node;
+    if (lookAtNode(r, node))
+        return {};
+#ifdef __linux__
+    findLockHolders(r, node);
+    findLockFileHolders(r, node, resolved(r.devicePath));
+#endif
+    return r.holders;
 }
 
 Report examine(const std::string &devicePath, Language language)

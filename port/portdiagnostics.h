@@ -56,6 +56,13 @@ Report examine(const std::string &devicePath, Language language = Language::Engl
 // holders, so it is cheap enough to ask before every open.
 bool mayBeSerialPort(const std::string &devicePath);
 
+// The processes that have locked the port the way serial programs on Linux
+// do, by a lock file or a lock on the device node, other than this one. Lock
+// files and the kernel's lock list only, no search of every process, so it
+// is cheap enough to ask before every open; and it removes nothing, so a
+// program that found the port in use leaves the holder's lock in place.
+std::vector<Holder> lockHolders(const std::string &devicePath);
+
 // The report as lines for a person, fit for a terminal and a tooltip: the
 // reasons, then each fix after "  fix: " ("  解决：" in Chinese). Empty when
 // there is nothing to say.

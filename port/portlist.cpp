@@ -6,9 +6,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QSerialPort>
 #include <QSerialPortInfo>
 
 #ifdef Q_OS_LINUX
+#include <sys/file.h>
 #include <sys/inotify.h>
 #include <unistd.h>
 
@@ -248,6 +250,32 @@ QString deviceName(const QString &name)
         return device;
 #endif
     return absoluteName(name);
+}
+
+bool open(QSerialPort &port, const QString &name, QString *error)
+{
+    port.setPortName(deviceName(name));
+    const QString inUse = QStringLiteral("the port is in use by another program");
+    if (!PortDiagnostics::lockHolders(QFile::encodeName(systemLocation(name)).toStdString()).empty()) {
+        *error = inUse;
+        return false;
+    }
+    if (!port.open(QIODevice::ReadWrite)) {
+        *error = port.errorString();
+        return false;
+    }
+#ifdef Q_OS_LINUX
+    // Taken after the open, so a holder that locked the node in between is
+    // still found; where the file system knows no such locks, the lock
+    // files are all there is.
+    if (::flock(int(port.handle()), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        port.close();
+        *error = inUse;
+        return false;
+    }
+#endif
+    error->clear();
+    return true;
 }
 
 QString whyNotOpened(const QString &name, const QString &systemError, PortDiagnostics::Language language)

@@ -9,6 +9,8 @@
 
 #include "port/portdiagnostics.h"
 
+class QSerialPort;
+
 // Number of ports comComboBox was last filled with. Process-wide on purpose:
 // the refresh compares against it, and it must not be reset by a new window.
 extern quint16 portCount;
@@ -96,6 +98,16 @@ QString systemLocation(const QString &name);
 // refused as busy; messages keep the name the user gave. A name that leads
 // nowhere stays as it is.
 QString deviceName(const QString &name);
+
+// Opens the port `name` for reading and writing under its device's own name,
+// but only where no other serial program has it. A live lock file or a lock
+// on the device node refuses it before the port is touched, so nothing of
+// ours reaches that program's line, and its lock stays where it is (the
+// serial port library would take a lock file it can't read for a stale one
+// and remove it). Once open, the node is locked too, so that programs that
+// look for such a lock see this one. On false, *error holds the system's
+// words; whyNotOpened() gives the operator's.
+bool open(QSerialPort &port, const QString &name, QString *error);
 
 // Why the port `name` did not open, in a bench user's words and the given
 // language: one line saying what stands in the way, then what to do about it,

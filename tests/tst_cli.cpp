@@ -592,6 +592,51 @@ private slots:
                  second.err.constData());
     }
 
+    // Another serial program's lock refuses the port with the holder named,
+    // before a byte goes out, and the lock is left where it was: a lock file
+    // in the forms minicom and the old UUCP tools write, and picocom's flock
+    // on the node.
+    void otherProgramsLocksRefuse_data()
+    {
+        QTest::addColumn<QByteArray>("lockFile"); // %1 the PID; empty: an flock instead
+        QTest::newRow("minicom") << QByteArray("      %1 minicom bench\n");
+        QTest::newRow("binary") << QByteArray("#binary");
+        QTest::newRow("flock") << QByteArray();
+    }
+    void otherProgramsLocksRefuse()
+    {
+        QFETCH(QByteArray, lockFile);
+        QProcess holder;
+        // flock runs its command once it has the lock; what it prints says so.
+        holder.start(QStringLiteral("flock"), {QStringLiteral("-o"), lockFile.isEmpty() ? device() : dir.path(),
+                                               QStringLiteral("sh"), QStringLiteral("-c"), QStringLiteral("echo; cat")});
+        QVERIFY(holder.waitForReadyRead());
+        const qint64 pid = holder.processId();
+        const QString lockDir = QFileInfo(QStringLiteral("/var/lock")).isWritable() ? QStringLiteral("/var/lock")
+                                                                                   : QStringLiteral("/tmp");
+        QFile lock(lockDir + QStringLiteral("/LCK..") + device().mid(5).replace(QLatin1Char('/'), QLatin1Char('_')));
+        if (!lockFile.isEmpty()) {
+            const qint32 binary = qint32(pid);
+            QVERIFY(lock.open(QIODevice::WriteOnly));
+            lock.write(lockFile == "#binary" ? QByteArray(reinterpret_cast<const char *>(&binary), 4)
+                                             : lockFile.replace("%1", QByteArray::number(pid)));
+            // The serial port library takes a lock it can't read for a stale
+            // one once it is half a minute old; minicom's have been there longer.
+            QVERIFY(lock.flush() && lock.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+            lock.close();
+        }
+        QSignalSpy handled(pty.get(), &PtyController::requestsHandled);
+        const Run r = cli({"get", "-p", "$PORT"});
+        const bool kept = lockFile.isEmpty() || lock.exists();
+        lock.remove();
+        holder.kill();
+        holder.waitForFinished();
+        QCOMPARE(r.code, int(ExitCode::kPortUnavailable));
+        QVERIFY2(r.err.contains("the port is in use by PID " + QByteArray::number(pid) + " (flock)"), r.err.constData());
+        QVERIFY(kept);
+        QCOMPARE(handled.count(), 0);
+    }
+
     // Into a pipe, standard output holds records only, each with the UTC time
     // of its poll cycle to the millisecond, whatever the local zone.
     void monitorRecords_data()

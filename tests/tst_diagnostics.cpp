@@ -10,6 +10,7 @@
 #include <pwd.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -17,6 +18,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -373,6 +375,44 @@ private slots:
         lock.remove();
         QCOMPARE(r.holders.size() == 1 && r.holders[0].pid == owner && r.access == Access::Busy, busy);
         QCOMPARE(text(r).contains(QStringLiteral(", going by its lock file ") + lock.fileName()), busy);
+    }
+
+    // A lock on the node, found from the kernel's list alone: the cheap
+    // look before every open must see picocom's flock and lockdev's SVR4
+    // lock file name, and not this process's own lock.
+    void locksOnTheNode()
+    {
+        Pty pty;
+        struct stat node;
+        QVERIFY(::stat(pty.path.c_str(), &node) == 0);
+        QVERIFY(::flock(pty.slave, LOCK_EX | LOCK_NB) == 0);
+        QVERIFY(lockHolders(pty.path).empty());
+        ::flock(pty.slave, LOCK_UN);
+        int ready[2];
+        QVERIFY(::pipe(ready) == 0);
+        const pid_t holder = ::fork();
+        if (holder == 0) {
+            const int fd = ::open(pty.path.c_str(), O_RDWR | O_NOCTTY);
+            if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::write(ready[1], "l", 1) == 1)
+                ::pause();
+            ::_exit(1);
+        }
+        char c;
+        QVERIFY(::read(ready[0], &c, 1) == 1);
+        std::vector<Holder> found = lockHolders(pty.path);
+        ::kill(holder, SIGKILL);
+        ::waitpid(holder, nullptr, 0);
+        QVERIFY(found.size() == 1 && found[0].pid == holder);
+
+        char svr4[64];
+        std::snprintf(svr4, sizeof svr4, "/tmp/LK.%03u.%03u.%03u", major(node.st_dev), major(node.st_rdev),
+                      minor(node.st_rdev));
+        QFile lock(QString::fromLatin1(svr4));
+        QVERIFY(lock.open(QIODevice::WriteOnly) && lock.write(QByteArray::number(::getppid()) + "\n") > 0);
+        lock.close();
+        found = lockHolders(pty.path);
+        lock.remove();
+        QVERIFY(found.size() == 1 && found[0].pid == ::getppid());
     }
 };
 

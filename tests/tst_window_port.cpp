@@ -14,6 +14,7 @@
 
 #include <memory>
 
+#include <poll.h>
 #include <termios.h>
 
 #include "app/commandline.h"
@@ -286,7 +287,9 @@ private slots:
 
     // A --port device is listed first and chosen, comes and goes with its
     // node, and a path not there at start is listed when it appears. The
-    // list is rebuilt only when the number of ports changes.
+    // operator's choice survives every rebuild of the list; when the chosen
+    // port vanishes nothing takes its place, so Connect opens nothing, and it
+    // is chosen again when it comes back.
     void commandLinePortsComeAndGo()
     {
         Rig r;
@@ -297,6 +300,7 @@ private slots:
         r.peer->idleTick();
         const int listed = ports->count();
         ports->setCurrentIndex(listed - 1);
+        const QString chosen = ports->currentText();
         r.peer->idleTick();
         QCOMPARE(ports->currentIndex(), listed - 1);
 
@@ -309,9 +313,10 @@ private slots:
         r.peer->idleTick();
         QCOMPARE(ports->count(), listed + 1);
         QCOMPARE(ports->itemText(1), later); // listed without being opened, after the first --port
-        QCOMPARE(ports->currentIndex(), 0);
-        QVERIFY(r.connectAndDownload());
+        QCOMPARE(ports->currentText(), chosen);
 
+        ports->setCurrentIndex(1);
+        QVERIFY(r.connectAndDownload());
         // While connected nothing changes the list.
         QFile::remove(later);
         r.exchange();
@@ -319,7 +324,54 @@ private slots:
         r.click("startPushButton");
         r.peer->idleTick();
         QCOMPARE(ports->count(), listed);
+        QCOMPARE(ports->currentIndex(), -1);
+        const QString tip = r.get("linkStatusLineEdit")->toolTip();
+        QVERIFY2(tip.contains(QStringLiteral("The chosen port ")) && tip.contains(QStringLiteral("is gone")), qPrintable(tip));
+        r.click("startPushButton");
+        QVERIFY(controlsConnected(r, false));
+
+        QVERIFY(QFile::link(r.pty.slavePath(), later));
+        r.peer->idleTick();
+        QCOMPARE(ports->currentText(), later);
+        QVERIFY(!r.get("linkStatusLineEdit")->toolTip().contains(QStringLiteral("is gone")));
         PortList::unregisterPort(later);
+    }
+
+    // A port another serial program has locked is neither probed at start
+    // nor opened by Connect; the holder is named and its lock stays.
+    void otherProgramsLockRefusesConnect()
+    {
+        Rig r;
+        QProcess holder;
+        holder.start(QStringLiteral("sleep"), {QStringLiteral("60")});
+        QVERIFY(holder.waitForStarted());
+        const qint64 pid = holder.processId();
+        // Where the serial port library keeps its own locks, and old enough
+        // for it to take a lock it can't read for a stale one.
+        const QString lockDir = QFileInfo(QStringLiteral("/var/lock")).isWritable() ? QStringLiteral("/var/lock")
+                                                                                   : QStringLiteral("/tmp");
+        QFile lock(lockDir + QStringLiteral("/LCK..") +
+                   r.pty.slavePath().mid(5).replace(QLatin1Char('/'), QLatin1Char('_')));
+        QVERIFY(lock.open(QIODevice::WriteOnly));
+        lock.write(QByteArray::number(pid).rightJustified(10) + " minicom bench\n");
+        QVERIFY(lock.flush() && lock.setFileTime(QDateTime::currentDateTime().addSecs(-3600),
+                                                 QFileDevice::FileModificationTime));
+        lock.close();
+
+        const Tiravo later;
+        const bool probed = later.findChild<QComboBox *>(QStringLiteral("comComboBox"))->findText(r.pty.slavePath()) >= 0;
+        r.click("startPushButton");
+        r.peer->idleTick();
+        pollfd sent{r.pty.master(), POLLIN, 0};
+        const bool anything = ::poll(&sent, 1, 0) > 0;
+        const bool kept = lock.exists();
+        lock.remove();
+        holder.kill();
+        holder.waitForFinished();
+        QVERIFY(!probed && kept && !anything);
+        QVERIFY(controlsConnected(r, false));
+        const QString tip = r.get("linkStatusLineEdit")->toolTip();
+        QVERIFY2(tip.contains(QStringLiteral("in use by PID %1 (sleep)").arg(pid)), qPrintable(tip));
     }
 
     // Closing the window while connected frees the device node at once.

@@ -176,4 +176,8 @@ const TextPair kFileTexts[kFileTextCount] = {
     {"控制器中%1的值不在 1～18 之内，通道选择框显示为空。上传时按原值写回，除非您为它选择一个通道。",
      "The controller holds a channel outside 1..18 for %1; its selector shows none. Upload writes it back as it is "
      "unless you choose a channel for it."},
+    {"所选串口 %1 已不在（适配器已拔出？）。它回来后会自动重新选中；也可以改选其他串口。",
+     "The chosen port %1 is gone (adapter unplugged?). It is chosen again when it comes back; or choose another "
+     "port."},
+    {"未选择串口：请先选择一个串口，再点“开始调试”。", "No serial port chosen: choose one, then press Connect."},
 };

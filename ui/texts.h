@@ -135,6 +135,9 @@ enum FileText : int {
     WRITE_DROPPED,
     CLOSE_WAITING,
     CHANNELS_OUT_OF_RANGE, // %1 the functions, by their captions
+    // The port list while disconnected.
+    PORT_GONE,             // %1 the port the operator chose
+    NO_PORT_CHOSEN,
     kFileTextCount
 };
 
