@@ -90,6 +90,15 @@ void LinkRunner::stop(Result result)
     result_ = result;
     if (result == Result::Silent || result == Result::Refused)
         failure_ = QString::fromStdString(task_->failure());
+    // A program that took no lock but has the line open may be reading the
+    // controller's replies before us: that is a clash, not a silent controller.
+    if (result == Result::Silent) {
+        const std::string location = QFile::encodeName(portLocation()).toStdString();
+        if (PortDiagnostics::examine(location).access == PortDiagnostics::Access::Busy) {
+            result_ = Result::PortLost;
+            failure_ = QStringLiteral("no answer came, and ") + PortList::whyNotOpened(typedName_, failure_);
+        }
+    }
     timer_.stop();
     if (loop_) {
         loop_->quit();

@@ -288,6 +288,10 @@ private slots:
         QTest::addColumn<QString>("says");
         QTest::newRow("silent") << "silent" << QStringList{"get", "-p", "$PORT"} << ExitCode::kDeviceSilent << 15
                                 << "did not answer while its parameters were being read: 15 requests, 0.75 s";
+        // Another program on the line, without a lock, may be what takes the replies.
+        QTest::newRow("silent, line shared") << "shared" << QStringList{"get", "-p", "$PORT"}
+                                             << ExitCode::kPortUnavailable << 15
+                                             << "no answer came, and the port is in use by PID ";
         QTest::newRow("save fails") << "fail save" << QStringList{"set", "-p", "$PORT", "tilt=3", "--save"}
                                     << ExitCode::kDeviceRefused << -1
                                     << "in RAM, but could not store them permanently.\nTo put it right, run again:\n"
@@ -309,8 +313,13 @@ private slots:
         QFETCH(int, code);
         QFETCH(int, requests);
         QFETCH(QString, says);
-        if (fault == "silent")
+        QProcess sharer;
+        if (fault == "silent" || fault == "shared")
             model->silenceForGood();
+        if (fault == "shared") {
+            sharer.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("exec 3<\"$0\"; echo; exec cat"), device()});
+            QVERIFY(sharer.waitForReadyRead());
+        }
         if (fault == "fail save")
             model->failNextSave();
         // A controller that takes the write and then puts its old value back.
@@ -331,6 +340,8 @@ private slots:
             });
         }
         const Run r = cli(args);
+        sharer.kill();
+        sharer.waitForFinished();
         disconnect(rewrite);
         // No program's own names for its requests, no system error jargon.
         QVERIFY2(r.code == code && r.err.contains(says.toUtf8()) && !r.err.contains("_PARAM") && !r.err.contains("ioctl"),
