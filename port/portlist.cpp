@@ -288,6 +288,20 @@ QString whyNotOpened(const QString &name, const QString &systemError, PortDiagno
     const QString summary = decoded(PortDiagnostics::summary(report));
     const QString cannotOpen = language == PortDiagnostics::Language::Chinese ? QStringLiteral("无法打开 %1：%2")
                                                                               : QStringLiteral("cannot open %1: %2");
+    const bool chinese = language == PortDiagnostics::Language::Chinese;
+#ifdef Q_OS_LINUX
+    // Busy with no holder in sight: another user's program has it, in
+    // exclusive mode, and its processes are closed to us.
+    if (summary.isEmpty() && report.access == PortDiagnostics::Access::Openable &&
+        systemError == QString::fromLocal8Bit(std::strerror(EBUSY))) {
+        const QString find = QStringLiteral("sudo fuser -v ") + location;
+        return chinese ? QStringLiteral("串口已被另一个程序独占（属于其他用户，无法查看是哪个）\n  解决：关闭另一个串口程序；"
+                                        "可用这条命令找到它：%1").arg(find)
+                       : QStringLiteral("the port is in use by another program (another user's, which this user "
+                                        "may not look at)\n  fix: close the other serial program; to find it, run: %1")
+                             .arg(find);
+    }
+#endif
     const QString first = summary.isEmpty() ? cannotOpen.arg(location, systemError) : summary;
     // With nothing found in the way, the platform's general advice is the fix;
     // describe() words it like every other.
