@@ -25,6 +25,7 @@
 
 class QAction;
 class QComboBox;
+class QLabel;
 class QCloseEvent;
 class QContextMenuEvent;
 class QDialog;
@@ -98,6 +99,9 @@ private:
     const std::array<QLineEdit *, kFunctionCount> &testFields() const { return rows.testData; }
 
     // Names, tab order, port descriptions and the status field's tooltip.
+    // Screen readers get the window's combo boxes through an interface of
+    // ours once this has run, which must be before the form is built.
+    static void installAccessibleCombos();
     void setUpAssistance();
     void renewAccessibleNames();
     void describePortItems();
@@ -167,6 +171,8 @@ private:
     void resetLinkData();
 
     Ui_Tiravo *ui;
+    // The port selector's caption for screen readers; the form has no room for one.
+    QLabel *portCaption = nullptr;
     struct {
         std::array<QComboBox *, kFunctionCount> channels{};
         std::array<QSlider *, kFunctionCount> positions{};

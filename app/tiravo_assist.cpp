@@ -5,10 +5,13 @@
 // port did not open. None of it moves a pixel of the form.
 #include "app/tiravo.h"
 
+#include <QAbstractItemView>
+#include <QAccessibleWidget>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFontMetrics>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QSlider>
 #include <QToolTip>
@@ -62,7 +65,113 @@ QStringList wrapLine(const QString &line, const QFontMetrics &metrics, int width
     out.append(rest);
     return out;
 }
+
+// On Linux Qt names a combo box after its current item and leaves what the
+// box is for to a label relation; "1" or a device path tells a listener
+// nothing, and the port selector has no caption on the form. The window's
+// boxes carry their own names, with the current item as their value.
+class NamedComboBox : public QAccessibleWidget
+{
+public:
+    explicit NamedComboBox(QComboBox *box)
+        : QAccessibleWidget(box, QAccessible::ComboBox)
+    {
+    }
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Name && !box()->accessibleName().isEmpty())
+            return box()->accessibleName();
+        if (t == QAccessible::Name || t == QAccessible::Value)
+            return box()->currentText();
+        return QAccessibleWidget::text(t);
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.expandable = true;
+        s.expanded = box()->view()->isVisible();
+        s.collapsed = !s.expanded;
+        s.hasPopup = true;
+        return s;
+    }
+
+    // The drop-down list, through which a screen reader reaches the items.
+    int childCount() const override { return 1; }
+    QAccessibleInterface *child(int index) const override
+    {
+        return index == 0 ? QAccessible::queryAccessibleInterface(box()->view()) : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface *child) const override
+    {
+        return child && child->object() == box()->view() ? 0 : -1;
+    }
+
+    QStringList actionNames() const override { return QStringList{showMenuAction()} + QAccessibleWidget::actionNames(); }
+    void doAction(const QString &action) override
+    {
+        if (action != showMenuAction() && action != pressAction())
+            return QAccessibleWidget::doAction(action);
+        if (box()->view()->isVisible())
+            box()->hidePopup();
+        else
+            box()->showPopup();
+    }
+
+private:
+    QComboBox *box() const { return static_cast<QComboBox *>(widget()); }
+};
+
+QAccessibleInterface *namedComboFactory(const QString &className, QObject *object)
+{
+    auto *box = qobject_cast<QComboBox *>(object);
+    if (className != QLatin1String("QComboBox") || !box || box->isEditable() || !qobject_cast<Tiravo *>(box->window()))
+        return nullptr;
+    return new NamedComboBox(box);
+}
+
+// A screen reader picks an item by selecting it in the drop-down list, which
+// a combo box heeds only while the list is open. Selected with the list
+// closed, it is taken as a click in the open list would be: the same index
+// and the same signals, so nothing downstream can tell the two apart. The
+// list's selection follows the current item, or the next pick would toggle
+// off a stale selection instead of selecting.
+void takePicksFromClosedList(QComboBox *box)
+{
+    QAbstractItemView *view = box->view();
+    QObject::connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, box, [box, view] {
+        const QModelIndexList picked = view->selectionModel()->selectedIndexes();
+        if (view->isVisible() || !box->isEnabled() || picked.size() != 1)
+            return;
+        const int row = picked.first().row();
+        if (row == box->currentIndex())
+            return;
+        box->setCurrentIndex(row);
+        emit box->activated(row);
+        emit box->textActivated(box->itemText(row));
+    });
+    QObject::connect(box, QOverload<int>::of(&QComboBox::currentIndexChanged), view, [box, view](int index) {
+        if (view->isVisible())
+            return;
+        if (index < 0)
+            view->selectionModel()->clearSelection();
+        else
+            view->selectionModel()->select(box->model()->index(index, box->modelColumn(), box->rootModelIndex()),
+                                           QItemSelectionModel::ClearAndSelect);
+    });
+}
 } // namespace
+
+// Interfaces are made, and kept, as soon as a widget is, and the last
+// factory installed is asked first.
+void Tiravo::installAccessibleCombos()
+{
+    static bool installed = false;
+    if (!installed)
+        QAccessible::installFactory(namedComboFactory);
+    installed = true;
+}
 
 QString Tiravo::nameFromCaption(const QString &caption)
 {
@@ -112,6 +221,9 @@ void Tiravo::setUpAssistance()
         order << sliders[f] << combos[f];
     }
     ui->linkStatusLabel->setBuddy(ui->linkStatusLineEdit);
+    for (QComboBox *box : combos)
+        takePicksFromClosedList(box);
+    takePicksFromClosedList(ui->comComboBox);
 
     order << ui->comComboBox << ui->startPushButton << ui->updatePushButton << ui->downloadPushButton
           << ui->programPushButton;
@@ -127,6 +239,14 @@ void Tiravo::setUpAssistance()
 void Tiravo::renewAccessibleNames()
 {
     ui->comComboBox->setAccessibleName(assistText(AX_PORT_SELECTOR));
+    // Never shown, so the form stays as drawn; a buddy label is what Qt
+    // reports as a control's label.
+    if (!portCaption) {
+        portCaption = new QLabel(ui->comComboBox->parentWidget());
+        portCaption->hide();
+        portCaption->setBuddy(ui->comComboBox);
+    }
+    portCaption->setText(assistText(AX_PORT_SELECTOR));
     const auto combos = channelCombos();
     const auto sliders = positionSliders();
     const auto fields = testFields();

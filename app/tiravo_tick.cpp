@@ -6,7 +6,11 @@
 #include "app/tiravo.h"
 
 #include <QByteArray>
+#include <QComboBox>
 #include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSlider>
 
 #include "formats/liverecord.h"
 #include "ui_tiravo.h"
@@ -22,6 +26,27 @@ constexpr int kTicksBeforeRest = kMessageTicks + 1;
 // While resting, the port list is still taken as often as the scan's own
 // safety net takes it while ticking, in case the system missed a notice.
 constexpr int kRestNetMs = PortList::SystemPortScan::kRecheckCalls * 50;
+
+// The display is written only where what it shows changes: a line edit
+// tells screen readers of every setText, even of the text it already holds,
+// and each write costs a repaint. At 20 ticks a second that adds up.
+void showIfChanged(QLineEdit *field, const QString &text)
+{
+    if (field->text() != text)
+        field->setText(text);
+}
+
+void showIfChanged(QLabel *label, const QString &text)
+{
+    if (label->text() != text)
+        label->setText(text);
+}
+
+void showIfChanged(QSlider *slider, int value)
+{
+    if (slider->value() != value)
+        slider->setValue(value);
+}
 
 int messageText(std::uint8_t statusIndex)
 {
@@ -136,15 +161,15 @@ void Tiravo::parseFrame(const Frame &reply)
 void Tiravo::updateDisplay()
 {
     if (link.linkLost() || portClosed()) {
-        ui->linkStatusLineEdit->setText(LangureChar[TXT_PORT_DISCONNECTED]);
+        showIfChanged(ui->linkStatusLineEdit, LangureChar[TXT_PORT_DISCONNECTED]);
         resetLinkData();
         stopLiveLog();
     } else {
-        ui->linkStatusLineEdit->setText(
-            LangureChar[link.gimbalState == 1 ? TXT_GIMBAL_DISCONNECTED : TXT_GIMBAL_CONNECTED]);
+        showIfChanged(ui->linkStatusLineEdit,
+                      LangureChar[link.gimbalState == 1 ? TXT_GIMBAL_DISCONNECTED : TXT_GIMBAL_CONNECTED]);
     }
 
-    ui->statusLabel->setText(LangureChar[messageText(link.statusIndex)]);
+    showIfChanged(ui->statusLabel, LangureChar[messageText(link.statusIndex)]);
     if (ui->statusLabel->text() != QLatin1String(" ")) {
         if (++statusTicks == kMessageTicks) {
             statusTicks = 0;
@@ -155,9 +180,9 @@ void Tiravo::updateDisplay()
     const auto sliders = positionSliders();
     const auto fields = testFields();
     for (int f = 0; f < kFunctionCount; ++f)
-        sliders[f]->setValue(link.channelPos[f]);
+        showIfChanged(sliders[f], link.channelPos[f]);
     for (int f = 0; f < kFunctionCount; ++f)
-        fields[f]->setText(QString::number(LiveRecord::testValue(link.testData[f])));
+        showIfChanged(fields[f], QString::number(LiveRecord::testValue(link.testData[f])));
 
     if (link.downloadDone == 1) {
         showChannels(link.paramBlock);
@@ -218,8 +243,11 @@ QString Tiravo::whatControllerHolds() const
 void Tiravo::showChannels(const ParamBlock &block)
 {
     const auto combos = channelCombos();
-    for (int f = 0; f < kFunctionCount; ++f)
-        combos[f]->setCurrentIndex(block[kFunctionSlot[f]] - 1);
+    for (int f = 0; f < kFunctionCount; ++f) {
+        const int index = block[kFunctionSlot[f]] - 1;
+        if (combos[f]->currentIndex() != index)
+            combos[f]->setCurrentIndex(index);
+    }
 }
 
 // statusTicks and the reply assembler are left alone: the one outlives a
