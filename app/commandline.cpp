@@ -103,6 +103,22 @@ bool displayAvailable(const QStringList &arguments)
 #endif
 }
 
+bool displayAvailable(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    return displayAvailable(arguments);
+}
+
+int noDisplay(const char *program, const char *instead)
+{
+    std::fprintf(stderr,
+                 "%s: no display to show the window on (DISPLAY and WAYLAND_DISPLAY are not set); %s\n",
+                 program, instead);
+    return 1;
+}
+
 void registerPorts(const QStringList &ports)
 {
     for (const QString &path : ports) {

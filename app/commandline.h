@@ -21,6 +21,12 @@ Outcome parse(const QStringList &arguments);
 // Whether a window can be shown: on X11 and Wayland systems that needs a
 // display named in the environment, or a platform chosen explicitly.
 bool displayAvailable(const QStringList &arguments);
+// The same for a program's own argv, before any application object exists.
+bool displayAvailable(int argc, char *argv[]);
+
+// Says in one line on standard error that `program` has no display to show
+// its window on, and what to use instead; returns the exit status for it.
+int noDisplay(const char *program, const char *instead);
 
 // Lists each path first among the ports, following its device as it comes
 // and goes; a path that is not there yet is reported on standard error.

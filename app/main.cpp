@@ -2,8 +2,6 @@
 // SPDX-FileCopyrightText: 2026 The SBUS Channel developers
 #include <QApplication>
 
-#include <cstdio>
-
 #include "app/closeguard.h"
 #include "app/commandline.h"
 #include "app/fonts.h"
@@ -11,31 +9,18 @@
 #include "app/windowgone.h"
 #include "os/stopsignals.h"
 
-namespace {
-QStringList rawArguments(int argc, char *argv[])
-{
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments.append(QString::fromLocal8Bit(argv[i]));
-    return arguments;
-}
-} // namespace
-
 int main(int argc, char *argv[])
 {
     // Without a display Qt aborts in the QApplication constructor, so the
     // command line is looked at first: help, version and usage errors need no
     // window, and a missing display is said plainly.
-    if (!WindowCommandLine::displayAvailable(rawArguments(argc, argv))) {
+    if (!WindowCommandLine::displayAvailable(argc, argv)) {
         QCoreApplication core(argc, argv);
         QCoreApplication::setApplicationName(QStringLiteral("sbus-channel"));
         const WindowCommandLine::Outcome outcome = WindowCommandLine::parse(QCoreApplication::arguments());
         if (!outcome.run)
             return outcome.exitCode;
-        std::fputs("sbus-channel: no display to show the window on (DISPLAY and WAYLAND_DISPLAY are not set); "
-                   "on a terminal, use sbus-channel-cli\n",
-                   stderr);
-        return 1;
+        return WindowCommandLine::noDisplay("sbus-channel", "on a terminal, use sbus-channel-cli");
     }
 
     enableDisplayScaling();

@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QTimer>
 
+#include "app/portselector.h"
 #include "port/portlist.h"
 #include "ui/rownames.h"
 #include "ui_tiravo.h"
@@ -16,7 +17,9 @@ Tiravo::Tiravo(QWidget *parent)
     : QWidget(parent)
     , ui(new Ui_Tiravo)
 {
+    installAccessibleCombos();
     ui->setupUi(this);
+    PortSelector::install(*ui->comComboBox);
     findRows();
     setWindowTitle(QStringLiteral("SBUS CHANNEL"));
     // Before the language is loaded, which names them.

@@ -19,6 +19,7 @@
 #include <unistd.h>
 #endif
 
+#include "app/installedcopy.h"
 #include "os/safefile.h"
 #include "ui_tiravo.h"
 
@@ -135,14 +136,15 @@ LanguageStore storeIn(const QString &file)
     return store;
 }
 
-// The choice lives beside the executable as long as that directory takes
-// it. An installed copy sits where users can't write, and there each user
-// keeps a file of their own instead of losing the choice.
+// A copy in a folder of its own keeps the choice beside the executable as
+// long as that folder takes it. An installed copy never writes there, even
+// as root, and each user keeps a file of their own; so does a copy whose
+// folder can't be written, instead of losing the choice.
 LanguageStore findLanguageStore()
 {
     const QString dir = QCoreApplication::applicationDirPath();
     const QString beside = dir + QStringLiteral("/config.ini");
-    if (directoryWritable(dir))
+    if (!isInstalledCopy(dir) && directoryWritable(dir))
         return storeIn(beside);
     const QString folder = perUserFolder();
     QString why;

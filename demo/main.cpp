@@ -9,6 +9,7 @@
 
 #include <cstdio>
 
+#include "app/commandline.h"
 #include "app/fonts.h"
 #include "app/tiravo.h"
 #include "demo/tour.h"
@@ -18,24 +19,41 @@
 #include "sim/simoptions.h"
 #include "version.h"
 
-int main(int argc, char *argv[])
-{
-    enableDisplayScaling();
-    QApplication app(argc, argv);
-    installFontSubstitutes();
-    QCoreApplication::setApplicationVersion(QStringLiteral(SBUS_CHANNEL_VERSION));
+namespace {
+const QCommandLineOption tourOption(QStringLiteral("tour"),
+                                    QStringLiteral("Click through a whole session by itself, save a "
+                                                   "screenshot of each step in this directory and exit "
+                                                   "(0 when every step reached its expected state)."),
+                                    QStringLiteral("dir"));
 
-    QCommandLineParser parser;
+// Help, version and usage errors are answered and exit here.
+void parse(QCommandLineParser &parser, const QCoreApplication &app)
+{
+    QCoreApplication::setApplicationVersion(QStringLiteral(SBUS_CHANNEL_VERSION));
     SimOptions::add(parser, QStringLiteral(
         "SBUS Channel with a simulated gimbal controller on a pseudo-terminal, listed\n"
         "first among the serial ports. Press Connect to start."));
-    const QCommandLineOption tourOption(QStringLiteral("tour"),
-                                        QStringLiteral("Click through a whole session by itself, save a "
-                                                       "screenshot of each step in this directory and exit "
-                                                       "(0 when every step reached its expected state)."),
-                                        QStringLiteral("dir"));
     parser.addOption(tourOption);
     parser.process(app);
+}
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCommandLineParser parser;
+    // Without a display Qt aborts in the QApplication constructor.
+    if (!WindowCommandLine::displayAvailable(argc, argv)) {
+        QCoreApplication core(argc, argv);
+        parse(parser, core);
+        return WindowCommandLine::noDisplay("sbus-channel-demo",
+                                            "./run tours the window under Xvfb, and gimbal-sim with "
+                                            "sbus-channel-cli works on a terminal");
+    }
+
+    enableDisplayScaling();
+    QApplication app(argc, argv);
+    installFontSubstitutes();
+    parse(parser, app);
 
     const QString tourDir = parser.value(tourOption);
     QString flash = SimOptions::flashPath(

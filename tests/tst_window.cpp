@@ -17,6 +17,7 @@
 
 #include <tuple>
 
+#include "app/portselector.h"
 #include "app/tiravo.h"
 #include "link/frame.h"
 #include "port/portlist.h"
@@ -218,6 +219,69 @@ private slots:
         QVERIFY(!PortList::availablePortNames().contains(free.slavePath()));
     }
 
+    // The port selector's items never move the form: with a long by-id
+    // name listed first every widget keeps the rectangle it has with a
+    // short one.
+    void longPortNameKeepsTheLayout()
+    {
+        PtyPair pty;
+        QTemporaryDir dir;
+        QVERIFY(pty.isValid() && dir.isValid());
+        const QString longName = dir.filePath(QStringLiteral("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"))
+                                     .leftJustified(60, QLatin1Char('0'), true);
+        QVERIFY2(QFile::link(pty.slavePath(), longName), qPrintable(longName));
+
+        const auto rectangles = [](const QString &port) {
+            PortList::registerPort(port);
+            Tiravo w;
+            w.show();
+            QCoreApplication::sendPostedEvents();
+            PortList::unregisterPort(port);
+            QStringList out;
+            if (child<QComboBox>(w, "comComboBox")->currentText() != port)
+                return out;
+            for (const QWidget *c : w.findChildren<QWidget *>()) {
+                if (c->isWindow())
+                    continue;
+                QString path = c->objectName();
+                for (const QWidget *p = c->parentWidget(); p != &w; p = p->parentWidget())
+                    path.prepend(p->objectName() + QLatin1Char('/'));
+                const QRect r = c->geometry();
+                out << QStringLiteral("%1 %2,%3 %4x%5").arg(path).arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+            }
+            return out;
+        };
+        const QStringList shortName = rectangles(pty.slavePath());
+        QVERIFY(!shortName.filter(QStringLiteral("layoutWidget/tiltSlider ")).isEmpty());
+        QCOMPARE(rectangles(longName), shortName);
+    }
+
+    // What the closed box keeps of a name before cutting it at the start:
+    // udev's by-id and by-path names lose the interface and port number that
+    // nearly every adapter shares, and keep whatever tells two apart.
+    void portNameShownInTheClosedBox_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("shown");
+        const QString id = QStringLiteral("/dev/serial/by-id/");
+        QTest::newRow("tty") << "/dev/ttyUSB0" << "/dev/ttyUSB0";
+        QTest::newRow("by-id") << id + "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"
+                               << id + "usb-FTDI_FT232R_USB_UART_A50285BI";
+        QTest::newRow("second interface") << id + "usb-FTDI_Dual_RS232-HS-if01-port0"
+                                          << id + "usb-FTDI_Dual_RS232-HS-if01";
+        QTest::newRow("second port") << id + "usb-Moxa_UPort-if00-port1" << id + "usb-Moxa_UPort-if00-port1";
+        QTest::newRow("modem") << id + "usb-Arduino_Uno_8543931323035-if00" << id + "usb-Arduino_Uno_8543931323035";
+        QTest::newRow("by-path") << "/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0"
+                                 << "/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0";
+        QTest::newRow("elsewhere") << "/home/me/gimbal-if00-port0" << "/home/me/gimbal-if00-port0";
+    }
+    void portNameShownInTheClosedBox()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, shown);
+        QCOMPARE(PortSelector::shownName(name), shown);
+    }
+
     // A port that won't open flips the controls for one tick: the open keeps
     // its course and the next tick's error check turns the window back. Why
     // it failed, and what to do, goes to stderr and to the status field's
@@ -314,17 +378,19 @@ private slots:
             QVERIFY2(!chinese[name].isEmpty(), qPrintable(name));
     }
 
-    // The program itself: what its command line says, and where no display is.
+    // The programs themselves, the window and its demo: what the command
+    // line says, and where no display is.
     void commandLine()
     {
-        const auto run = [](const QStringList &arguments, bool display = true) {
+        const auto run = [](const QStringList &arguments, bool display = true,
+                            const QString &program = QStringLiteral(SBUS_WINDOW)) {
             QProcess p;
             QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
             for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
                 if (!display)
                     env.remove(QString::fromLatin1(name));
             p.setProcessEnvironment(env);
-            p.start(QStringLiteral(SBUS_WINDOW), arguments);
+            p.start(program, arguments);
             p.waitForFinished(30000);
             return std::make_tuple(p.exitCode(), QString::fromLocal8Bit(p.readAllStandardOutput()),
                                    QString::fromLocal8Bit(p.readAllStandardError()));
@@ -347,6 +413,15 @@ private slots:
         QVERIFY2(out.isEmpty() && err.count(QLatin1Char('\n')) == 1 && err.contains(QStringLiteral("no display")) &&
                      err.contains(QStringLiteral("sbus-channel-cli")),
                  qPrintable(err));
+
+        // The demo is the same window: without a display it answers its
+        // command line and says so, rather than letting Qt abort.
+        const auto [demoHelpCode, demoHelp, demoHelpErr] = run({QStringLiteral("--help")}, false, QStringLiteral(SBUS_DEMO));
+        QVERIFY2(demoHelpCode == 0 && demoHelp.contains(QStringLiteral("--tour <dir>")), qPrintable(demoHelp + demoHelpErr));
+        const auto [demoCode, demoOut, demoErr] = run({QStringLiteral("--seed"), QStringLiteral("3")}, false, QStringLiteral(SBUS_DEMO));
+        QCOMPARE(demoCode, 1);
+        QVERIFY2(demoOut.isEmpty() && demoErr.count(QLatin1Char('\n')) == 1 && demoErr.startsWith(QStringLiteral("sbus-channel-demo: no display")),
+                 qPrintable(demoErr));
     }
 
     // A second name for a device that is in use (a by-id link, a symlink)

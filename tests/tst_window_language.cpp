@@ -20,6 +20,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "app/installedcopy.h"
 #include "app/tiravo.h"
 #include "support/filepermissions.h"
 #include "support/settingsfile.h"
@@ -127,7 +128,8 @@ private slots:
     }
 
     // Beside the executable while its directory takes writes, the user's own
-    // file where it does not.
+    // file where it does not, and always where the executable is an
+    // installed copy, which root could write beside.
     void languageFilePath()
     {
         QCOMPARE(Tiravo::languageFilePath(), configPath());
@@ -136,6 +138,19 @@ private slots:
         FilePermissionsApply permissions;
         QVERIFY(permissions.inForce());
         QCOMPARE(Tiravo::languageFilePath(), perUserConfigPath());
+
+        const QString home = QDir::homePath();
+        for (const QString &installed :
+             {QStringLiteral("/usr/bin"), QStringLiteral("/usr/local/bin"), QStringLiteral("/bin"),
+              QStringLiteral("/sbin"), QStringLiteral("/snap/sbus-channel/12/usr/bin"),
+              QStringLiteral("/usr/bin/"), QStringLiteral("/opt/x/../../usr/bin"), home + QStringLiteral("/.local/bin"),
+              QStringLiteral(SBUS_CHANNEL_INSTALL_BINDIR)})
+            QVERIFY2(isInstalledCopy(installed), qPrintable(installed));
+        for (const QString &own : {QCoreApplication::applicationDirPath(), QStringLiteral("/usrlocal/bin"),
+                                   QStringLiteral("/opt/sbus-channel"), QStringLiteral("/home/me/sbus-channel-0.1.0"),
+                                   QStringLiteral("/usr/../srv/sbus-channel"), home + QStringLiteral("/.localbin"),
+                                   QStringLiteral("/"), QString()})
+            QVERIFY2(!isInstalledCopy(own), qPrintable(own));
     }
 
     void storedChoiceAtStartUp_data()
