@@ -66,71 +66,6 @@ QStringList wrapLine(const QString &line, const QFontMetrics &metrics, int width
     return out;
 }
 
-// On Linux Qt names a combo box after its current item and leaves what the
-// box is for to a label relation; "1" or a device path tells a listener
-// nothing, and the port selector has no caption on the form. The window's
-// boxes carry their own names, with the current item as their value.
-class NamedComboBox : public QAccessibleWidget
-{
-public:
-    explicit NamedComboBox(QComboBox *box)
-        : QAccessibleWidget(box, QAccessible::ComboBox)
-    {
-    }
-
-    QString text(QAccessible::Text t) const override
-    {
-        if (t == QAccessible::Name && !box()->accessibleName().isEmpty())
-            return box()->accessibleName();
-        if (t == QAccessible::Name || t == QAccessible::Value)
-            return box()->currentText();
-        return QAccessibleWidget::text(t);
-    }
-
-    QAccessible::State state() const override
-    {
-        QAccessible::State s = QAccessibleWidget::state();
-        s.expandable = true;
-        s.expanded = box()->view()->isVisible();
-        s.collapsed = !s.expanded;
-        s.hasPopup = true;
-        return s;
-    }
-
-    // The drop-down list, through which a screen reader reaches the items.
-    int childCount() const override { return 1; }
-    QAccessibleInterface *child(int index) const override
-    {
-        return index == 0 ? QAccessible::queryAccessibleInterface(box()->view()) : nullptr;
-    }
-    int indexOfChild(const QAccessibleInterface *child) const override
-    {
-        return child && child->object() == box()->view() ? 0 : -1;
-    }
-
-    QStringList actionNames() const override { return QStringList{showMenuAction()} + QAccessibleWidget::actionNames(); }
-    void doAction(const QString &action) override
-    {
-        if (action != showMenuAction() && action != pressAction())
-            return QAccessibleWidget::doAction(action);
-        if (box()->view()->isVisible())
-            box()->hidePopup();
-        else
-            box()->showPopup();
-    }
-
-private:
-    QComboBox *box() const { return static_cast<QComboBox *>(widget()); }
-};
-
-QAccessibleInterface *namedComboFactory(const QString &className, QObject *object)
-{
-    auto *box = qobject_cast<QComboBox *>(object);
-    if (className != QLatin1String("QComboBox") || !box || box->isEditable() || !qobject_cast<Tiravo *>(box->window()))
-        return nullptr;
-    return new NamedComboBox(box);
-}
-
 // A screen reader picks an item by selecting it in the drop-down list, which
 // a combo box heeds only while the list is open. Selected with the list
 // closed, it is taken as a click in the open list would be: the same index
@@ -161,6 +96,82 @@ void takePicksFromClosedList(QComboBox *box)
                                            QItemSelectionModel::ClearAndSelect);
     });
 }
+// On Linux Qt names a combo box after its current item and leaves what the
+// box is for to a label relation; "1" or a device path tells a listener
+// nothing, and the port selector has no caption on the form. The window's
+// boxes carry their own names, with the current item as their value.
+class NamedComboBox : public QAccessibleWidget
+{
+public:
+    explicit NamedComboBox(QComboBox *box)
+        : QAccessibleWidget(box, QAccessible::ComboBox)
+    {
+    }
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Name && !box()->accessibleName().isEmpty())
+            return box()->accessibleName();
+        if (t == QAccessible::Name || t == QAccessible::Value)
+            return box()->currentText();
+        return QAccessibleWidget::text(t);
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.expandable = true;
+        // The list is made on first use; a box whose list no one asked for is closed.
+        const auto *list = box()->findChild<QAbstractItemView *>();
+        s.expanded = list && list->isVisible();
+        s.collapsed = !s.expanded;
+        s.hasPopup = true;
+        return s;
+    }
+
+    // The drop-down list, through which a screen reader reaches the items.
+    int childCount() const override { return 1; }
+    // Making a box's list costs the window's start a few milliseconds each,
+    // so it waits for the first screen reader that looks inside the box.
+    QAccessibleInterface *child(int index) const override
+    {
+        if (index != 0)
+            return nullptr;
+        if (!box()->property(kPicksTaken).toBool()) {
+            box()->setProperty(kPicksTaken, true);
+            takePicksFromClosedList(box());
+        }
+        return QAccessible::queryAccessibleInterface(box()->view());
+    }
+    int indexOfChild(const QAccessibleInterface *child) const override
+    {
+        return child && child->object() && child->object() == box()->findChild<QAbstractItemView *>() ? 0 : -1;
+    }
+
+    QStringList actionNames() const override { return QStringList{showMenuAction()} + QAccessibleWidget::actionNames(); }
+    void doAction(const QString &action) override
+    {
+        if (action != showMenuAction() && action != pressAction())
+            return QAccessibleWidget::doAction(action);
+        if (box()->view()->isVisible())
+            box()->hidePopup();
+        else
+            box()->showPopup();
+    }
+
+private:
+    static constexpr const char *kPicksTaken = "sbusPicksTaken";
+    QComboBox *box() const { return static_cast<QComboBox *>(widget()); }
+};
+
+QAccessibleInterface *namedComboFactory(const QString &className, QObject *object)
+{
+    auto *box = qobject_cast<QComboBox *>(object);
+    if (className != QLatin1String("QComboBox") || !box || box->isEditable() || !qobject_cast<Tiravo *>(box->window()))
+        return nullptr;
+    return new NamedComboBox(box);
+}
+
 } // namespace
 
 // Interfaces are made, and kept, as soon as a widget is, and the last
@@ -221,9 +232,6 @@ void Tiravo::setUpAssistance()
         order << sliders[f] << combos[f];
     }
     ui->linkStatusLabel->setBuddy(ui->linkStatusLineEdit);
-    for (QComboBox *box : combos)
-        takePicksFromClosedList(box);
-    takePicksFromClosedList(ui->comComboBox);
 
     order << ui->comComboBox << ui->startPushButton << ui->updatePushButton << ui->downloadPushButton
           << ui->programPushButton;

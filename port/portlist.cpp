@@ -329,18 +329,15 @@ QString systemLocation(const QString &name)
 #ifdef Q_OS_UNIX
     if (name.contains(QLatin1Char('/')))
         return absoluteName(name);
+    // What the serial port library makes of a bare name, listed or not;
+    // asking it would enumerate every port (10 to 20 ms) for each name.
+    return name.isEmpty() ? QString() : QStringLiteral("/dev/") + name;
 #else
     if (name.startsWith(QLatin1Char('/')) || name.startsWith(QLatin1String("./")) ||
         name.startsWith(QLatin1String("../")))
         return name;
-#endif
     const QString location = QSerialPortInfo(name).systemLocation();
-    if (!location.isEmpty() || name.isEmpty())
-        return location;
-#ifdef Q_OS_UNIX
-    return QStringLiteral("/dev/") + name;
-#else
-    return name;
+    return location.isEmpty() ? name : location;
 #endif
 }
 
