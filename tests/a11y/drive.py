@@ -15,6 +15,10 @@ import time
 
 SKIP = 77
 
+if len(sys.argv) != 4 or sys.argv[1] in ("-h", "--help"):
+    print("usage: drive.py WINDOW GIMBAL_SIM WORKDIR (run it through tests/a11y/run)")
+    sys.exit(0 if len(sys.argv) > 1 and sys.argv[1] in ("-h", "--help") else 2)
+
 window, sim, work = sys.argv[1:4]
 
 # The accessibility bus is started on demand, as a desktop starts it.
