@@ -87,15 +87,17 @@ bool allDigits(const std::string &s)
 // else names no process.
 long lockOwner(const std::string &content)
 {
-    if (content.size() == sizeof(std::int32_t)) {
-        std::int32_t pid;
-        std::memcpy(&pid, content.data(), sizeof pid);
-        if (pid > 0)
-            return pid;
-    }
+    // "123\n" is four bytes too: the text form is tried first.
     const std::string line = firstLine(content);
     const std::string pid = line.substr(0, line.find_first_of(" \t"));
-    return allDigits(pid) ? std::stol(pid) : 0;
+    if (allDigits(pid))
+        return std::stol(pid);
+    if (content.size() == sizeof(std::int32_t)) {
+        std::int32_t binary;
+        std::memcpy(&binary, content.data(), sizeof binary);
+        return binary > 0 ? binary : 0;
+    }
+    return 0;
 }
 
 bool alive(long pid)
