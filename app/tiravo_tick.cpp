@@ -12,6 +12,10 @@
 #include <QLineEdit>
 #include <QSlider>
 
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
 #include "formats/liverecord.h"
 #include "ui_tiravo.h"
 
@@ -132,13 +136,27 @@ void Tiravo::sendFrame()
     const Frame request = link.nextRequest();
     // A port whose open failed is left to the error check; writing to it would
     // only make Qt complain about a device that is not open.
-    if (serialPort && serialPort->isOpen()) {
-        serialPort->write(reinterpret_cast<const char *>(request.data()), qint64(request.size()));
-        // Out now rather than when the event loop next finds the line
-        // writable, and the second call finds the buffer empty and turns the
-        // port's write watch off again at once: two passes of the event loop
-        // fewer on every tick.
-        serialPort->flush();
+    if (!serialPort || !serialPort->isOpen())
+        return;
+    const char *bytes = reinterpret_cast<const char *>(request.data());
+    qint64 left = qint64(request.size());
+#ifdef Q_OS_UNIX
+    // The port object queues a write and watches the line until it is
+    // writable, and every turn of that watch wakes the event loop once more:
+    // three passes of it per tick for one 47-byte frame. With nothing queued,
+    // the frame goes straight to the device, which takes it whole; whatever
+    // it does not take, and any error, goes the port object's way, which
+    // then reports the error as before.
+    if (serialPort->bytesToWrite() == 0) {
+        const ssize_t n = ::write(int(serialPort->handle()), bytes, size_t(left));
+        if (n > 0) {
+            bytes += n;
+            left -= n;
+        }
+    }
+#endif
+    if (left > 0) {
+        serialPort->write(bytes, left);
         serialPort->flush();
     }
 }
