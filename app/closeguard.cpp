@@ -6,6 +6,9 @@
 #include <QSocketNotifier>
 #include <QWidget>
 
+#ifdef Q_OS_WIN
+#include <QWinEventNotifier>
+#endif
 #ifdef Q_OS_UNIX
 #include <unistd.h>
 #endif
@@ -64,5 +67,12 @@ void closeOnStopSignals(QWidget &window)
         }
         window.close();
     });
+#elif defined(Q_OS_WIN)
+    // The console's handler runs on a thread of its own and only sets the
+    // event; the close happens here, on the window's thread.
+    auto *notifier = new QWinEventNotifier(StopSignals::wakeEvent(), &window);
+    QObject::connect(notifier, &QWinEventNotifier::activated, &window, [&window] { window.close(); });
+#else
+    Q_UNUSED(window);
 #endif
 }

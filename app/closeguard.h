@@ -46,7 +46,8 @@ private:
 };
 
 // SIGINT, SIGTERM and SIGHUP (Ctrl+C in the terminal that started us, a
-// logout, a closed terminal) close the window as its close button does, so
-// that a write under way finishes first; StopSignals::pending() then tells
-// which one it was. Unix only; elsewhere a signal is recorded and nothing more.
+// logout, a closed terminal), and on Windows the console's Ctrl+C,
+// Ctrl+Break, close, logoff and shutdown, close the window as its close
+// button does, so that a write under way finishes first;
+// StopSignals::pending() then tells which one it was.
 void closeOnStopSignals(QWidget &window);

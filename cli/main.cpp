@@ -11,6 +11,7 @@
 int main(int argc, char *argv[])
 {
     Output::guardStandardStreams();
+    Output::prepareConsole();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("sbus-channel-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(SBUS_CHANNEL_VERSION));

@@ -10,6 +10,10 @@
 #include <cstring>
 
 #ifdef _WIN32
+#include <windows.h>
+
+#include <cstdlib>
+#include <fcntl.h>
 #include <io.h>
 #else
 #include <fcntl.h>
@@ -26,6 +30,57 @@ QString stdoutFailure;
 bool stdoutClosedAtStart = false;
 bool stdoutFinished = false;
 
+#ifdef _WIN32
+// The console as it was before prepareConsole(), put back at exit: the code
+// page belongs to the console, not to us, and whatever runs in it after us
+// would otherwise get ours. A handle of our own, as standard output is
+// closed before the end.
+struct {
+    HANDLE out = nullptr;
+    DWORD mode = 0;
+    UINT codePage = 0;
+    bool redraws = false;
+} console;
+
+void restoreConsole()
+{
+    if (console.out)
+        ::SetConsoleMode(console.out, console.mode);
+    if (console.codePage)
+        ::SetConsoleOutputCP(console.codePage);
+}
+
+HANDLE consoleOf(DWORD stream)
+{
+    const HANDLE handle = ::GetStdHandle(stream);
+    DWORD mode;
+    return handle != INVALID_HANDLE_VALUE && ::GetConsoleMode(handle, &mode) ? handle : nullptr;
+}
+#endif
+
+// The reason a write just failed. Windows' C runtime has no errno for a pipe
+// whose reader has gone (it says EINVAL); that is the broken pipe it is
+// everywhere else, and reads so.
+int writeError()
+{
+    const int error = errno;
+#ifdef _WIN32
+    const unsigned long system = _doserrno;
+    if (error == EINVAL &&
+        (system == ERROR_NO_DATA || system == ERROR_BROKEN_PIPE || system == ERROR_PIPE_NOT_CONNECTED))
+        return EPIPE;
+#endif
+    return error;
+}
+
+void clearWriteError()
+{
+    errno = 0;
+#ifdef _WIN32
+    _doserrno = 0;
+#endif
+}
+
 void noteStdoutFailure(int error)
 {
     if (stdoutFailure.isEmpty())
@@ -39,11 +94,11 @@ bool writeBytes(FILE *stream, const QByteArray &bytes, bool newline)
         noteStdoutFailure(EBADF);
         return false;
     }
-    errno = 0;
+    clearWriteError();
     const bool ok = std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stream) == std::size_t(bytes.size()) &&
                     (!newline || std::fputc('\n', stream) != EOF) && std::fflush(stream) == 0;
     if (!ok && stream == stdout)
-        noteStdoutFailure(errno);
+        noteStdoutFailure(writeError());
     return ok;
 }
 
@@ -225,6 +280,45 @@ void guardStandardStreams()
 #endif
 }
 
+void prepareConsole()
+{
+#ifdef _WIN32
+    const HANDLE out = consoleOf(STD_OUTPUT_HANDLE);
+    if (!out && !consoleOf(STD_ERROR_HANDLE))
+        return;
+    // Everything we write is UTF-8, errors included, and goes to the console
+    // as it is: in text mode the C runtime reads each byte in the locale's
+    // code page and hands the console something else, and unbuffered (as it
+    // keeps a console) it hands over a character's bytes one by one, which
+    // the console can't put together. Every write here is flushed at its end.
+    console.codePage = ::GetConsoleOutputCP();
+    ::SetConsoleOutputCP(CP_UTF8);
+    for (FILE *stream : {stdout, stderr}) {
+        if (consoleOf(stream == stdout ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE)) {
+            ::_setmode(_fileno(stream), _O_BINARY);
+            std::setvbuf(stream, nullptr, _IOFBF, 64 * 1024);
+        }
+    }
+    if (out && ::GetConsoleMode(out, &console.mode) &&
+        ::DuplicateHandle(::GetCurrentProcess(), out, ::GetCurrentProcess(), &console.out, 0, FALSE,
+                          DUPLICATE_SAME_ACCESS)) {
+        // A console from before Windows 10 refuses it and would show the
+        // cursor sequences as text: redrawsInPlace() then says no.
+        console.redraws = ::SetConsoleMode(out, console.mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+    }
+    std::atexit(restoreConsole);
+#endif
+}
+
+bool redrawsInPlace()
+{
+#ifdef _WIN32
+    return console.redraws;
+#else
+    return ::isatty(1) == 1;
+#endif
+}
+
 bool standardOutputWritable()
 {
 #ifdef _WIN32
@@ -240,12 +334,12 @@ bool finishStandardOutput()
     if (stdoutFinished || !stdoutFailure.isEmpty())
         return stdoutFailure.isEmpty();
     stdoutFinished = true;
-    errno = 0;
+    clearWriteError();
     const bool flushed = std::fflush(stdout) == 0;
-    const int flushError = errno;
+    const int flushError = writeError();
     const bool closed = std::fclose(stdout) == 0;
     if (!flushed || !closed)
-        noteStdoutFailure(flushed ? errno : flushError);
+        noteStdoutFailure(flushed ? writeError() : flushError);
     return flushed && closed;
 }
 

@@ -54,6 +54,12 @@ bool writeRaw(const QByteArray &bytes);
 // serial port would get descriptor 1 and our text would go to the controller.
 // Writes to such a stdout then fail, and are reported, as they should.
 void guardStandardStreams();
+// A console for standard output or standard error, on Windows, is set to
+// show UTF-8 and to take the cursor sequences monitor redraws with, as far
+// as it can; both are put back at exit. A pipe or a file is left as it is.
+void prepareConsole();
+// Standard output is a terminal that takes those sequences.
+bool redrawsInPlace();
 // Standard output is open for writing (it may still fail, as /dev/full does).
 bool standardOutputWritable();
 // Flushes and closes standard output; false when that or any earlier write failed.

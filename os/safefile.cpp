@@ -6,10 +6,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
-#include <QSaveFile>
 
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
@@ -18,6 +18,8 @@
 #define SBUS_READ ::read
 #define SBUS_WRITE ::write
 #else
+#include <windows.h>
+
 #include <io.h>
 #define SBUS_READ ::_read
 #define SBUS_WRITE ::_write
@@ -48,6 +50,96 @@ QString kindOfMode(mode_t mode)
 }
 #endif
 
+#ifdef Q_OS_WIN
+// Windows resolves only symbolic links and junctions, in the file system. A
+// shortcut (.lnk), which Qt counts as a link too, is a file like any other
+// to the system and to every program that opens it by name; it is read and
+// replaced as the file it is, never the file Explorer would open for it.
+std::wstring nativeName(const QString &path)
+{
+    return QDir::toNativeSeparators(path).toStdWString();
+}
+
+QString systemError(DWORD error)
+{
+    // The words the other systems use, and the messages of both programs.
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+        return QString::fromLocal8Bit(std::strerror(ENOENT));
+    return qt_error_string(int(error)).trimmed();
+}
+
+// What the path names, links followed; only looked at, never read or written.
+HANDLE openToLook(const QString &path)
+{
+    return ::CreateFileW(nativeName(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+
+QString kindOfHandle(HANDLE handle)
+{
+    switch (::GetFileType(handle)) {
+    case FILE_TYPE_DISK: {
+        BY_HANDLE_FILE_INFORMATION info;
+        if (::GetFileInformationByHandle(handle, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            return QStringLiteral("a directory");
+        return QStringLiteral("a regular file");
+    }
+    case FILE_TYPE_CHAR: return QStringLiteral("a character device");
+    case FILE_TYPE_PIPE: return QStringLiteral("a pipe");
+    default: return QStringLiteral("not a regular file");
+    }
+}
+
+const QString kRegular = QStringLiteral("a regular file");
+
+// The file a link leads to, by the name the system gives it.
+QString finalName(HANDLE handle)
+{
+    wchar_t buffer[32768];
+    const DWORD n = ::GetFinalPathNameByHandleW(handle, buffer, DWORD(std::size(buffer)), FILE_NAME_NORMALIZED);
+    if (n == 0 || n >= std::size(buffer))
+        return {};
+    QString name = QString::fromWCharArray(buffer, int(n));
+    if (name.startsWith(QLatin1String("\\\\?\\UNC\\")))
+        name = QLatin1String("\\\\") + name.mid(8);
+    else if (name.startsWith(QLatin1String("\\\\?\\")))
+        name = name.mid(4);
+    return QDir::fromNativeSeparators(name);
+}
+
+bool writeHandle(HANDLE handle, const QByteArray &data, QString *why)
+{
+    qint64 done = 0;
+    while (done < data.size()) {
+        DWORD n = 0;
+        if (!::WriteFile(handle, data.constData() + done, DWORD(data.size() - done), &n, nullptr)) {
+            *why = systemError(::GetLastError());
+            return false;
+        }
+        if (n == 0) {
+            *why = QStringLiteral("the system took no more of it");
+            return false;
+        }
+        done += n;
+    }
+    // A full disk may only say so here.
+    if (!::FlushFileBuffers(handle)) {
+        *why = systemError(::GetLastError());
+        return false;
+    }
+    LARGE_INTEGER size;
+    if (!::GetFileSizeEx(handle, &size)) {
+        *why = systemError(::GetLastError());
+        return false;
+    }
+    if (size.QuadPart != data.size()) {
+        *why = QStringLiteral("only %1 of %2 bytes reached the file").arg(size.QuadPart).arg(data.size());
+        return false;
+    }
+    return true;
+}
+#endif
+
 } // namespace
 
 QString kindOf(const QString &path)
@@ -58,11 +150,12 @@ QString kindOf(const QString &path)
         return systemError(errno);
     return kindOfMode(st.st_mode);
 #else
-    const QFileInfo info(path);
-    if (!info.exists())
-        return QStringLiteral("missing");
-    return info.isDir() ? QStringLiteral("a directory")
-                        : info.isFile() ? QStringLiteral("a regular file") : QStringLiteral("not a regular file");
+    const HANDLE handle = openToLook(path);
+    if (handle == INVALID_HANDLE_VALUE)
+        return systemError(::GetLastError());
+    const QString kind = kindOfHandle(handle);
+    ::CloseHandle(handle);
+    return kind;
 #endif
 }
 
@@ -77,7 +170,7 @@ QString writeTarget(const QString &path, QString *why)
             *why = systemError(error);
             return {};
         }
-        // A new file: its directory has to be there; QSaveFile says the rest.
+        // A new file: its directory has to be there; the write says the rest.
         const QString dir = QFileInfo(path).absolutePath();
         if (!QFileInfo(dir).isDir()) {
             *why = QStringLiteral("there is no directory %1").arg(dir);
@@ -103,12 +196,42 @@ QString writeTarget(const QString &path, QString *why)
     }
     return target;
 #else
-    const QFileInfo info(path);
-    if (info.exists() && !info.isFile()) {
-        *why = QStringLiteral("it is %1").arg(kindOf(path));
+    const DWORD attributes = ::GetFileAttributesW(nativeName(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND) {
+            *why = systemError(error);
+            return {};
+        }
+        const QString dir = QFileInfo(path).absolutePath();
+        if (!QFileInfo(dir).isDir()) {
+            *why = QStringLiteral("there is no directory %1").arg(dir);
+            return {};
+        }
+        return path;
+    }
+    const bool link = attributes & FILE_ATTRIBUTE_REPARSE_POINT;
+    const HANDLE handle = openToLook(path);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        *why = link && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+                   ? QStringLiteral("it is a link to %1, which does not exist").arg(QFileInfo(path).symLinkTarget())
+                   : systemError(error);
         return {};
     }
-    return info.isSymLink() ? info.canonicalFilePath() : path;
+    const QString kind = kindOfHandle(handle);
+    // A link is followed to its end, so a file kept elsewhere stays linked.
+    const QString target = link && kind == kRegular ? finalName(handle) : path;
+    ::CloseHandle(handle);
+    if (kind != kRegular) {
+        *why = link ? QStringLiteral("it is a link to %1, which is %2, not a regular file")
+                          .arg(QFileInfo(path).symLinkTarget(), kind)
+                    : QStringLiteral("it is %1, not a regular file").arg(kind);
+        return {};
+    }
+    if (target.isEmpty())
+        *why = QStringLiteral("it is a link, and the system does not say to what");
+    return target;
 #endif
 }
 
@@ -245,24 +368,45 @@ bool replace(const QString &path, const QByteArray &data, QString *why)
     }
     return syncDirectory(target, why);
 #else
-    QSaveFile file(target);
-    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.flush() ||
-        file.error() != QFileDevice::NoError) {
-        *why = file.errorString();
-        file.cancelWriting();
+    // QSaveFile would follow a shortcut to its target: the same steps as on
+    // Unix instead, beside the file, renamed over it at the end.
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    QString temporary;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 100 && handle == INVALID_HANDLE_VALUE; ++attempt) {
+        QString suffix;
+        for (int i = 0; i < 6; ++i)
+            suffix += QLatin1Char(kLetters[QRandomGenerator::global()->bounded(int(sizeof kLetters) - 1)]);
+        temporary = target + QLatin1Char('.') + suffix;
+        handle = ::CreateFileW(nativeName(temporary).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) {
+            *why = systemError(::GetLastError());
+            return false;
+        }
+    }
+    if (handle == INVALID_HANDLE_VALUE) {
+        *why = QStringLiteral("no free name for a temporary file beside it");
         return false;
+    }
+    bool ok = writeHandle(handle, data, why);
+    if (!::CloseHandle(handle) && ok) {
+        *why = systemError(::GetLastError());
+        ok = false;
     }
     QString again;
-    if (writeTarget(path, &again) != target) {
-        file.cancelWriting();
+    if (ok && writeTarget(path, &again) != target) {
         *why = again.isEmpty() ? QStringLiteral("it changed while it was being written") : again;
-        return false;
+        ok = false;
     }
-    if (!file.commit()) {
-        *why = file.errorString();
-        return false;
+    if (ok && !::MoveFileExW(nativeName(temporary).c_str(), nativeName(target).c_str(),
+                             MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        *why = systemError(::GetLastError());
+        ok = false;
     }
-    return true;
+    if (!ok)
+        ::DeleteFileW(nativeName(temporary).c_str());
+    return ok;
 #endif
 }
 
@@ -312,17 +456,36 @@ bool readRegular(const QString &path, qint64 maxBytes, QByteArray *data, QString
     ::close(fd);
     return ok;
 #else
-    QFile file(path);
-    if (!QFileInfo(path).isFile()) {
-        *why = QStringLiteral("it is %1, not a regular file").arg(kindOf(path));
+    // Looked at through the handle it is read by: a pipe or a device is
+    // refused before anything is read from it, so nothing can block.
+    const HANDLE handle = ::CreateFileW(nativeName(path).c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        *why = systemError(::GetLastError());
         return false;
     }
-    if (!file.open(QIODevice::ReadOnly)) {
-        *why = file.errorString();
-        return false;
+    const QString kind = kindOfHandle(handle);
+    bool ok = kind == kRegular;
+    if (!ok)
+        *why = QStringLiteral("it is %1, not a regular file").arg(kind);
+    QByteArray out;
+    char buffer[8192];
+    while (ok && out.size() <= maxBytes) {
+        DWORD n = 0;
+        if (!::ReadFile(handle, buffer, sizeof buffer, &n, nullptr)) {
+            *why = systemError(::GetLastError());
+            ok = false;
+        } else if (n == 0) {
+            break;
+        } else {
+            out.append(buffer, int(n));
+        }
     }
-    *data = file.read(maxBytes + 1);
-    return true;
+    ::CloseHandle(handle);
+    if (ok)
+        *data = out.left(int(maxBytes + 1));
+    return ok;
 #endif
 }
 

@@ -7,7 +7,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#ifdef Q_OS_UNIX
 #include <sys/stat.h>
+#endif
 
 #include "formats/backupfile.h"
 
@@ -52,11 +54,20 @@ private slots:
     {
         const QDateTime taken(QDate(2026, 12, 6), QTime(17, 25, 3), Qt::OffsetFromUTC, 5 * 3600 + 1800);
         QVERIFY(BackupFile::write(kBlock, taken, "p").contains(R"("taken": "2026-12-06T11:55:03Z")"));
-        const QString file = dir.filePath("real.json"), link = dir.filePath("link.json");
+        const QString file = dir.filePath("real.json");
+#ifdef Q_OS_UNIX
+        const QString link = dir.filePath("link.json");
         QVERIFY(writeFile(file, "old") && QFile::link(file, link));
+#else
+        // A symbolic link takes a privilege there (and Wine makes none); QFile::link makes a shortcut.
+        const QString link = file;
+        QVERIFY(writeFile(file, "old"));
+#endif
         QString why;
         QVERIFY2(BackupFile::save(link, kBlock, taken, "/dev/serial/by-id/\"odd\" \\name", &why), qPrintable(why));
+#ifdef Q_OS_UNIX
         QVERIFY(QFileInfo(link).isSymLink());
+#endif
         ParamBlock read{};
         QCOMPARE(BackupFile::load(link, &read, &why), BackupFile::LoadResult::Loaded);
         QCOMPARE(read, kBlock);
@@ -111,15 +122,22 @@ private slots:
         QFETCH(QByteArray, content);
         QFETCH(QString, reason);
         QFETCH(bool, allowedLoads);
-        const QString path = dir.filePath("target"), fifo = dir.filePath("fifo");
-        QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        const QString path = dir.filePath("target");
         if (node == "file")
             QVERIFY(writeFile(path, content));
-        else if (node == "FIFO")
+#ifdef Q_OS_UNIX
+        const QString fifo = dir.filePath("fifo");
+        if (node.contains("FIFO"))
+            QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        if (node == "FIFO")
             QVERIFY(QFile::rename(fifo, path));
         else if (node == "link to a FIFO")
             QVERIFY(QFile::link(fifo, path));
-        else if (node == "directory")
+#else
+        if (node.contains("FIFO"))
+            QSKIP("FIFOs are Unix's; Windows' named pipes live outside the file system");
+#endif
+        if (node == "directory")
             QVERIFY(QDir().mkdir(path));
         ParamBlock block = kBlock;
         QString why;

@@ -46,6 +46,12 @@ static void appendQuoted(wchar_t *out, size_t room, const wchar_t *arg)
     out[n] = 0;
 }
 
+static BOOL WINAPI ignoreControl(DWORD event)
+{
+    (void)event;
+    return TRUE;
+}
+
 static int usage(FILE *to)
 {
     fputs("usage: wine-launch.exe DLL PROGRAM [ARGUMENTS...]\n"
@@ -75,8 +81,10 @@ int main(void)
         appendQuoted(line, sizeof line / sizeof *line, argv[i]);
     }
 
-    /* Ctrl+C is the program's to handle; this process only waits for it. */
-    SetConsoleCtrlHandler(NULL, TRUE);
+    /* Ctrl+C is the program's to handle; this process only waits for it. A
+       handler function, not SetConsoleCtrlHandler(NULL, TRUE): that flag is
+       inherited, and would keep Ctrl+C from the program too. */
+    SetConsoleCtrlHandler(ignoreControl, TRUE);
 
     STARTUPINFOW si;
     ZeroMemory(&si, sizeof si);
