@@ -24,29 +24,12 @@
 #include "ui_tiravo.h"
 
 namespace {
+#ifdef Q_OS_UNIX
 QString systemError(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
 }
-
-// Judged by the effective identity, the one a write is judged by; plain
-// access() asks about the real one.
-bool directoryWritable(const QString &dir, QString *why = nullptr)
-{
-#ifdef Q_OS_UNIX
-    if (::faccessat(AT_FDCWD, QFile::encodeName(dir).constData(), W_OK | X_OK, AT_EACCESS) == 0)
-        return true;
-    if (why)
-        *why = QDir::toNativeSeparators(dir) + QStringLiteral(": ") + systemError(errno);
-    return false;
-#else
-    if (QFileInfo(dir).isWritable())
-        return true;
-    if (why)
-        *why = QDir::toNativeSeparators(dir) + QStringLiteral(": not writable");
-    return false;
 #endif
-}
 
 // The per-user settings folder, or empty where there is none: a program
 // never writes at the file system's root or relative to wherever it was
@@ -144,7 +127,7 @@ LanguageStore findLanguageStore()
 {
     const QString dir = QCoreApplication::applicationDirPath();
     const QString beside = dir + QStringLiteral("/config.ini");
-    if (!isInstalledCopy(dir) && directoryWritable(dir))
+    if (!isInstalledCopy(dir) && directoryTakesFiles(dir))
         return storeIn(beside);
     const QString folder = perUserFolder();
     QString why;
@@ -173,7 +156,7 @@ LanguageStore findLanguageStore()
 QString whyNotWritten(const QString &file)
 {
     QString why;
-    if (!directoryWritable(QFileInfo(file).absolutePath(), &why))
+    if (!directoryTakesFiles(QFileInfo(file).absolutePath(), &why))
         return why;
 #ifdef Q_OS_UNIX
     // It is read before it is written, so that nothing else in it is lost.

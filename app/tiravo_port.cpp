@@ -12,6 +12,14 @@
 #include "port/portlist.h"
 #include "ui_tiravo.h"
 
+namespace {
+QString noPortsNote(PortDiagnostics::Language language)
+{
+    const std::string note = PortDiagnostics::noPortsFound(language);
+    return QString::fromUtf8(note.data(), int(note.size()));
+}
+} // namespace
+
 // The port state is not kept in a flag of its own: the start button's caption
 // is it. The language can change only while disconnected, and loading a
 // language always puts that language's Connect caption on the button, so the
@@ -37,7 +45,9 @@ void Tiravo::openPort()
     if (ui->comComboBox->currentIndex() < 0) {
         openFailure = {};
         showStatusTip();
-        const QString why = chosenPort.isEmpty() ? fileText(NO_PORT_CHOSEN) : fileText(PORT_GONE).arg(chosenPort);
+        const QString why = !chosenPort.isEmpty()               ? fileText(PORT_GONE).arg(chosenPort)
+                            : ui->comComboBox->count() == 0 ? noPortsNote(reportLanguage())
+                                                            : fileText(NO_PORT_CHOSEN);
         qWarning().noquote() << QStringLiteral("%1: %2").arg(QCoreApplication::applicationName(), why);
         return;
     }
@@ -139,6 +149,11 @@ void Tiravo::checkPortError()
 void Tiravo::refreshPortList()
 {
     const QStringList names = PortList::availablePortNames(portScan);
+    // An empty selector says why it may be empty, in the window's language,
+    // which the tick after a switch brings here.
+    const QString emptyTip = names.isEmpty() ? wrapForTooltip(noPortsNote(reportLanguage())) : QString();
+    if (ui->comComboBox->toolTip() != emptyTip)
+        ui->comComboBox->setToolTip(emptyTip);
     QStringList shown;
     for (int i = 0; i < ui->comComboBox->count(); ++i)
         shown << ui->comComboBox->itemText(i);

@@ -18,12 +18,8 @@
 
 #ifdef _WIN32
 #include <io.h>
-#define SBUS_ISATTY _isatty
-#define SBUS_FILENO _fileno
 #else
 #include <unistd.h>
-#define SBUS_ISATTY isatty
-#define SBUS_FILENO fileno
 #endif
 
 #include "cli/exitcodes.h"
@@ -125,7 +121,8 @@ struct Command {
         }
         json = parser.isSet(QStringLiteral("json"));
         if (needsPort) {
-            port = parser.value(QStringLiteral("port"));
+            // "com3" and "\\.\COM3" are COM3, and output and backups say so.
+            port = PortList::knownName(parser.value(QStringLiteral("port")));
             if (port.isEmpty())
                 return usage(QStringLiteral("which port? Give --port (sbus-channel-cli ports lists them)"));
         }
@@ -276,11 +273,6 @@ struct Session {
     ParamBlock block() const { return task.exchange().paramBlock; }
 };
 
-bool isTerminal(FILE *stream)
-{
-    return SBUS_ISATTY(SBUS_FILENO(stream)) != 0;
-}
-
 // Success: with --json, the command's report with the port and the block it ends with.
 int doneWith(const Command &c, QJsonObject report, const ParamBlock &block)
 {
@@ -398,20 +390,24 @@ int ports(Command &c, const QStringList &arguments)
     if (c.parser.isSet(QStringLiteral("names"))) {
         for (const QSerialPortInfo &info : infos) {
             if (c.json)
-                list.append(info.systemLocation());
+                list.append(PortList::knownName(info.systemLocation()));
             else
-                Output::print(info.systemLocation());
+                Output::print(PortList::knownName(info.systemLocation()));
         }
         if (c.json)
             Output::printJson(list);
         return ExitCode::kOk;
     }
     for (const QSerialPortInfo &info : infos) {
+        // Users know a port as /dev/ttyUSB0, or as COM3 where the system's
+        // location is \\.\COM3.
+        const QString name = PortList::knownName(info.systemLocation());
         QSerialPort probe;
         QString openError;
-        const bool opened = PortList::open(probe, info.systemLocation(), &openError);
+        const bool opened = PortList::open(probe, name, &openError);
         probe.close();
-        const PortDiagnostics::Report report = PortDiagnostics::examine(info.systemLocation().toStdString());
+        const PortDiagnostics::Report report = opened ? PortDiagnostics::examine(name.toStdString())
+                                                      : PortList::examineFailedOpen(name, openError);
 
         QJsonObject o;
         o.insert(QStringLiteral("name"), info.portName());
@@ -439,7 +435,7 @@ int ports(Command &c, const QStringList &arguments)
         if (!info.serialNumber().isEmpty())
             about << QStringLiteral("serial %1").arg(info.serialNumber());
         Output::print(QStringLiteral("%1  %2%3")
-                          .arg(info.systemLocation(),
+                          .arg(name,
                                info.description().isEmpty() ? QStringLiteral("(no description)") : info.description(),
                                about.isEmpty() ? QString() : QStringLiteral("  (%1)").arg(about.join(QStringLiteral(", ")))));
         if (opened) {
@@ -451,7 +447,7 @@ int ports(Command &c, const QStringList &arguments)
         }
         // The system's own words ("Permission error while locking the device")
         // only where nothing better was found; then what to do about it.
-        const QStringList why = PortList::whyNotOpened(info.systemLocation(), openError).split(QLatin1Char('\n'));
+        const QStringList why = PortList::whyNotOpened(name, openError).split(QLatin1Char('\n'));
         Output::print(QStringLiteral("    cannot be opened: %1").arg(why.first()));
         for (const QString &line : why.mid(1))
             Output::print(QStringLiteral("    ") + line);
@@ -459,7 +455,7 @@ int ports(Command &c, const QStringList &arguments)
     if (c.json)
         Output::printJson(list);
     else if (infos.isEmpty())
-        Output::print(QStringLiteral("No serial ports found. Is the adapter plugged in? (Linux: dmesg | tail)"));
+        Output::print(QString::fromStdString(PortDiagnostics::noPortsFound()));
     return ExitCode::kOk;
 }
 
@@ -739,7 +735,7 @@ int monitor(Command &c, const QStringList &arguments)
     if (const int code = s.openAndRead(c); code >= 0)
         return code;
 
-    const bool inPlace = !c.json && !csv && isTerminal(stdout);
+    const bool inPlace = !c.json && !csv && Output::redrawsInPlace();
     int drawn = 0;
     // Standard output holds records only, so that a pipe gets nothing else.
     Output::printError(QStringLiteral("Monitoring %1 (%2); Ctrl+C to stop.").arg(c.port, Output::channelsLine(s.block())));

@@ -27,6 +27,18 @@
 #include <memory>
 #endif
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <cctype>
+#endif
+
 namespace PortDiagnostics {
 namespace {
 
@@ -578,6 +590,48 @@ void explainNotSerial(Report &r, const std::string &kind)
 
 #endif // __linux__
 
+// The port was there a moment ago, or was chosen by its name; said alike
+// wherever the system finds no such port.
+void explainMissing(Report &r)
+{
+    const Language l = r.language;
+    const std::string &path = r.devicePath;
+    r.access = Access::Missing;
+    r.headline =
+        text(l, "there is no port " + path + " (adapter unplugged?)", "串口 " + path + " 不存在（适配器已拔出？）");
+    r.reasons.push_back(text(l, "no device " + path + ": unplugged?", "找不到设备 " + path + "：是否已拔出？"));
+    r.fixes.push_back(
+        text(l, "plug the adapter in, or choose the port it has now", "插上适配器，或改选它现在对应的串口"));
+}
+
+#ifdef _WIN32
+// "COM3" for "\\.\COM3", "//./com3" or "com3", the form the system keeps
+// its names in; empty for a path, which names no DOS device.
+std::string dosDeviceName(const std::string &given)
+{
+    std::string name = given;
+    if (name.compare(0, 4, "\\\\.\\") == 0 || name.compare(0, 4, "//./") == 0)
+        name.erase(0, 4);
+    if (name.empty() || name.find_first_of(":\\/") != std::string::npos)
+        return {};
+    for (char &c : name)
+        c = char(std::toupper(static_cast<unsigned char>(c)));
+    return name;
+}
+
+// Only the system's table of device names is asked, so a port another
+// program holds is neither opened nor disturbed.
+bool dosDeviceMissing(const std::string &name)
+{
+    std::wstring wide(name.begin(), name.end());
+    wchar_t targets[1024];
+    if (::QueryDosDeviceW(wide.c_str(), targets, DWORD(sizeof targets / sizeof targets[0])) != 0)
+        return false;
+    // Too many targets to list still means there is one.
+    return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+#endif
+
 std::string generalAdvice(Language l)
 {
 #if defined(_WIN32)
@@ -622,12 +676,7 @@ bool lookAtNode(Report &r, struct stat &node)
 
     if (::stat(path.c_str(), &node) != 0) {
         if (errno == ENOENT || errno == ENOTDIR) {
-            r.access = Access::Missing;
-            r.headline = text(l, "there is no port " + path + " (adapter unplugged?)",
-                              "串口 " + path + " 不存在（适配器已拔出？）");
-            r.reasons.push_back(text(l, "no device " + path + ": unplugged?", "找不到设备 " + path + "：是否已拔出？"));
-            r.fixes.push_back(text(l, "plug the adapter in, or choose the port it has now",
-                                   "插上适配器，或改选它现在对应的串口"));
+            explainMissing(r);
         } else if (errno == EACCES) {
             r.access = Access::NoPermission;
             r.headline = text(l, "you may not reach " + path + ": a directory on the way is closed to you",
@@ -644,7 +693,24 @@ bool lookAtNode(Report &r, struct stat &node)
         return true;
     }
     return false;
+#elif defined(_WIN32)
+    (void)node;
+    if (r.devicePath.empty()) {
+        r.access = Access::Missing;
+        r.headline = text(r.language, "no serial port chosen", "未选择串口");
+        r.reasons.push_back(r.headline);
+        return true;
+    }
+    // Messages name the port as users know it.
+    const std::string name = dosDeviceName(r.devicePath);
+    if (!name.empty()) {
+        r.devicePath = name;
+        if (dosDeviceMissing(name))
+            explainMissing(r);
+    }
+    return true;
 #else
+    (void)r;
     (void)node;
     return true;
 #endif
@@ -731,6 +797,61 @@ std::string hintForFailedOpen(const std::string &devicePath, Language language)
 {
     const std::string hint = describe(examine(devicePath, language));
     return hint.empty() ? generalAdvice(language) : hint;
+}
+
+Report explainWindowsOpenError(const std::string &port, long error, Language language)
+{
+    Report r;
+    r.devicePath = port;
+    r.language = language;
+    const Language l = language;
+    switch (error) {
+    case WindowsError::kFileNotFound:
+    case WindowsError::kPathNotFound:
+        explainMissing(r);
+        break;
+    case WindowsError::kAccessDenied:
+    case WindowsError::kSharingViolation:
+        // Windows gives a COM port to one program at a time and tells the
+        // next one no more than "access denied"; which program has it is not
+        // to be learnt without rights over every process.
+        r.access = Access::Busy;
+        r.headline = text(l, port + " is in use by another program (Windows denies access to it)",
+                          "串口 " + port + " 已被另一个程序占用（Windows 拒绝访问）");
+        r.fixes.push_back(text(l,
+                               "close the program that has it open, then connect again: on a bench that is "
+                               "usually a serial terminal (PuTTY, Tera Term, a serial monitor), another "
+                               "configurator, or a 3D-printer host (Cura, Pronterface, OctoPrint)",
+                               "关闭打开它的程序，然后重新连接：调试台上通常是串口终端（PuTTY、Tera Term、串口监视器）、"
+                               "另一个调参软件，或 3D 打印机上位机（Cura、Pronterface、OctoPrint）"));
+        break;
+    default:
+        break;
+    }
+    return r;
+}
+
+std::string noPortsFound(Language l)
+{
+#if defined(_WIN32)
+    return text(l,
+                "No serial port found. If the adapter is plugged in, Windows most likely lacks its driver "
+                "(common with CH340 and PL2303 clone adapters): Device Manager then shows it under "
+                "\"Other devices\" with a warning sign and no COM port. Install the driver from the adapter "
+                "chip's maker, then plug the adapter in again",
+                "没有找到串口。如果适配器已插好，多半是 Windows 缺少它的驱动（CH340 和仿制 PL2303 适配器常见）："
+                "这时设备管理器会在“其他设备”下显示它并带有警告标志，却没有 COM 口。请安装适配器芯片厂商的驱动，"
+                "然后重新插上适配器");
+#elif defined(__linux__)
+    return text(l,
+                "No serial port found. Is the adapter plugged in? If it is, look at the end of: sudo dmesg",
+                "没有找到串口。适配器插好了吗？如果已插好，请看这条命令输出的末尾：sudo dmesg");
+#else
+    return text(l,
+                "No serial port found. Is the adapter plugged in? CH340 and PL2303 adapters may need their "
+                "maker's driver",
+                "没有找到串口。适配器插好了吗？CH340 和 PL2303 适配器可能需要安装厂商的驱动");
+#endif
 }
 
 } // namespace PortDiagnostics

@@ -48,7 +48,9 @@ struct Report {
 };
 
 // Looks at the node. devicePath is a full path ("/dev/ttyUSB0"); a bare name
-// ("ttyUSB0") is looked for under /dev.
+// ("ttyUSB0") is looked for under /dev. On Windows a port is a DOS device
+// name ("COM3", also as "\\.\COM3"), and all that can be learnt without
+// opening it is whether the system has it.
 Report examine(const std::string &devicePath, Language language = Language::English);
 
 // Whether the path can be a serial port at all: false for a missing path and
@@ -74,5 +76,25 @@ std::string summary(const Report &report);
 // The hint for an open that failed: describe(examine(path)), or, when the
 // system shows nothing, the general advice for the platform.
 std::string hintForFailedOpen(const std::string &devicePath, Language language = Language::English);
+
+// The Windows error codes (winerror.h) that tell an operator why a port did
+// not open, named here so the judgement below is the same, and tested, on
+// every platform.
+namespace WindowsError {
+constexpr long kFileNotFound = 2;
+constexpr long kPathNotFound = 3;
+constexpr long kAccessDenied = 5;
+constexpr long kSharingViolation = 32;
+} // namespace WindowsError
+
+// Why Windows refused to open `port` ("COM3"), from the error its open gave:
+// another program holds it (access denied: a COM port serves one program at a
+// time), or it is gone (not found: the adapter was unplugged). For any other
+// error the report is Unknown and says nothing.
+Report explainWindowsOpenError(const std::string &port, long error, Language language = Language::English);
+
+// What to say where the system lists no serial port at all, one line and
+// what to do; on Windows that is most often an adapter without its driver.
+std::string noPortsFound(Language language = Language::English);
 
 } // namespace PortDiagnostics

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QRegularExpression>
 #include <QSerialPort>
 #include <QSerialPortInfo>
 
@@ -21,6 +22,7 @@
 
 #include <utility>
 
+#include "port/devicenotices.h"
 #include "port/portdiagnostics.h"
 
 quint16 portCount = 0;
@@ -43,6 +45,13 @@ SystemPortScan::SystemPortScan(QString deviceDir, Enumerate enumerate)
     if (!deviceDir_.isEmpty())
         notices_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
 #endif
+#ifdef Q_OS_WIN
+    if (!deviceDir_.isEmpty()) {
+        deviceNotices_ = std::make_unique<DeviceNotices>();
+        if (!deviceNotices_->listening())
+            deviceNotices_.reset();
+    }
+#endif
     watchDirectories();
 }
 
@@ -56,11 +65,32 @@ SystemPortScan::~SystemPortScan()
 
 QString SystemPortScan::defaultDeviceDir()
 {
-    // Watched through inotify, which only Linux has.
-#ifdef Q_OS_LINUX
+    // Watched through inotify, which only Linux has; Windows's device
+    // namespace stands for the notices it sends instead.
+#if defined(Q_OS_LINUX)
     return QStringLiteral("/dev");
+#elif defined(Q_OS_WIN)
+    return QStringLiteral("\\\\.\\");
 #else
     return QString();
+#endif
+}
+
+bool SystemPortScan::watched() const
+{
+#ifdef Q_OS_WIN
+    return deviceNotices_ != nullptr;
+#else
+    return watches_[0] >= 0;
+#endif
+}
+
+int SystemPortScan::noticeDescriptor() const
+{
+#ifdef Q_OS_WIN
+    return deviceNotices_ ? deviceNotices_->descriptor() : -1;
+#else
+    return watches_[0] >= 0 ? notices_ : -1;
 #endif
 }
 
@@ -94,6 +124,9 @@ void SystemPortScan::watchDirectories()
 bool SystemPortScan::takeNotices()
 {
     bool any = false;
+#ifdef Q_OS_WIN
+    any = deviceNotices_ && deviceNotices_->take();
+#endif
 #ifdef Q_OS_LINUX
     if (notices_ < 0)
         return false;
@@ -126,7 +159,7 @@ bool SystemPortScan::takeNotices()
 QStringList SystemPortScan::names()
 {
     const bool noticed = takeNotices();
-    const int recheck = watches_[0] >= 0 ? kRecheckCalls : kUnwatchedRecheckCalls;
+    const int recheck = watched() ? kRecheckCalls : kUnwatchedRecheckCalls;
     if (!enumerated_ || noticed || ++sinceEnumeration_ >= recheck) {
         // Watches first: whatever changes after them is noticed, whatever
         // changed before them is in this enumeration.
@@ -170,16 +203,40 @@ QString hex4(quint16 value)
 {
     return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0'));
 }
+
+// A port registered under the system's own name ("--port COM3") is listed
+// once, where it was registered.
+QStringList withSystemPorts(QStringList registered, const QStringList &system)
+{
+    for (const QString &name : system) {
+        if (!registered.contains(name))
+            registered.append(name);
+    }
+    return registered;
+}
+
+#ifdef Q_OS_WIN
+// A device name without its "\\.\" or "//./"; empty for a path, which names
+// no device ("C:\ports\x", "\\.\pipe\x").
+QString bareDeviceName(const QString &name)
+{
+    QString bare = name;
+    if (bare.startsWith(QLatin1String("\\\\.\\")) || bare.startsWith(QLatin1String("//./")))
+        bare.remove(0, 4);
+    static const QRegularExpression pathLike(QStringLiteral("[:\\\\/]"));
+    return bare.contains(pathLike) ? QString() : bare;
+}
+#endif
 } // namespace
 
 QStringList availablePortNames()
 {
-    return presentRegisteredPorts() + SystemPortScan::systemPortNames();
+    return withSystemPorts(presentRegisteredPorts(), SystemPortScan::systemPortNames());
 }
 
 QStringList availablePortNames(SystemPortScan &scan)
 {
-    return presentRegisteredPorts() + scan.names();
+    return withSystemPorts(presentRegisteredPorts(), scan.names());
 }
 
 bool isPresent(const QString &name)
@@ -189,8 +246,14 @@ bool isPresent(const QString &name)
     // name is looked for under /dev directly; asking the system's port list
     // would cost an enumeration on every tick.
     return QFileInfo::exists(name.contains(QLatin1Char('/')) ? name : QStringLiteral("/dev/") + name);
+#elif defined(Q_OS_WIN)
+    // A COM port is no file; the system's table of device names has it
+    // exactly while its adapter is plugged in. Asking the port list instead
+    // would cost an enumeration on every tick.
+    if (bareDeviceName(name).isEmpty())
+        return QFileInfo::exists(name);
+    return PortDiagnostics::mayBeSerialPort(QFile::encodeName(knownName(name)).toStdString());
 #else
-    // A COM port name is no file to look at; the open tells.
     Q_UNUSED(name);
     return true;
 #endif
@@ -249,6 +312,14 @@ QString deviceName(const QString &name)
     if (!device.isEmpty())
         return device;
 #endif
+#ifdef Q_OS_WIN
+    // The serial port library puts "\\.\" only before names that start
+    // with "COM" in capitals; "com10", or another driver's "CNCA0", would be
+    // taken for a file in the working directory.
+    const QString bare = bareDeviceName(name);
+    if (!bare.isEmpty())
+        return QStringLiteral("\\\\.\\") + knownName(bare);
+#endif
     return absoluteName(name);
 }
 
@@ -278,18 +349,53 @@ bool open(QSerialPort &port, const QString &name, QString *error)
     return true;
 }
 
+#ifdef Q_OS_WIN
+namespace {
+// The serial port library words a failed open with the system's own message
+// for its error code, in the system's language; the codes that say more
+// than that are found by the same words.
+long windowsErrorOf(const QString &systemError)
+{
+    namespace E = PortDiagnostics::WindowsError;
+    for (const long code : {E::kAccessDenied, E::kSharingViolation, E::kFileNotFound, E::kPathNotFound}) {
+        if (systemError == qt_error_string(int(code)))
+            return code;
+    }
+    return 0;
+}
+} // namespace
+#endif
+
+PortDiagnostics::Report examineFailedOpen(const QString &name, const QString &systemError,
+                                          PortDiagnostics::Language language)
+{
+    const std::string path = QFile::encodeName(systemLocation(name)).toStdString();
+    PortDiagnostics::Report report = PortDiagnostics::examine(path, language);
+#ifdef Q_OS_WIN
+    // All the system shows without opening the port is whether it is there;
+    // the open's own error says the rest.
+    if (report.access == PortDiagnostics::Access::Unknown) {
+        if (const long code = windowsErrorOf(systemError))
+            report = PortDiagnostics::explainWindowsOpenError(path, code, language);
+    }
+#else
+    Q_UNUSED(systemError);
+#endif
+    return report;
+}
+
 QString whyNotOpened(const QString &name, const QString &systemError, PortDiagnostics::Language language)
 {
     const QString location = systemLocation(name);
     const std::string path = QFile::encodeName(location).toStdString();
-    PortDiagnostics::Report report = PortDiagnostics::examine(path, language);
+    PortDiagnostics::Report report = examineFailedOpen(name, systemError, language);
     // The Chinese texts are UTF-8 literals, which a Windows code page would garble.
     const auto decoded = [](const std::string &s) { return QString::fromUtf8(s.data(), int(s.size())); };
     const QString summary = decoded(PortDiagnostics::summary(report));
     const QString cannotOpen = language == PortDiagnostics::Language::Chinese ? QStringLiteral("无法打开 %1：%2")
                                                                               : QStringLiteral("cannot open %1: %2");
-    const bool chinese = language == PortDiagnostics::Language::Chinese;
 #ifdef Q_OS_LINUX
+    const bool chinese = language == PortDiagnostics::Language::Chinese;
     // Busy with no holder in sight: another user's program has it, in
     // exclusive mode, and its processes are closed to us.
     if (summary.isEmpty() && report.access == PortDiagnostics::Access::Openable &&
@@ -321,7 +427,17 @@ QString absoluteName(const QString &name)
     if (name.contains(QLatin1Char('/')) && !name.startsWith(QLatin1Char('/')))
         return QDir::cleanPath(QDir::current().absoluteFilePath(name));
 #endif
+    return knownName(name);
+}
+
+QString knownName(const QString &name)
+{
+#ifdef Q_OS_WIN
+    const QString bare = bareDeviceName(name);
+    return bare.isEmpty() ? name : bare.toUpper();
+#else
     return name;
+#endif
 }
 
 QString systemLocation(const QString &name)
@@ -333,11 +449,9 @@ QString systemLocation(const QString &name)
     // asking it would enumerate every port (10 to 20 ms) for each name.
     return name.isEmpty() ? QString() : QStringLiteral("/dev/") + name;
 #else
-    if (name.startsWith(QLatin1Char('/')) || name.startsWith(QLatin1String("./")) ||
-        name.startsWith(QLatin1String("../")))
-        return name;
-    const QString location = QSerialPortInfo(name).systemLocation();
-    return location.isEmpty() ? name : location;
+    // Asking the serial port library would enumerate every port (10 to 20 ms)
+    // for each name, and give "\\.\COM3", a form users never see.
+    return knownName(name);
 #endif
 }
 

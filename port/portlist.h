@@ -6,10 +6,15 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 
 #include "port/portdiagnostics.h"
 
 class QSerialPort;
+
+namespace PortList {
+class DeviceNotices;
+}
 
 // Number of ports comComboBox was last filled with. Process-wide on purpose:
 // the refresh compares against it, and it must not be reset by a new window.
@@ -24,7 +29,8 @@ namespace PortList {
 // Enumerating the system's ports looks at every tty the kernel knows and costs
 // 10 to 20 ms, a fifth of a core or more when done on every 50 ms tick for
 // hours on a laptop's battery. A serial port comes and goes with its device
-// node, so where the device directory can be watched (inotify on Linux), the
+// node, so where the device directory can be watched (inotify on Linux), or
+// the system announces its devices (WM_DEVICECHANGE on Windows), the
 // enumeration repeats only on the call after a change notice, plus once in a
 // long while as a safety net. The notices are read by names() itself, not by
 // the event loop: a node that appeared before a call is always seen by it.
@@ -42,7 +48,8 @@ public:
 
     // deviceDir is watched, and within it serial/ and serial/by-id/ whenever
     // they exist. An empty directory, or one that can't be watched, leaves
-    // only the safety net.
+    // only the safety net. Windows has no directory to watch; any deviceDir
+    // but an empty one follows its device notices there.
     explicit SystemPortScan(QString deviceDir = defaultDeviceDir(), Enumerate enumerate = systemPortNames);
     ~SystemPortScan();
     SystemPortScan(const SystemPortScan &) = delete;
@@ -51,7 +58,7 @@ public:
     QStringList names();
     // Readable when a change notice waits, for a caller that rests between
     // calls and wants waking; -1 where the device directory is not watched.
-    int noticeDescriptor() const { return watches_[0] >= 0 ? notices_ : -1; }
+    int noticeDescriptor() const;
     // The next call enumerates, notice or not.
     void expire() { enumerated_ = false; }
 
@@ -63,6 +70,7 @@ private:
     bool takeNotices();
     // Watches each directory that exists and is not watched yet.
     void watchDirectories();
+    bool watched() const;
 
     QString deviceDir_;
     Enumerate enumerate_;
@@ -72,10 +80,14 @@ private:
     std::array<int, 3> watches_{{-1, -1, -1}};
     int sinceEnumeration_ = 0;
     bool enumerated_ = false;
+#ifdef Q_OS_WIN
+    std::unique_ptr<DeviceNotices> deviceNotices_;
+#endif
 };
 
 // Names that QSerialPort::setPortName accepts: registered ports first, in the
-// order they were registered, then the system's ports in the system's order.
+// order they were registered, then the system's other ports in the system's
+// order.
 // A registered path is listed only while its device is there, so a port
 // named on the command line comes and goes with its adapter like any other.
 // The first form enumerates now; the second goes through a scan's gate.
@@ -84,19 +96,26 @@ QStringList availablePortNames(SystemPortScan &scan);
 
 // A name with a slash is a path, and a relative one is taken from the
 // working directory now ("h1/tty" -> "/home/me/h1/tty"), so that where it
-// leads no longer depends on it. Bare names ("ttyUSB0", "COM3") and absolute
-// paths stay as they are.
+// leads no longer depends on it. Bare names ("ttyUSB0") and absolute paths
+// stay as they are; on Windows a device name becomes knownName()'s.
 QString absoluteName(const QString &name);
+
+// The name users know a port by, whatever form it was given in: on Windows
+// the device name in capitals, as Windows lists it ("COM3" for "com3",
+// "\\.\COM3" or "//./COM3"); elsewhere, and for a path, the name as it is.
+QString knownName(const QString &name);
 
 // The device node behind a port name, to look at it from outside
 // ("ttyUSB0" -> "/dev/ttyUSB0"); a path stays as absoluteName() gives it.
+// On Windows, where a port is looked at by its device name, knownName().
 QString systemLocation(const QString &name);
 
 // The device a port name stands for, with every symbolic link resolved
 // ("/dev/serial/by-id/usb-..." -> "/dev/ttyUSB0"). The port is opened, and so
 // locked, under this name, so a second name for a port already in use is
 // refused as busy; messages keep the name the user gave. A name that leads
-// nowhere stays as it is.
+// nowhere stays as it is. On Windows a device name in the form every COM
+// port opens under, COM10 and up too ("com10" -> "\\.\COM10").
 QString deviceName(const QString &name);
 
 // Opens the port `name` for reading and writing under its device's own name,
@@ -115,6 +134,9 @@ bool open(QSerialPort &port, const QString &name, QString *error);
 // text, used when nothing better is known.
 QString whyNotOpened(const QString &name, const QString &systemError,
                      PortDiagnostics::Language language = PortDiagnostics::Language::English);
+// The same as a report: the port's state and the texts whyNotOpened() words.
+PortDiagnostics::Report examineFailedOpen(const QString &name, const QString &systemError,
+                                          PortDiagnostics::Language language = PortDiagnostics::Language::English);
 
 // What the system knows of a port, to tell two adapters apart; each field
 // is empty where nothing is known.
@@ -130,7 +152,8 @@ struct Facts {
 // Facts for each name, in the same order; the system is asked once.
 QList<Facts> factsOf(const QStringList &names);
 
-// Whether a registered name's device is there now.
+// Whether a registered name's device is there now. Looked up without
+// opening it, so a port another program holds stays undisturbed.
 bool isPresent(const QString &name);
 
 void registerPort(const QString &name);

@@ -446,6 +446,40 @@ private slots:
         lock.remove();
         QVERIFY2(heldBy(found, ::getppid()), qPrintable(pids(found)));
     }
+
+    // What Windows' refusal of an open comes to, wherever it is judged: a
+    // port held by another program (Windows answers the next one "access
+    // denied", Wine a sharing violation), a port gone, or nothing known.
+    void windowsOpenErrors_data()
+    {
+        QTest::addColumn<long>("error");
+        QTest::addColumn<int>("access");
+        QTest::addColumn<QString>("headline");
+        const QString held = QStringLiteral("COM3 is in use by another program (Windows denies access to it)");
+        const QString gone = QStringLiteral("there is no port COM3 (adapter unplugged?)");
+        QTest::newRow("access denied") << WindowsError::kAccessDenied << int(Access::Busy) << held;
+        QTest::newRow("sharing violation") << WindowsError::kSharingViolation << int(Access::Busy) << held;
+        QTest::newRow("file not found") << WindowsError::kFileNotFound << int(Access::Missing) << gone;
+        QTest::newRow("path not found") << WindowsError::kPathNotFound << int(Access::Missing) << gone;
+        QTest::newRow("general failure") << 31L << int(Access::Unknown) << QString();
+    }
+    void windowsOpenErrors()
+    {
+        QFETCH(long, error);
+        QFETCH(int, access);
+        QFETCH(QString, headline);
+        const Report english = explainWindowsOpenError("COM3", error);
+        const Report chinese = explainWindowsOpenError("COM3", error, Language::Chinese);
+        QCOMPARE(int(english.access), access);
+        QCOMPARE(QString::fromStdString(summary(english)), headline);
+        QCOMPARE(describe(english).empty(), headline.isEmpty());
+        QCOMPARE(chinese.fixes.size(), english.fixes.size());
+        // What to do names the programs a bench has holding ports.
+        if (access == int(Access::Busy)) {
+            for (const Report &r : {english, chinese})
+                QVERIFY(describe(r).find("PuTTY") != std::string::npos);
+        }
+    }
 };
 
 QTEST_GUILESS_MAIN(TestDiagnostics)

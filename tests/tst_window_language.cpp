@@ -4,7 +4,8 @@
 // config.ini gives at start-up, what is written back and found at the next
 // start, a store that is no file, the per-user file standing in where
 // the executable's directory is read-only, and what the operator is told
-// where the choice can't be kept.
+// where the choice can't be kept. Built for Windows too and run under Wine,
+// where what only Unix has (FIFOs, HOME) is left out.
 #include <QtTest>
 
 #include <QAbstractButton>
@@ -15,15 +16,30 @@
 
 #include <algorithm>
 
+#ifdef Q_OS_UNIX
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include "app/installedcopy.h"
 #include "app/tiravo.h"
-#include "support/filepermissions.h"
 #include "support/settingsfile.h"
+
+#ifdef Q_OS_LINUX
+#include "support/filepermissions.h"
+#else
+// Outside Linux there is no privilege of root's to lay down for a while;
+// lockedDirectory() finds out whether a directory refuses files.
+class FilePermissionsApply
+{
+public:
+    FilePermissionsApply() {}
+    ~FilePermissionsApply() {}
+    bool inForce() const { return true; }
+};
+#endif
 
 namespace {
 bool english(Tiravo &w)
@@ -36,6 +52,7 @@ bool english(Tiravo &w)
     return en;
 }
 
+#ifdef Q_OS_UNIX
 QStringList warnings;
 
 void recordWarning(QtMsgType type, const QMessageLogContext &, const QString &message)
@@ -55,6 +72,26 @@ QString unwrapped(QString text)
 QStringList languageWarnings()
 {
     return warnings.filter(QStringLiteral("language choice"));
+}
+#endif
+
+// Takes the right to make files in dir away, as QFile::setPermissions can;
+// false where that leaves this process writing there all the same, as Wine
+// run as root does (Windows ignores a folder's read-only flag, and Wine
+// stands for it with the Unix mode, which root is above). Asked by making a
+// file, not of the code under test.
+bool lockDirectory(const QString &dir)
+{
+    if (!QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                        QFileDevice::ExeOther))
+        return false;
+    FilePermissionsApply permissions;
+    QFile probe(dir + QStringLiteral("/lock-probe"));
+    if (!permissions.inForce() || probe.open(QIODevice::WriteOnly)) {
+        probe.remove();
+        return false;
+    }
+    return true;
 }
 } // namespace
 
@@ -94,7 +131,10 @@ private slots:
     // Also after a failed case, so the next one finds its directory as it was.
     void cleanup()
     {
-        qputenv("HOME", home);
+        if (home.isNull())
+            qunsetenv("HOME");
+        else
+            qputenv("HOME", home);
         if (configHome.isNull())
             qunsetenv("XDG_CONFIG_HOME");
         else
@@ -132,13 +172,7 @@ private slots:
     // installed copy, which root could write beside.
     void languageFilePath()
     {
-        QCOMPARE(Tiravo::languageFilePath(), configPath());
-        QVERIFY(QFile::setPermissions(QCoreApplication::applicationDirPath(),
-                                      QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-        FilePermissionsApply permissions;
-        QVERIFY(permissions.inForce());
-        QCOMPARE(Tiravo::languageFilePath(), perUserConfigPath());
-
+#ifdef Q_OS_UNIX
         const QString home = QDir::homePath();
         for (const QString &installed :
              {QStringLiteral("/usr/bin"), QStringLiteral("/usr/local/bin"), QStringLiteral("/bin"),
@@ -151,6 +185,44 @@ private slots:
                                    QStringLiteral("/usr/../srv/sbus-channel"), home + QStringLiteral("/.localbin"),
                                    QStringLiteral("/"), QString()})
             QVERIFY2(!isInstalledCopy(own), qPrintable(own));
+#endif
+#ifdef Q_OS_WIN
+        // Where installers put programs, for everyone and for one user; the
+        // per-user settings folder beside the latter is none of them.
+        const QString programFiles = qEnvironmentVariable("ProgramFiles");
+        const QString programFilesX86 = qEnvironmentVariable("ProgramFiles(x86)");
+        const QString localAppData = qEnvironmentVariable("LOCALAPPDATA");
+        QVERIFY(!programFiles.isEmpty() && !programFilesX86.isEmpty() && !localAppData.isEmpty());
+        for (const QString &installed :
+             {programFiles + QStringLiteral("\\SBUS Channel"), programFiles.toLower() + QStringLiteral("/sbus channel/"),
+              programFilesX86 + QStringLiteral("\\SBUS Channel\\bin"), programFiles,
+              localAppData + QStringLiteral("\\Programs\\sbus-channel"),
+              programFiles + QStringLiteral("\\x\\..\\SBUS Channel")})
+            QVERIFY2(isInstalledCopy(installed), qPrintable(installed));
+        for (const QString &own :
+             {QCoreApplication::applicationDirPath(), programFiles + QStringLiteral("x\\SBUS Channel"),
+              localAppData + QStringLiteral("\\sbus-channel"), QStringLiteral("D:\\tools\\sbus-channel"),
+              programFiles + QStringLiteral("\\..\\Users\\me\\sbus-channel"), QString()})
+            QVERIFY2(!isInstalledCopy(own), qPrintable(own));
+
+        // A folder whose read-only flag is clear may still take no file:
+        // sysfs, reached through Wine's Z: drive, refuses every user alike.
+        QTemporaryDir scratch;
+        QVERIFY(directoryTakesFiles(scratch.path()));
+        QVERIFY(QDir(scratch.path()).isEmpty());
+        const QString refusing = QStringLiteral("Z:/sys/kernel");
+        if (QFileInfo(refusing).isDir()) {
+            QVERIFY(QFileInfo(refusing).isWritable());
+            QString why;
+            QVERIFY(!directoryTakesFiles(refusing, &why));
+            QVERIFY2(why.startsWith(QDir::toNativeSeparators(refusing) + QStringLiteral(": ")), qPrintable(why));
+        }
+#endif
+        QCOMPARE(Tiravo::languageFilePath(), configPath());
+        if (!lockDirectory(QCoreApplication::applicationDirPath()))
+            QSKIP("this user writes in a read-only directory all the same");
+        FilePermissionsApply permissions;
+        QCOMPARE(Tiravo::languageFilePath(), perUserConfigPath());
     }
 
     void storedChoiceAtStartUp_data()
@@ -192,6 +264,7 @@ private slots:
     // A store that is no regular file is neither read nor written: the
     // window comes up at once in Chinese, a switch still works, and what is
     // there stays as it was. A link to a regular file is followed and kept.
+#ifdef Q_OS_UNIX
     void storeThatIsNoFile_data()
     {
         QTest::addColumn<QString>("node");
@@ -240,6 +313,8 @@ private slots:
             removeConfig();
     }
 
+#endif
+
     // A store the window can't read starts it in Chinese, one it can't write
     // keeps what it held, and a read-only directory hands the choice to the
     // user's own file.
@@ -255,7 +330,12 @@ private slots:
         const auto readOnly = QFileDevice::ReadOwner | QFileDevice::ReadUser | QFileDevice::ReadGroup |
                               QFileDevice::ReadOther;
 
+#ifdef Q_OS_UNIX
+        // Windows has no file that its owner can't read.
         QTest::newRow("unreadable, English stored") << english << int(writeOnly) << false << false;
+#else
+        Q_UNUSED(writeOnly);
+#endif
         // The per-user file stands in for the one beside the executable, and starts as its copy.
         QTest::newRow("read-only directory, English stored") << english << 0 << true << true;
         QTest::newRow("read-only directory, no file") << QByteArray() << 0 << true << false;
@@ -276,9 +356,10 @@ private slots:
         if (mode)
             QVERIFY(QFile::setPermissions(configPath(), QFileDevice::Permissions(mode)));
         const auto dirMode = QFile::permissions(dir);
-        if (dirLocked)
-            QVERIFY(QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther |
-                                                   QFileDevice::ExeOther));
+        if (dirLocked && !lockDirectory(dir)) {
+            QFile::setPermissions(configPath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+            QSKIP("this user writes in a read-only directory all the same");
+        }
         const bool storeWritable = !mode && !dirLocked;
         {
             FilePermissionsApply permissions;
@@ -316,6 +397,7 @@ private slots:
     // A relative XDG_CONFIG_HOME is ignored, so the user's file is kept under
     // HOME. The settings library's own test mode ignores XDG_CONFIG_HOME and
     // is off here; HOME is a scratch directory.
+#ifdef Q_OS_UNIX
     void choiceThatCantBeKept_data()
     {
         QTest::addColumn<QString>("setup");
@@ -455,7 +537,7 @@ private slots:
         }
         removeConfig();
     }
-
+#endif
 };
 
 QTEST_MAIN(TestWindowLanguage)
