@@ -156,6 +156,12 @@ void Tiravo::readChannelCombos()
         else
             channels[f] = static_cast<std::uint8_t>(combos[f]->currentText().toInt(nullptr, 10));
     }
+    // Said, not refused: the operator may mean it.
+    ParamBlock chosen = link.paramBlock;
+    for (int f = 0; f < kFunctionCount; ++f)
+        chosen[kFunctionSlot[f]] = channels[f];
+    if (!confirmSharedChannels(chosen) || !paramControlsLive())
+        return;
     link.requestUpload(channels);
 }
 

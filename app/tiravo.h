@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/blockmemory.h"
 #include "app/closeguard.h"
 #include "formats/livelog.h"
 #include "link/blockload.h"
@@ -133,6 +134,17 @@ private:
     void askToWrite();
     void askToStore();
     void abandonLoad();
+    // Writes back what the controller held before the last write through
+    // this adapter, with a load's comparison and questions.
+    void undoLastWrite();
+    // A write of this contact not stored yet: asks whether to store it
+    // before closing (or disconnecting). True when the close may go ahead now.
+    bool settleUnstoredWrite(bool closingWindow);
+    // After each reply: what the history learnt, shown in the tooltip and
+    // on standard error.
+    void followMemory(const ReplyEffect &effect);
+    // Two functions on one channel: true when the operator still wants the upload.
+    bool confirmSharedChannels(const ParamBlock &block);
     // Opens a file (no proposed name) or saves one (named as proposed); empty when cancelled.
     QString chooseFile(const char *name, FileText title, FileText filter, const QString &proposed);
     int runDialog(QDialog &dialog);
@@ -212,6 +224,16 @@ private:
 
     BlockLoad load;
     QString loadPath;
+    // How the questions and results of a load name what is loaded: the
+    // file's name, or the write an undo goes back on.
+    QString loadName;
+    BlockMemory memory;
+    QAction *undoWriteAction = nullptr;
+    // The operator chose to store before closing or disconnecting: done once
+    // the controller answers the store, whatever the answer.
+    enum class AfterStore { Nothing, Close, Disconnect } afterStore = AfterStore::Nothing;
+    // The close question was answered; a close held back meanwhile does not ask again.
+    bool closeAnswered = false;
     LiveLog liveLog;
     QAction *saveParamsAction = nullptr;
     QAction *loadParamsAction = nullptr;

@@ -321,6 +321,9 @@ void Tiravo::showStatusTip()
         const QString note = fileText(CHANNELS_OUT_OF_RANGE).arg(functions.join(separator));
         tip = tip.isEmpty() ? note : tip + QStringLiteral("\n\n") + note;
     }
+    // The controller itself, as the history remembers it.
+    if (const QString warning = memory.contactWarning(reportLanguage()); !warning.isEmpty())
+        tip = tip.isEmpty() ? warning : tip + QStringLiteral("\n\n") + warning;
     // Below whatever the port or a file gave: that is what the operator is at now.
     if (!languageNote.english.isEmpty()) {
         const QString note = LangureFlag == 1 ? languageNote.chinese : languageNote.english;

@@ -62,6 +62,7 @@ void Tiravo::setUpFileActions()
     saveParamsAction = make("saveParamsAction", QKeySequence::Save, &Tiravo::saveParamsToFile);
     loadParamsAction = make("loadParamsAction", QKeySequence::Open, &Tiravo::loadParamsFromFile);
     logLiveAction = make("logLiveAction", QKeySequence(), &Tiravo::toggleLiveLog);
+    undoWriteAction = make("undoWriteAction", QKeySequence::Undo, &Tiravo::undoLastWrite);
     // A combo box takes every context menu request and shows nothing; the
     // selectors hold no text to copy, so theirs goes on to the window.
     for (QComboBox *combo : findChildren<QComboBox *>())
@@ -73,6 +74,7 @@ void Tiravo::renewFileTexts()
     saveParamsAction->setText(fileText(MENU_SAVE_PARAMS));
     loadParamsAction->setText(fileText(MENU_LOAD_PARAMS));
     logLiveAction->setText(fileText(liveLog.active() ? MENU_STOP_LOG : MENU_LOG_LIVE));
+    undoWriteAction->setText(fileText(MENU_UNDO_WRITE));
 }
 
 // Saving needs a block read whole in this contact and not being rewritten;
@@ -83,6 +85,7 @@ void Tiravo::enableFileActions()
     const bool busy = link.writing() || load.running();
     saveParamsAction->setEnabled(open && link.blockDownloaded() && !busy);
     loadParamsAction->setEnabled(open && !busy);
+    undoWriteAction->setEnabled(open && !busy);
     logLiveAction->setEnabled(liveLog.active() || (open && !link.linkLost()));
 }
 
@@ -103,7 +106,7 @@ void Tiravo::showContextMenu(const QPoint &globalPos)
     enableFileActions();
     QMenu menu(this);
     menu.setObjectName(QStringLiteral("contextMenu"));
-    menu.addActions({saveParamsAction, loadParamsAction, logLiveAction});
+    menu.addActions({saveParamsAction, loadParamsAction, undoWriteAction, logLiveAction});
     menu.exec(globalPos);
 }
 
@@ -112,6 +115,10 @@ void Tiravo::showContextMenu(const QPoint &globalPos)
 // the controller is left holding: the window that could have said so is gone.
 void Tiravo::closeEvent(QCloseEvent *event)
 {
+    if (!closing && !settleUnstoredWrite(true)) {
+        event->ignore();
+        return;
+    }
     if (!closing) {
         closing = true;
         const QString holds = whatControllerHolds();
@@ -165,7 +172,7 @@ void Tiravo::tellLater(const QString &text, bool failure)
 
 void Tiravo::tellAboutLoad(FileText text, bool failure)
 {
-    tellLater(fileText(text).arg(fileName(loadPath)), failure);
+    tellLater(fileText(text).arg(loadName), failure);
 }
 
 QString Tiravo::chooseFile(const char *name, FileText title, FileText filter, const QString &proposed)
@@ -251,7 +258,10 @@ void Tiravo::loadParamsFromFile()
     // The port may have gone while the dialog was open.
     if (portClosed())
         return;
+    if (!confirmSharedChannels(target))
+        return;
     loadPath = path;
+    loadName = fileName(path);
     load.start(target, link);
     enableFileActions();
 }
@@ -300,7 +310,7 @@ void Tiravo::askToWrite()
         lines << labelled(label, QStringLiteral("%1 → %2").arg(from[slot]).arg(to[slot]));
     }
     const bool yes = ask("loadCompareDialog", QMessageBox::Question, fileText(TITLE_LOAD_PARAMS),
-                         fileText(LOAD_ASK).arg(fileName(loadPath), QString::number(lines.size()),
+                         fileText(LOAD_ASK).arg(loadName, QString::number(lines.size()),
                                                 lines.join(QLatin1Char('\n'))),
                          QMessageBox::No) == QMessageBox::Yes;
     if (load.stage() != BlockLoad::Stage::Asking)
@@ -316,7 +326,7 @@ void Tiravo::askToStore()
     if (load.stage() != BlockLoad::Stage::OfferingStore)
         return;
     const bool yes = !closing && ask("loadStoreDialog", QMessageBox::Question, fileText(TITLE_LOAD_PARAMS),
-                                     fileText(LOAD_ASK_STORE).arg(fileName(loadPath)),
+                                     fileText(LOAD_ASK_STORE).arg(loadName),
                                      QMessageBox::Yes) == QMessageBox::Yes;
     // Closing the port while the question was open has ended the load and said so.
     if (load.stage() != BlockLoad::Stage::OfferingStore)

@@ -33,7 +33,7 @@ void Tiravo::on_startPushButton_clicked()
 {
     if (portClosed())
         openPort();
-    else
+    else if (settleUnstoredWrite(false))
         closePort();
 }
 
@@ -68,6 +68,7 @@ void Tiravo::openPort()
     QString error;
     if (PortList::open(*serialPort, portName, &error)) {
         openFailure = {};
+        memory.startContact(BlockHistory::adapterOf(portName));
     } else {
         openFailure = {portName, error};
         const QString why = PortList::whyNotOpened(portName, openFailure.error);

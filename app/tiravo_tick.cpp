@@ -177,6 +177,7 @@ void Tiravo::parseFrame(const Frame &reply)
         followLoad(load.afterReply(effect, link));
     else if (effect.step == ReplyEffect::WriteDropped)
         tellLater(fileText(WRITE_DROPPED), true);
+    followMemory(effect);
     // The test data request ends a poll cycle: one row per cycle.
     if (liveLog.active() && effect.answered == POLL_TEST_DATA)
         logPollCycle();
@@ -188,6 +189,13 @@ void Tiravo::updateDisplay()
     if (link.linkLost() || portClosed()) {
         showIfChanged(ui->linkStatusLineEdit, LangureChar[TXT_PORT_DISCONNECTED]);
         resetLinkData();
+        memory.endContact();
+        // The store asked for before disconnecting can't be answered now.
+        if (afterStore == AfterStore::Disconnect) {
+            afterStore = AfterStore::Nothing;
+            if (!portClosed())
+                closePort();
+        }
         stopLiveLog();
     } else {
         showIfChanged(ui->linkStatusLineEdit,
@@ -237,7 +245,7 @@ void Tiravo::tellCutOffWrite()
 QString Tiravo::whatControllerHolds() const
 {
     if (load.running()) {
-        const QString file = QFileInfo(loadPath).fileName();
+        const QString &file = loadName;
         switch (load.stage()) {
         case BlockLoad::Stage::Reading:
         case BlockLoad::Stage::Asking:
@@ -260,6 +268,9 @@ QString Tiravo::whatControllerHolds() const
     if (link.saveRequest != 0)
         return QStringLiteral("the controller holds the new parameters in RAM; whether it stored them permanently "
                               "is not known. Connect again and press Save Param.");
+    if (memory.unstoredWrite())
+        return QStringLiteral("the controller holds parameters written in this session in RAM only; they were not "
+                              "stored permanently and last until it is switched off.");
     return {};
 }
 

@@ -5,15 +5,19 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <QSettings>
 #include <QSerialPort>
 #include <QSerialPortInfo>
 
 #include <cstdio>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <string>
 
 #ifdef _WIN32
@@ -22,10 +26,12 @@
 #include <unistd.h>
 #endif
 
+#include "app/tiravo.h"
 #include "cli/exitcodes.h"
 #include "cli/linkrunner.h"
 #include "cli/output.h"
 #include "formats/backupfile.h"
+#include "formats/blockhistory.h"
 #include "formats/functionnames.h"
 #include "formats/liverecord.h"
 #include "link/paramexchange.h"
@@ -52,9 +58,9 @@ const char kOverviewTail[] =
     "  --version                    print the program's version\n"
     "\n"
     "Exit codes:\n"
-    "  0  done\n"
+    "  0  done; diff: the two blocks are the same\n"
     "  1  not done: you declined or gave no answer, or the backup file or standard\n"
-    "     output could not be written\n"
+    "     output could not be written; diff: the two blocks differ\n"
     "  2  usage error, or a channel outside 1..18 given, or left in place by set\n"
     "     without --force (nothing was written)\n"
     "  3  the port could not be opened, or went away\n"
@@ -62,7 +68,8 @@ const char kOverviewTail[] =
     "  5  the controller refused: a save failed, a read-back differs, or its answers never fit\n"
     "  6  the backup file was refused: it can't be read, is not a regular file, is not\n"
     "     a well-formed backup, or holds a channel outside 1..18 and restore was not\n"
-    "     given --force (nothing was sent)\n"
+    "     given --force; or undo found no write through that adapter in the history\n"
+    "     (nothing was sent)\n"
     "  128+N  stopped by signal N (130 Ctrl+C, 143 SIGTERM, 129 SIGHUP); a write under way\n"
     "         is finished first, and what the controller then holds is said\n";
 
@@ -165,6 +172,102 @@ struct Command {
     }
 };
 
+// --- the history of blocks --------------------------------------------------
+
+using Language = PortDiagnostics::Language;
+
+// What this program says in common with the window (the contact check, two
+// functions on one channel, the history's troubles) is said in the window's
+// language, read from the window's own language file. Before any choice is
+// stored there, the command line keeps to English.
+Language windowLanguage()
+{
+    static const Language language = [] {
+        // The window finds its per-user file under its own name, not ours.
+        const QString own = QCoreApplication::applicationName();
+        QCoreApplication::setApplicationName(QStringLiteral("sbus-channel"));
+        const QString path = Tiravo::languageFilePath();
+        QCoreApplication::setApplicationName(own);
+        if (path.isEmpty() || !QFileInfo(path).isFile())
+            return Language::English;
+        const QVariant stored = QSettings(path, QSettings::IniFormat).value(QStringLiteral("General/LangureType"));
+        if (!stored.isValid())
+            return Language::English;
+        // As the window reads it: 2 is English, anything else Chinese.
+        return static_cast<quint8>(stored.toInt()) == 2 ? Language::English : Language::Chinese;
+    }();
+    return language;
+}
+
+QString said(const char *english, const char *chinese)
+{
+    return QString::fromUtf8(windowLanguage() == Language::Chinese ? chinese : english);
+}
+
+// The per-user history the window keeps too. Its troubles are said once a
+// run, and never stop a command: the controller's job comes first.
+BlockHistory::History &history()
+{
+    static BlockHistory::History history;
+    return history;
+}
+
+void tellHistoryProblem(const QString &command)
+{
+    // The window's language file is looked for only when there is something to say.
+    if (history().problem().isEmpty())
+        return;
+    const QString problem = history().takeProblem(windowLanguage());
+    if (!problem.isEmpty())
+        Output::printError(QStringLiteral("sbus-channel-cli %1: %2").arg(command, problem));
+}
+
+// The adapter behind a port as given, a relative path made absolute so that
+// it means the same from any directory.
+BlockHistory::Adapter adapterBehind(const QString &port)
+{
+    return BlockHistory::adapterOf(PortList::absoluteName(port));
+}
+
+QJsonValue functionJson(int function)
+{
+    return function >= 0 ? QJsonValue(functionName(function)) : QJsonValue(QJsonValue::Null);
+}
+
+QJsonObject entryJson(const BlockHistory::Entry &e)
+{
+    static const char *const kEvents[] = {"read", "write", "store"};
+    QJsonObject o;
+    o.insert(QStringLiteral("time"), e.time.toOffsetFromUtc(e.time.offsetFromUtc()).toString(Qt::ISODateWithMs));
+    o.insert(QStringLiteral("program"), e.program);
+    o.insert(QStringLiteral("event"), QLatin1String(kEvents[int(e.event)]));
+    if (e.event == BlockHistory::Event::Store)
+        o.insert(QStringLiteral("stored"), e.stored);
+    QJsonObject adapter;
+    adapter.insert(QStringLiteral("serial"), e.adapter.serial);
+    adapter.insert(QStringLiteral("usb"), e.adapter.usbId);
+    adapter.insert(QStringLiteral("byId"), e.adapter.byId);
+    adapter.insert(QStringLiteral("port"), e.adapter.port);
+    adapter.insert(QStringLiteral("text"), BlockHistory::adapterText(e.adapter));
+    o.insert(QStringLiteral("adapter"), adapter);
+    o.insert(QStringLiteral("channels"), Output::channelsJson(e.block));
+    o.insert(QStringLiteral("block"), BackupFile::blockJson(e.block));
+    if (e.before)
+        o.insert(QStringLiteral("before"), BackupFile::blockJson(*e.before));
+    return o;
+}
+
+// Two functions driven by one receiver channel move together; that may be
+// meant, so it is said, never refused.
+void warnOfSharedChannels(const Command &c, const ParamBlock &block)
+{
+    if (BlockHistory::sharedChannelWarning(block, Language::English).isEmpty())
+        return;
+    const QString shared = BlockHistory::sharedChannelWarning(block, windowLanguage());
+    if (!shared.isEmpty())
+        Output::printError(QStringLiteral("sbus-channel-cli %1: %2%3").arg(c.name, said("warning: ", "警告："), shared));
+}
+
 // What the controller holds as far as this command knows, so that however a
 // job ends, the user is told.
 enum class Holds { Unchanged, PartlyWritten, InRam, StoreUnknown, StoreFailed, Stored };
@@ -177,6 +280,12 @@ struct Session {
     // --save was asked for, so a block only in RAM is a job not finished.
     bool saveWanted = false;
 
+    BlockHistory::Adapter adapter;
+    // The newest store through this adapter that the controller, at this
+    // contact, turned out not to hold.
+    std::optional<BlockHistory::Entry> notHeld;
+    QString contactWarning;
+
     // Every command that talks to the controller begins as the window's every
     // contact does: with a read of the whole block.
     int openAndRead(const Command &c)
@@ -184,7 +293,64 @@ struct Session {
         QString error;
         if (!runner.open(c.port, &error))
             return c.fail(ExitCode::kPortUnavailable, error);
-        return download(c);
+        adapter = adapterBehind(c.port);
+        if (const int code = download(c); code >= 0)
+            return code;
+        checkContact(c);
+        return -1;
+    }
+
+    // A controller that said it stored a block and holds another one now
+    // (its flash lost the store, or another controller is on this adapter)
+    // is told at once, before anyone relies on it. Nothing is written.
+    void checkContact(const Command &c)
+    {
+        const std::optional<BlockHistory::Entry> stored = history().lastStored(adapter);
+        tellHistoryProblem(c.name);
+        record(c, BlockHistory::Event::Read, block());
+        if (!stored || stored->block == block())
+            return;
+        contactWarning = BlockHistory::contactWarning(*stored, block(), windowLanguage());
+        if (contactWarning.isEmpty())
+            return;
+        notHeld = stored;
+        Output::printError(QStringLiteral("sbus-channel-cli %1: %2\n").arg(c.name, contactWarning) +
+                           said("  Another controller is on this adapter, or this one did not keep its last store. "
+                                "What was stored when: sbus-channel-cli history --port %1",
+                                "  此适配器上换了控制器，或此控制器未保留上次烧写的参数。烧写记录：sbus-channel-cli "
+                                "history --port %1")
+                               .arg(c.port));
+    }
+
+    // The contact check for scripts: null when the controller holds what was
+    // last stored through this adapter, or nothing was.
+    QJsonValue contactCheckJson() const
+    {
+        if (!notHeld)
+            return QJsonValue::Null;
+        QJsonArray list;
+        for (const BlockHistory::Difference &d : BlockHistory::differences(notHeld->block, block())) {
+            QJsonObject o;
+            o.insert(QStringLiteral("function"), functionJson(d.function));
+            o.insert(QStringLiteral("slot"), d.slot);
+            o.insert(QStringLiteral("stored"), int(d.from));
+            o.insert(QStringLiteral("now"), int(d.to));
+            list.append(o);
+        }
+        QJsonObject o;
+        o.insert(QStringLiteral("storedAt"),
+                 notHeld->time.toOffsetFromUtc(notHeld->time.offsetFromUtc()).toString(Qt::ISODateWithMs));
+        o.insert(QStringLiteral("differences"), list);
+        o.insert(QStringLiteral("message"), contactWarning);
+        return o;
+    }
+
+    void record(const Command &c, BlockHistory::Event event, const ParamBlock &held, bool stored = false,
+                std::optional<ParamBlock> before = std::nullopt)
+    {
+        history().append(BlockHistory::makeEntry(QDateTime::currentDateTime(), QStringLiteral("cli"), adapter, event, held,
+                                                 stored, before));
+        tellHistoryProblem(c.name);
     }
 
     // Runs the task's job; -1 when it finished, otherwise the exit code. A
@@ -296,6 +462,7 @@ int writeBlock(const Command &c, Session &s, const ParamBlock &current, const Pa
     s.saveWanted = save;
     if (const int code = s.stopIfSignalled(c); code >= 0)
         return code;
+    warnOfSharedChannels(c, target);
     if (changed) {
         if (!s.task.upload(target))
             return c.fail(ExitCode::kDeviceRefused, QStringLiteral("the block was not read; nothing written"));
@@ -303,6 +470,8 @@ int writeBlock(const Command &c, Session &s, const ParamBlock &current, const Pa
         if (const int code = s.step(c, QStringLiteral("writing the parameters"), false); code >= 0)
             return code;
         s.holds = Holds::InRam;
+        // What undo goes back to: the block this command found.
+        s.record(c, BlockHistory::Event::Write, target, false, current);
         c.say(QStringLiteral("Written to the controller (RAM): %1").arg(Output::channelsLine(target)));
     } else {
         c.say(QStringLiteral("The controller already holds these values; nothing to write."));
@@ -314,9 +483,15 @@ int writeBlock(const Command &c, Session &s, const ParamBlock &current, const Pa
     if (save) {
         s.holds = Holds::StoreUnknown;
         s.task.save();
-        if (const int code = s.step(c, QStringLiteral("storing the parameters"), false); code >= 0)
+        if (const int code = s.step(c, QStringLiteral("storing the parameters"), false); code >= 0) {
+            // A store the controller answered is history either way; one it
+            // never answered is not known to be anything.
+            if (s.current() == Holds::StoreFailed)
+                s.record(c, BlockHistory::Event::Store, target, false);
             return code;
+        }
         s.holds = Holds::Stored;
+        s.record(c, BlockHistory::Event::Store, target, true);
         c.say(QStringLiteral("Stored permanently."));
         if (const int stop = s.stopIfSignalled(c); stop >= 0)
             return stop;
@@ -463,7 +638,9 @@ int ports(Command &c, const QStringList &arguments)
 
 const char kGetHelp[] =
     "Reads the controller's parameter block and prints the five channel\n"
-    "assignments and all 18 bytes.";
+    "assignments and all 18 bytes. Where the block differs from what was last\n"
+    "stored through the same adapter, says so on standard error (--json: in\n"
+    "\"contactCheck\", null when it holds what was stored or nothing was).";
 
 int get(Command &c, const QStringList &arguments)
 {
@@ -477,7 +654,9 @@ int get(Command &c, const QStringList &arguments)
         c.say(QStringLiteral("Not on an SBUS channel (1 to 18): %1. Those functions follow no receiver channel; "
                              "give them one with: sbus-channel-cli set --port %2 FUNCTION=N")
                   .arg(held, c.port));
-    return doneWith(c, {}, s.block());
+    QJsonObject report;
+    report.insert(QStringLiteral("contactCheck"), s.contactCheckJson());
+    return doneWith(c, report, s.block());
 }
 
 const char kSetHelp[] =
@@ -615,6 +794,36 @@ Answer ask(const QString &question)
     return a == QLatin1String("y") || a == QLatin1String("yes") ? Answer::Yes : Answer::No;
 }
 
+// Lists every byte that writing `target` changes, under the heading made
+// for their number, asks unless --yes, and writes it as set does.
+int askAndWrite(const Command &c, Session &s, const ParamBlock &target, const std::function<QString(int)> &heading,
+                const QString &question)
+{
+    const bool yes = c.parser.isSet(QStringLiteral("yes"));
+    const ParamBlock current = s.block();
+    const QStringList changes = Output::differences(current, target);
+    QJsonObject report;
+    QJsonArray diff;
+    for (const QString &line : changes)
+        diff.append(line);
+    report.insert(QStringLiteral("differences"), diff);
+    if (!changes.isEmpty()) {
+        const QString list = QStringLiteral("  ") + changes.join(QStringLiteral("\n  "));
+        if (!c.json || !yes)
+            Output::printError(heading(int(changes.size())) + QLatin1Char('\n') + list);
+        const Answer answer = yes ? Answer::Yes : ask(question);
+        if (const int code = s.stopIfSignalled(c); code >= 0)
+            return code;
+        if (answer == Answer::None)
+            return c.fail(ExitCode::kNotDone, QStringLiteral("no answer to the question (standard input ended or is not "
+                                                             "a terminal); nothing was written. Add --yes to write "
+                                                             "without asking"));
+        if (answer == Answer::No)
+            return c.fail(ExitCode::kNotDone, QStringLiteral("nothing was written"));
+    }
+    return writeBlock(c, s, current, target, report);
+}
+
 const char kRestoreHelp[] =
     "Writes a block saved by backup back to the controller. Reads the controller\n"
     "first, shows every byte that would change, and asks before writing.\n"
@@ -670,31 +879,258 @@ int restore(Command &c, const QStringList &arguments)
     Session s;
     if (const int code = s.openAndRead(c); code >= 0)
         return code;
-    const ParamBlock current = s.block();
-    const QStringList changes = Output::differences(current, target);
-    QJsonObject report;
-    QJsonArray diff;
-    for (const QString &line : changes)
-        diff.append(line);
-    report.insert(QStringLiteral("differences"), diff);
-    if (!changes.isEmpty()) {
-        const QString list = QStringLiteral("  ") + changes.join(QStringLiteral("\n  "));
-        if (!c.json || !yes)
-            Output::printError(QStringLiteral("%1 differs from the controller on %2 in %3 byte(s) (controller -> file):\n%4")
-                                   .arg(path, c.port)
-                                   .arg(changes.size())
-                                   .arg(list));
-        const Answer answer = yes ? Answer::Yes : ask(QStringLiteral("Write the file's block to the controller? [y/N] "));
-        if (const int code = s.stopIfSignalled(c); code >= 0)
-            return code;
-        if (answer == Answer::None)
-            return c.fail(ExitCode::kNotDone, QStringLiteral("no answer to the question (standard input ended or is not "
-                                                             "a terminal); nothing was written. Add --yes to write "
-                                                             "without asking"));
-        if (answer == Answer::No)
-            return c.fail(ExitCode::kNotDone, QStringLiteral("nothing was written"));
+    const auto heading = [&](int n) {
+        return QStringLiteral("%1 differs from the controller on %2 in %3 byte(s) (controller -> file):")
+            .arg(path, c.port, QString::number(n));
+    };
+    return askAndWrite(c, s, target, heading, QStringLiteral("Write the file's block to the controller? [y/N] "));
+}
+
+// --- undo -------------------------------------------------------------------
+
+const char kUndoHelp[] =
+    "Writes back the block the controller held before the last write through\n"
+    "this adapter (by this program or the window), as the history of blocks\n"
+    "remembers it. Shows every byte that would change and asks before writing.\n"
+    "Run again, it undoes the undo. With no write in the history, sends nothing.";
+
+int undo(Command &c, const QStringList &arguments)
+{
+    c.parser.addOption({{QStringLiteral("y"), QStringLiteral("yes")}, QStringLiteral("Write without asking.")});
+    c.parser.addOption({QStringLiteral("force"),
+                        QStringLiteral("Write back channels outside 1..18 in the earlier block as they are.")});
+    if (const int code = c.parse(arguments); code >= 0)
+        return code;
+    if (!c.parser.positionalArguments().isEmpty())
+        return c.usage(QStringLiteral("undo takes no FILE or other argument: \"%1\"").arg(c.parser.positionalArguments().first()));
+
+    // Looked up before the port is opened: with nothing to undo, nothing is sent.
+    const BlockHistory::Adapter adapter = adapterBehind(c.port);
+    const std::optional<BlockHistory::Entry> last = history().lastWrite(adapter);
+    tellHistoryProblem(c.name);
+    if (!last)
+        return c.fail(ExitCode::kFileRefused,
+                      QStringLiteral("there is nothing to undo: the history of blocks (%1) holds no write through %2; "
+                                     "nothing was sent")
+                          .arg(QDir::toNativeSeparators(history().path()), BlockHistory::adapterText(adapter)));
+    const ParamBlock target = *last->before;
+    const QString when = last->time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    if (const QString held = Output::outOfRangeLine(target); !held.isEmpty()) {
+        if (!c.parser.isSet(QStringLiteral("force")))
+            return c.fail(ExitCode::kUsage,
+                          QStringLiteral("before the write of %1 the controller held %2, outside the SBUS channels 1 to "
+                                         "18; nothing was sent. Add --force to write that back as it is.")
+                              .arg(when, held));
+        Output::printError(QStringLiteral("sbus-channel-cli undo: warning: the earlier block holds %1, outside 1..18; "
+                                          "taken as it is (--force).")
+                               .arg(held));
     }
-    return writeBlock(c, s, current, target, report);
+    c.say(QStringLiteral("Undoing the write of %1, which wrote %2; going back to %3.")
+              .arg(when, Output::channelsLine(last->block), Output::channelsLine(target)));
+
+    Session s;
+    if (const int code = s.openAndRead(c); code >= 0)
+        return code;
+    const auto heading = [&](int n) {
+        return QStringLiteral("The block from before the write of %1 differs from the controller on %2 in %3 byte(s) "
+                              "(controller -> before that write):")
+            .arg(when, c.port, QString::number(n));
+    };
+    return askAndWrite(c, s, target, heading, QStringLiteral("Write the earlier block to the controller? [y/N] "));
+}
+
+// --- diff -------------------------------------------------------------------
+
+const char kDiffHelp[] =
+    "Compares two parameter blocks, each a backup FILE (- for standard input) or\n"
+    "a controller (--port P), and lists every byte that differs, by function and\n"
+    "slot. Exit code 0 when they are the same, 1 when they differ.\n"
+    "Example: sbus-channel-cli diff airframe-7.json --port ttyUSB0";
+
+int diff(Command &c, const QStringList &arguments)
+{
+    c.parser.addOption({{QStringLiteral("p"), QStringLiteral("port")},
+                        QStringLiteral("A controller to read, in place of a file (may be given twice)."),
+                        QStringLiteral("port")});
+    c.parser.addPositionalArgument(QStringLiteral("A B"), QStringLiteral("The two blocks: backup files or --port P."));
+    if (const int code = c.parse(arguments); code >= 0)
+        return code;
+
+    // Which is A and which B is the order they were given in, options and
+    // files alike; the parser keeps the two apart.
+    struct Source {
+        bool port;
+        QString name;
+    };
+    std::vector<Source> sources;
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString &a = arguments[i];
+        if (a == QLatin1String("--")) {
+            for (++i; i < arguments.size(); ++i)
+                sources.push_back({false, arguments[i]});
+            break;
+        }
+        if ((a == QLatin1String("-p") || a == QLatin1String("--port")) && i + 1 < arguments.size())
+            sources.push_back({true, arguments[++i]});
+        else if (a.startsWith(QLatin1String("--port=")))
+            sources.push_back({true, a.mid(7)});
+        else if (a.startsWith(QLatin1String("-p")) && !a.startsWith(QLatin1String("--")))
+            sources.push_back({true, a.mid(2)});
+        else if (a == QLatin1String("-") || !a.startsWith(QLatin1Char('-')))
+            sources.push_back({false, a});
+    }
+    if (sources.size() != 2)
+        return c.usage(QStringLiteral("give two blocks to compare, each a backup FILE or --port P"));
+    if (!sources[0].port && !sources[1].port && sources[0].name == QLatin1String("-") &&
+        sources[1].name == QLatin1String("-"))
+        return c.usage(QStringLiteral("standard input can be only one of the two"));
+
+    // Files first, all checked before a port is opened.
+    ParamBlock blocks[2]{};
+    QString labels[2];
+    for (int i = 0; i < 2; ++i) {
+        if (sources[std::size_t(i)].port)
+            continue;
+        const QString &path = sources[std::size_t(i)].name;
+        labels[i] = path;
+        QString why;
+        BackupFile::LoadResult loaded = BackupFile::LoadResult::Unreadable;
+        if (path == QLatin1String("-")) {
+            QByteArray data;
+            if (SafeFile::readToEnd(0, BackupFile::kMaxBytes, &data, &why, [] { return StopSignals::pending() != 0; }))
+                loaded = BackupFile::read(data, &blocks[i], &why, Language::English, BackupFile::OutOfRange::Allow)
+                             ? BackupFile::LoadResult::Loaded
+                             : BackupFile::LoadResult::Refused;
+        } else {
+            loaded = BackupFile::load(path, &blocks[i], &why, Language::English, BackupFile::OutOfRange::Allow);
+        }
+        if (StopSignals::pending() != 0)
+            return c.fail(128 + StopSignals::pending(), StopSignals::describe(StopSignals::pending()));
+        if (loaded == BackupFile::LoadResult::Unreadable)
+            return c.fail(ExitCode::kFileRefused, QStringLiteral("cannot read %1: %2").arg(path, why));
+        if (loaded == BackupFile::LoadResult::Refused)
+            return c.fail(ExitCode::kFileRefused, QStringLiteral("%1 refused: %2").arg(path, why));
+    }
+    for (int i = 0; i < 2; ++i) {
+        if (!sources[std::size_t(i)].port)
+            continue;
+        c.port = PortList::knownName(sources[std::size_t(i)].name);
+        if (c.port.isEmpty())
+            return c.usage(QStringLiteral("--port needs a port"));
+        labels[i] = c.port;
+        // One at a time: the same port may be both.
+        Session s;
+        if (const int code = s.openAndRead(c); code >= 0)
+            return code;
+        blocks[i] = s.block();
+    }
+
+    const std::vector<BlockHistory::Difference> diffs = BlockHistory::differences(blocks[0], blocks[1]);
+    if (c.json) {
+        QJsonArray list;
+        for (const BlockHistory::Difference &d : diffs) {
+            QJsonObject o;
+            o.insert(QStringLiteral("function"), functionJson(d.function));
+            o.insert(QStringLiteral("slot"), d.slot);
+            o.insert(QStringLiteral("a"), int(d.from));
+            o.insert(QStringLiteral("b"), int(d.to));
+            list.append(o);
+        }
+        QJsonObject o;
+        o.insert(QStringLiteral("a"), labels[0]);
+        o.insert(QStringLiteral("b"), labels[1]);
+        o.insert(QStringLiteral("equal"), diffs.empty());
+        o.insert(QStringLiteral("differences"), list);
+        Output::printJson(o);
+    } else if (diffs.empty()) {
+        Output::print(QStringLiteral("%1 and %2 hold the same 18 bytes (%3).")
+                          .arg(labels[0], labels[1], Output::channelsLine(blocks[0])));
+    } else {
+        Output::print(QStringLiteral("%1 and %2 differ in %3 byte(s) (%1 -> %2):\n  %4")
+                          .arg(labels[0], labels[1])
+                          .arg(diffs.size())
+                          .arg(Output::differences(blocks[0], blocks[1]).join(QStringLiteral("\n  "))));
+    }
+    return diffs.empty() ? ExitCode::kOk : ExitCode::kDiffers;
+}
+
+// --- history ----------------------------------------------------------------
+
+const char kHistoryHelp[] =
+    "Lists what the history of blocks holds, oldest first: each contact's first\n"
+    "read, every write the controller confirmed and every store it answered, by\n"
+    "this program and the window, with the time, the adapter and the five\n"
+    "channels. The history is kept per user; undo and the check at each contact\n"
+    "read it.";
+
+int historyCommand(Command &c, const QStringList &arguments)
+{
+    c.parser.addOption({{QStringLiteral("p"), QStringLiteral("port")},
+                        QStringLiteral("Only what went through the adapter behind this port now."),
+                        QStringLiteral("port")});
+    c.parser.addOption({QStringLiteral("adapter"),
+                        QStringLiteral("Only adapters whose by-id name, serial number, USB id or port contains this."),
+                        QStringLiteral("text")});
+    if (const int code = c.parse(arguments); code >= 0)
+        return code;
+    if (!c.parser.positionalArguments().isEmpty())
+        return c.usage(QStringLiteral("unexpected \"%1\"").arg(c.parser.positionalArguments().first()));
+    const bool byPort = c.parser.isSet(QStringLiteral("port"));
+    const bool byText = c.parser.isSet(QStringLiteral("adapter"));
+    if (byPort && byText)
+        return c.usage(QStringLiteral("give --port or --adapter, not both"));
+    const QString text = c.parser.value(QStringLiteral("adapter"));
+    BlockHistory::Adapter wanted;
+    if (byPort)
+        wanted = adapterBehind(PortList::knownName(c.parser.value(QStringLiteral("port"))));
+    const auto matches = [&](const BlockHistory::Adapter &a) {
+        if (byPort)
+            return BlockHistory::sameAdapter(a, wanted);
+        if (!byText)
+            return true;
+        for (const QString &field : {a.byId, a.serial, a.usbId, a.port})
+            if (field.contains(text, Qt::CaseInsensitive))
+                return true;
+        return false;
+    };
+
+    const QString path = history().path();
+    const QList<BlockHistory::Entry> all = history().entries();
+    tellHistoryProblem(c.name);
+    // A history that is there and can't be read lists nothing, and is no
+    // empty history.
+    QByteArray probe;
+    QString why;
+    if (!path.isEmpty() && QFileInfo::exists(path) && !SafeFile::readRegular(path, 0, &probe, &why))
+        return c.fail(ExitCode::kNotDone, QStringLiteral("cannot read %1: %2").arg(QDir::toNativeSeparators(path), why));
+
+    QJsonArray list;
+    int shown = 0;
+    for (const BlockHistory::Entry &e : all) {
+        if (!matches(e.adapter))
+            continue;
+        ++shown;
+        if (c.json) {
+            list.append(entryJson(e));
+            continue;
+        }
+        const QString event = e.event == BlockHistory::Event::Read    ? QStringLiteral("read")
+                              : e.event == BlockHistory::Event::Write ? QStringLiteral("write")
+                              : e.stored                              ? QStringLiteral("store ok")
+                                                                      : QStringLiteral("store FAILED");
+        Output::print(QStringLiteral("%1  %2  %3  %4  %5")
+                          .arg(e.time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
+                          .arg(e.program, -6)
+                          .arg(event, -12)
+                          .arg(BlockHistory::adapterText(e.adapter), Output::channelsLine(e.block)));
+    }
+    if (c.json)
+        Output::printJson(list);
+    else if (shown == 0)
+        Output::print((all.isEmpty() ? QStringLiteral("The history of blocks (%1) holds nothing yet.")
+                                     : QStringLiteral("The history of blocks (%1) holds nothing through that adapter."))
+                          .arg(QDir::toNativeSeparators(path)));
+    return ExitCode::kOk;
 }
 
 // --- monitor ----------------------------------------------------------------
@@ -788,8 +1224,12 @@ const CommandEntry kCommands[] = {
     {"set", set, "--port P tilt=N ...", "change channels (tilt, pan, mode, rec, zoom)", CommandEntry::Writes, kSetHelp},
     {"backup", backup, "--port P FILE", "save the whole block to a JSON file", CommandEntry::Reads, kBackupHelp},
     {"restore", restore, "--port P FILE", "write a saved block back, after showing the changes", CommandEntry::Writes, kRestoreHelp},
+    {"undo", undo, "--port P", "write back what the last write replaced", CommandEntry::Writes, kUndoHelp},
+    {"diff", diff, "A B", "compare two blocks, each a FILE or --port P", CommandEntry::Local, kDiffHelp},
     {"monitor", monitor, "--port P",
      "live positions, test data and gimbal state, each\nwith its time; --csv for a spreadsheet", CommandEntry::Reads, kMonitorHelp},
+    {"history", historyCommand, "[--port P]", "what was read, written and stored, oldest first", CommandEntry::Local,
+     kHistoryHelp},
 };
 
 const CommandEntry *findCommand(const QString &name)

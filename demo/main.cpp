@@ -40,6 +40,10 @@ void parse(QCommandLineParser &parser, const QCoreApplication &app)
 
 int main(int argc, char *argv[])
 {
+    // The simulated controller is a new device at every start: remembering
+    // it would only fill the user's history of real controllers.
+    if (!qEnvironmentVariableIsSet("SBUS_CHANNEL_HISTORY"))
+        qputenv("SBUS_CHANNEL_HISTORY", QByteArray());
     QCommandLineParser parser;
     // Without a display Qt aborts in the QApplication constructor.
     if (!WindowCommandLine::displayAvailable(argc, argv)) {

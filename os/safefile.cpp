@@ -429,7 +429,7 @@ bool readToEnd(int fd, qint64 maxBytes, QByteArray *data, QString *why, const st
     return true;
 }
 
-bool readRegular(const QString &path, qint64 maxBytes, QByteArray *data, QString *why)
+bool readRegular(const QString &path, qint64 maxBytes, QByteArray *data, QString *why, bool tail)
 {
 #ifdef Q_OS_UNIX
     const QByteArray name = QFile::encodeName(path);
@@ -452,7 +452,12 @@ bool readRegular(const QString &path, qint64 maxBytes, QByteArray *data, QString
     const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     if (!regular)
         *why = QStringLiteral("it is not a regular file");
-    const bool ok = regular && readToEnd(fd, maxBytes, data, why);
+    bool ok = regular;
+    if (ok && tail && st.st_size > maxBytes + 1 && ::lseek(fd, st.st_size - (maxBytes + 1), SEEK_SET) < 0) {
+        *why = systemError(errno);
+        ok = false;
+    }
+    ok = ok && readToEnd(fd, maxBytes, data, why);
     ::close(fd);
     return ok;
 #else
@@ -469,6 +474,15 @@ bool readRegular(const QString &path, qint64 maxBytes, QByteArray *data, QString
     bool ok = kind == kRegular;
     if (!ok)
         *why = QStringLiteral("it is %1, not a regular file").arg(kind);
+    LARGE_INTEGER size;
+    if (ok && tail && ::GetFileSizeEx(handle, &size) && size.QuadPart > maxBytes + 1) {
+        LARGE_INTEGER from;
+        from.QuadPart = size.QuadPart - (maxBytes + 1);
+        if (!::SetFilePointerEx(handle, from, nullptr, FILE_BEGIN)) {
+            *why = systemError(::GetLastError());
+            ok = false;
+        }
+    }
     QByteArray out;
     char buffer[8192];
     while (ok && out.size() <= maxBytes) {

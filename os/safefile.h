@@ -33,8 +33,10 @@ bool writeAll(int fd, const QByteArray &data, qint64 *written, QString *why);
 
 // Reads a regular file (links followed) of at most maxBytes; anything else is
 // refused without being opened for long enough to block. A longer file gives
-// maxBytes + 1 bytes, so the caller can tell it is too long.
-bool readRegular(const QString &path, qint64 maxBytes, QByteArray *data, QString *why);
+// maxBytes + 1 bytes, so the caller can tell it is too long: its first ones,
+// or with `tail` its last ones, for a file that grows at its end and whose
+// newest part is what matters.
+bool readRegular(const QString &path, qint64 maxBytes, QByteArray *data, QString *why, bool tail = false);
 
 // Reads a descriptor to its end, however the data arrives (a pipe hands it
 // over in pieces), or to one byte past maxBytes. A read cut short by a signal

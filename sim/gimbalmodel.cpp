@@ -219,6 +219,12 @@ std::uint8_t GimbalModel::store()
         --faults.failSaves;
         return kSaveFailed;
     }
+    // A controller whose flash is worn or whose firmware drops the write: it
+    // says it stored the block, and after a power cycle holds the old one.
+    if (faults.forgetSaves > 0) {
+        --faults.forgetSaves;
+        return kSaveStored;
+    }
     if (!flashPath_.empty()) {
         // Written beside and renamed over, so an interrupted store leaves the old copy whole.
         const std::string target = flashTarget(flashPath_);

@@ -50,6 +50,7 @@ public:
         bool splitReplies = false;  // send replies in random pieces
         bool noise = false;         // put random bytes before replies
         int failSaves = 0;          // this many coming saves fail
+        int forgetSaves = 0;        // this many coming saves answer "stored" and store nothing
         bool ignoreStores = false;  // answer as if no store had been asked for
         std::int64_t silentUntilMs = 0;
     };

@@ -76,6 +76,8 @@ void add(QCommandLineParser &parser, const QString &description)
         option("split", "Send every reply in random pieces, a few milliseconds apart."),
         option("noise", "Put random bytes on the line before every reply."),
         option("fail-saves", "The next n requests to store the parameters fail (reply 0x82).", "n"),
+        option("forget-saves", "The next n requests to store the parameters are answered as stored, but the "
+                               "flash is left as it was: after a restart the old block is back.", "n"),
         option("silent-after", "Stop answering this many seconds after start.", "seconds"),
         option("silent-for", "With --silent-after: answer again after this many seconds "
                              "(default: stay silent for good).", "seconds"),
@@ -118,12 +120,20 @@ bool apply(const QCommandLineParser &parser, GimbalModel &model, PtyController &
     }
     model.faults.splitReplies = isSet(parser, "split");
     model.faults.noise = isSet(parser, "noise");
-    if (isSet(parser, "fail-saves")) {
+    const struct {
+        const char *name;
+        int *count;
+    } counts[] = {{"fail-saves", &model.faults.failSaves}, {"forget-saves", &model.faults.forgetSaves}};
+    for (const auto &c : counts) {
+        if (!isSet(parser, c.name))
+            continue;
         bool ok = false;
-        const int n = value(parser, "fail-saves").toInt(&ok);
-        if (!ok || n < 0)
-            return fail("--fail-saves takes a count", value(parser, "fail-saves"));
-        model.faults.failSaves = n;
+        const int n = value(parser, c.name).toInt(&ok);
+        if (!ok || n < 0) {
+            *error = QStringLiteral("--%1 takes a count (got \"%2\")").arg(QLatin1String(c.name), value(parser, c.name));
+            return false;
+        }
+        *c.count = n;
     }
 
     std::int64_t silentAfter = -1, silentFor = GimbalModel::kForever, unplugAfter = -1;

@@ -14,6 +14,7 @@
 #include <csignal>
 #include <memory>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "cli/exitcodes.h"
@@ -100,10 +101,69 @@ class TstCli : public QObject
     Q_OBJECT
 
     QTemporaryDir dir;
+    // The program runs from a copy of its own, so that the window's language
+    // file beside it is this test's.
+    QTemporaryDir bin;
     std::unique_ptr<GimbalModel> model;
     std::unique_ptr<PtyController> pty;
 
     QString device() const { return pty->devicePath(); }
+    QString program() const { return bin.filePath(QStringLiteral("sbus-channel-cli")); }
+    QString historyFile() const { return dir.filePath(QStringLiteral("data/sbus-channel/history.jsonl")); }
+
+    // The programs' per-user files go under this test's directory; the
+    // history of blocks too, where a user's is, not in a file named for it.
+    QProcessEnvironment environment() const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("SBUS_CHANNEL_HISTORY"));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(QStringLiteral("data")));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+        return env;
+    }
+
+    // A name of the device that stays when the controller behind it is
+    // another one: an adapter with the same port whatever is plugged in.
+    QString linkToDevice(const QString &name)
+    {
+        const QString link = dir.filePath(name);
+        QFile::remove(link);
+        return QFile::link(device(), link) ? link : QString();
+    }
+
+    // Another controller, or the same one after a power cycle: the block its
+    // flash file holds, on a new device.
+    void replaceController(const QString &flash)
+    {
+        pty.reset();
+        model = std::make_unique<GimbalModel>(flash.toStdString());
+        pty = std::make_unique<PtyController>(*model);
+        QVERIFY2(pty->isOpen(), qPrintable(pty->errorString()));
+    }
+
+    QList<QJsonObject> historyLines() const
+    {
+        QFile f(historyFile());
+        QList<QJsonObject> lines;
+        if (f.open(QIODevice::ReadOnly))
+            for (const QByteArray &line : f.readAll().split('\n'))
+                if (!line.isEmpty())
+                    lines << json(line);
+        return lines;
+    }
+
+    // gimbal-sim as a process of its own, up once it has said which device it serves.
+    bool startSim(QProcess &sim, const QStringList &args)
+    {
+        sim.setProcessEnvironment(environment());
+        sim.start(QStringLiteral(SBUS_SIM), args);
+        if (!sim.waitForStarted())
+            return false;
+        while (!sim.canReadLine())
+            if (!sim.waitForReadyRead(10000))
+                return false;
+        return true;
+    }
 
     // The process runs on its own clock; this test's event loop keeps the
     // controller answering while it waits for the exit. With `shell`, the
@@ -115,10 +175,11 @@ class TstCli : public QObject
         QProcess own;
         QProcess &p = process ? *process : own;
         QSignalSpy finished(&p, SIGNAL(finished(int, QProcess::ExitStatus)));
+        p.setProcessEnvironment(environment());
         if (shell.isEmpty())
-            p.start(QStringLiteral(SBUS_CLI), args);
+            p.start(program(), args);
         else
-            p.start(QStringLiteral("bash"), QStringList{QStringLiteral("-c"), shell, QStringLiteral(SBUS_CLI)} + args);
+            p.start(QStringLiteral("bash"), QStringList{QStringLiteral("-c"), shell, program()} + args);
         if (!p.waitForStarted())
             return {};
         p.write(input);
@@ -131,7 +192,12 @@ class TstCli : public QObject
 
 private slots:
     // The program runs in a zone other than UTC, where a local time passed off as UTC shows.
-    void initTestCase() { qRegisterMetaType<QProcess::ExitStatus>(); qputenv("TZ", "XST-5:30"); }
+    void initTestCase()
+    {
+        qRegisterMetaType<QProcess::ExitStatus>();
+        qputenv("TZ", "XST-5:30");
+        QVERIFY(QFile::copy(QStringLiteral(SBUS_CLI), program()));
+    }
 
     void init()
     {
@@ -144,6 +210,7 @@ private slots:
     {
         pty.reset();
         model.reset();
+        QFile::remove(bin.filePath(QStringLiteral("config.ini")));
         QVERIFY(QDir(dir.path()).removeRecursively() && QDir().mkpath(dir.path()));
     }
 
@@ -159,7 +226,7 @@ private slots:
             QTest::newRow(name) << args << code << QString::fromUtf8(says);
         };
         row("overview", {"--help"}, 0, "--version");
-        for (const char *cmd : {"ports", "get", "set", "backup", "restore", "monitor"})
+        for (const char *cmd : {"ports", "get", "set", "backup", "restore", "undo", "diff", "monitor", "history"})
             row(cmd, {cmd, "--help"}, 0, "Usage: sbus-channel-cli ");
         row("help monitor", {"help", "monitor"}, 0, "--csv");
         row("nothing", {}, ExitCode::kUsage, "Commands:");
@@ -177,6 +244,16 @@ private slots:
         for (const char *count : {"0", "-1"})
             row(count, {"monitor", "-p", "$PORT", "--count", count}, ExitCode::kUsage, "whole number of 1 or more");
         row("csv and json", {"monitor", "-p", "$PORT", "--csv", "--json"}, ExitCode::kUsage, "not both");
+        row("undo without a port", {"undo", "--yes"}, ExitCode::kUsage, "--port");
+        row("undo with a file", {"undo", "-p", "$PORT", "a.json"}, ExitCode::kUsage, "a.json");
+        row("diff of one", {"diff", "-p", "$PORT"}, ExitCode::kUsage, "give two blocks");
+        row("diff of three", {"diff", "a", "b", "-p", "$PORT"}, ExitCode::kUsage, "give two blocks");
+        row("diff of a missing file", {"diff", "$DIR/none.json", "-p", "$PORT"}, ExitCode::kFileRefused,
+            "cannot read $DIR/none.json: No such file or directory");
+        row("diff of a FIFO", {"diff", "-p", "$PORT", "$DIR/fifo"}, ExitCode::kFileRefused, "it is a FIFO");
+        row("diff of standard input", {"diff", "-", "-p", "$PORT"}, ExitCode::kFileRefused,
+            "- refused: it is not JSON");
+        row("history by port and text", {"history", "-p", "$PORT", "--adapter", "x"}, ExitCode::kUsage, "not both");
         row("backup to a directory", {"backup", "-p", "$PORT", "$DIR"}, ExitCode::kNotDone,
             "it is a directory, not a regular file; nothing was read");
         row("restore from a device", {"restore", "-p", "$PORT", "$PORT", "--yes"}, ExitCode::kFileRefused,
@@ -191,8 +268,10 @@ private slots:
         QFETCH(QStringList, args);
         QFETCH(int, code);
         QFETCH(QString, says);
+        QCOMPARE(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("fifo"))).constData(), 0600), 0);
         const Run r = cli(args);
         QCOMPARE(r.code, code);
+        says.replace(QStringLiteral("$DIR"), dir.path());
         QVERIFY2((r.out + r.err).contains(says.toUtf8()), (r.out + r.err).constData());
         QCOMPARE(model->requestsSeen(), quint64(0));
     }
@@ -703,6 +782,268 @@ private slots:
         QVERIFY2(r.code == 0 && r.out.contains("nothing to write") && r.out.endsWith("Stored permanently.\n"),
                  r.out.constData());
         QCOMPARE(model->flash()[9], 4);
+    }
+
+    // A controller that answered a store as done and, after a power cycle,
+    // holds the old block: the next contact says so in the window's
+    // language, and with --json for scripts, and writes nothing.
+    void forgottenStoreIsTold_data()
+    {
+        QTest::addColumn<QByteArray>("languageFile"); // beside the program; empty: none
+        QTest::addColumn<QString>("says");
+        QTest::newRow("no language chosen") << QByteArray() << QStringLiteral(
+            "This controller does not hold what was stored on %1 through this adapter: tilt 3 → 1, zoom 9 → 7");
+        QTest::newRow("English") << QByteArray("[%General]\nLangureType=2\n") << QStringLiteral(
+            "This controller does not hold what was stored on %1 through this adapter: tilt 3 → 1, zoom 9 → 7");
+        QTest::newRow("Chinese") << QByteArray("[%General]\nLangureType=1\n")
+                                 << QStringLiteral("此控制器未保存 %1 通过此适配器烧写的参数：俯仰 3 → 1，变焦 9 → 7");
+    }
+    void forgottenStoreIsTold()
+    {
+        QFETCH(QByteArray, languageFile);
+        QFETCH(QString, says);
+        if (!languageFile.isEmpty())
+            QVERIFY(writeFile(bin.filePath(QStringLiteral("config.ini")), languageFile));
+        const QString flash = dir.filePath(QStringLiteral("bench.flash"));
+        const QString link = dir.filePath(QStringLiteral("ttyGIMBAL"));
+        const QStringList sim{QStringLiteral("--flash"), flash, QStringLiteral("--link"), link};
+        QProcess forgetful;
+        QVERIFY(startSim(forgetful, sim + QStringList{QStringLiteral("--forget-saves"), QStringLiteral("1")}));
+        Run r = cli({"set", "-p", link, "tilt=3", "zoom=9", "--save"});
+        QVERIFY2(r.code == 0 && r.out.contains("Stored permanently."), r.err.constData());
+        forgetful.terminate();
+        QVERIFY(forgetful.waitForFinished());
+        QVERIFY(!QFileInfo::exists(flash));
+
+        QProcess restarted;
+        QVERIFY(startSim(restarted, sim));
+        const QList<QJsonObject> lines = historyLines();
+        QVERIFY(!lines.isEmpty() && lines.last().value("event") == "store");
+        const QDateTime storedAt = QDateTime::fromString(lines.last().value("time").toString(), Qt::ISODateWithMs);
+        const QString warning = says.arg(storedAt.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")));
+        r = cli({"get", "-p", link});
+        QVERIFY2(r.code == 0 && r.err.startsWith("sbus-channel-cli get: " + warning.toUtf8() + '\n') &&
+                     r.err.count(warning.toUtf8()) == 1 && r.out.contains("tilt  channel  1"),
+                 r.err.constData());
+        r = cli({"get", "-p", link, "--json"});
+        QCOMPARE(r.code, 0);
+        const QJsonObject check = json(r.out).value("contactCheck").toObject();
+        QCOMPARE(check.value("message").toString(), warning);
+        QCOMPARE(QDateTime::fromString(check.value("storedAt").toString(), Qt::ISODateWithMs), storedAt);
+        const QJsonArray differences = check.value("differences").toArray();
+        QCOMPARE(differences.size(), 2);
+        QCOMPARE(differences[0].toObject().toVariantMap(),
+                 (QVariantMap{{"function", "tilt"}, {"slot", 9}, {"stored", 3}, {"now", 1}}));
+        QCOMPARE(differences[1].toObject().value("function").toString(), QStringLiteral("zoom"));
+        // Told, not mended: the controller still holds its own block.
+        QCOMPARE(json(r.out).value("channels").toObject().value("tilt").toInt(), 1);
+        restarted.terminate();
+        QVERIFY(restarted.waitForFinished());
+        QVERIFY(!QFileInfo::exists(flash));
+    }
+
+    // A controller that holds what was stored says nothing of it; another
+    // controller behind the same adapter is told, byte by byte, the
+    // controller's own slots too.
+    void contactCheckAfterAStore()
+    {
+        const QString port = linkToDevice(QStringLiteral("ttyBENCH"));
+        QCOMPARE(cli({"set", "-p", port, "tilt=3", "--save"}).code, 0);
+        replaceController(dir.filePath(QStringLiteral("flash")));
+        QVERIFY(!linkToDevice(QStringLiteral("ttyBENCH")).isEmpty());
+        Run r = cli({"get", "-p", port});
+        QVERIFY2(r.code == 0 && r.err.isEmpty(), r.err.constData());
+        r = cli({"get", "-p", port, "--json"});
+        QVERIFY(json(r.out).contains("contactCheck") && json(r.out).value("contactCheck").isNull());
+
+        const QString other = dir.filePath(QStringLiteral("other.flash"));
+        const ParamBlock swapped = withSlots(GimbalModel::kDefaultBlock, {{0, 61}});
+        QVERIFY(writeFile(other, QByteArray(reinterpret_cast<const char *>(swapped.data()), 18)));
+        replaceController(other);
+        QVERIFY(!linkToDevice(QStringLiteral("ttyBENCH")).isEmpty());
+        r = cli({"monitor", "-p", port, "--count", "1"});
+        QVERIFY2(r.code == 0 && r.err.contains("through this adapter: tilt 3 → 1, slot 0 60 → 61"), r.err.constData());
+        QCOMPARE(model->ram(), swapped);
+        QCOMPARE(model->flash(), swapped);
+        // Through another adapter, nothing was stored.
+        r = cli({"get", "-p", "$PORT"});
+        QVERIFY2(r.code == 0 && r.err.isEmpty(), r.err.constData());
+    }
+
+    // undo writes back exactly what the last write replaced, asking first
+    // as restore does; run again, it undoes the undo.
+    void undoRestoresTheBlockBefore()
+    {
+        const ParamBlock before = withSlots(GimbalModel::kDefaultBlock, {{0, 0}, {9, 4}, {17, 255}});
+        model->setRam(before);
+        QCOMPARE(cli({"set", "-p", "$PORT", "tilt=3", "pan=9"}).code, 0);
+        const ParamBlock after = withSlots(before, {{9, 3}, {13, 9}});
+        QCOMPARE(model->ram(), after);
+
+        Run r = cli({"undo", "-p", "$PORT"}, "n\n");
+        QCOMPARE(r.code, int(ExitCode::kNotDone));
+        QVERIFY2(r.err.contains("slot 9 (tilt): 3 -> 4") && r.err.contains("slot 13 (pan): 9 -> 2"), r.err.constData());
+        QCOMPARE(model->ram(), after);
+
+        r = cli({"undo", "-p", "$PORT", "--save"}, "y\n");
+        QVERIFY2(r.code == 0 && r.out.contains("Stored permanently."), r.err.constData());
+        QCOMPARE(model->ram(), before);
+        QCOMPARE(model->flash(), before);
+
+        r = cli({"undo", "-p", "$PORT", "--yes"});
+        QVERIFY2(r.code == 0 && r.out.contains("lost when it is powered off"), r.out.constData());
+        QCOMPARE(model->ram(), after);
+        QCOMPARE(model->flash(), before);
+    }
+
+    // With no write through this adapter in the history, undo sends nothing.
+    void undoWithNothingToUndo()
+    {
+        Run r = cli({"undo", "-p", "$PORT", "--yes"});
+        QCOMPARE(r.code, int(ExitCode::kFileRefused));
+        QVERIFY2(r.err.contains("there is nothing to undo") && r.err.contains("nothing was sent"), r.err.constData());
+        QCOMPARE(model->requestsSeen(), quint64(0));
+
+        // A write through another adapter is not this one's to undo.
+        QCOMPARE(cli({"set", "-p", linkToDevice(QStringLiteral("ttyOTHER")), "tilt=5"}).code, 0);
+        const quint64 seen = model->requestsSeen();
+        r = cli({"undo", "-p", "$PORT", "--yes"});
+        QCOMPARE(r.code, int(ExitCode::kFileRefused));
+        QCOMPARE(model->requestsSeen(), seen);
+        QCOMPARE(model->ram()[9], 5);
+    }
+
+    // diff compares files and controllers in the order given: 0 the same,
+    // 1 different, 6 for a file that is no backup.
+    void diffOfFilesAndPorts()
+    {
+        const QString file = dir.filePath(QStringLiteral("saved.json"));
+        QCOMPARE(cli({"backup", "-p", "$PORT", file}).code, 0);
+        Run r = cli({"diff", file, "-p", "$PORT"});
+        QVERIFY2(r.code == 0 && r.out.contains("hold the same 18 bytes"), r.out.constData());
+        r = cli({"diff", "--port", "$PORT", "--port=$PORT", "--json"});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(json(r.out).value("equal").toBool(false), true);
+
+        model->setRam(withSlots(GimbalModel::kDefaultBlock, {{9, 3}, {1, 91}}));
+        const quint64 seen = model->requestsSeen();
+        r = cli({"diff", "-p", "$PORT", file});
+        QCOMPARE(r.code, int(ExitCode::kDiffers));
+        QVERIFY2(r.out.startsWith(device().toUtf8() + " and " + file.toUtf8() + " differ in 2 byte(s)") &&
+                     r.out.contains("\n  slot 1: 91 -> 90\n  slot 9 (tilt): 3 -> 1\n"),
+                 r.out.constData());
+        QVERIFY(model->requestsSeen() > seen);
+        r = cli({"diff", file, "-p", "$PORT", "--json"});
+        QCOMPARE(r.code, int(ExitCode::kDiffers));
+        const QJsonObject o = json(r.out);
+        QCOMPARE(o.value("equal").toBool(true), false);
+        QCOMPARE(o.value("a").toString(), file);
+        QCOMPARE(o.value("differences").toArray().size(), 2);
+        QCOMPARE(o.value("differences").toArray()[0].toObject().toVariantMap(),
+                 (QVariantMap{{"function", "tilt"}, {"slot", 9}, {"a", 1}, {"b", 3}}));
+        QVERIFY(o.value("differences").toArray()[1].toObject().value("function").isNull());
+
+        // Two files: no port is opened.
+        QVERIFY(writeFile(dir.filePath(QStringLiteral("new.json")), kGoodBackup));
+        const quint64 before = model->requestsSeen();
+        r = cli({"diff", file, dir.filePath(QStringLiteral("new.json"))});
+        QVERIFY2(r.code == int(ExitCode::kDiffers) && r.out.contains("slot 0: 60 -> 17"), r.out.constData());
+        QVERIFY(writeFile(dir.filePath(QStringLiteral("bad.json")), "{\"format\": \"something else\"}"));
+        r = cli({"diff", file, dir.filePath(QStringLiteral("bad.json")), "--json"});
+        QCOMPARE(r.code, int(ExitCode::kFileRefused));
+        QCOMPARE(json(r.out).value("exitCode").toInt(), int(ExitCode::kFileRefused));
+        QCOMPARE(model->requestsSeen(), before);
+    }
+
+    // history lists what both programs did, oldest first, a failed store as
+    // such, and only the adapter asked about.
+    void historyListsAndFilters()
+    {
+        const QString bench = linkToDevice(QStringLiteral("ttyBENCH"));
+        QCOMPARE(cli({"get", "-p", bench}).code, 0);
+        model->failNextSave();
+        QCOMPARE(cli({"set", "-p", "$PORT", "tilt=3", "--save"}).code, int(ExitCode::kDeviceRefused));
+        QCOMPARE(cli({"set", "-p", "$PORT", "tilt=4", "--save"}).code, 0);
+
+        Run r = cli({"history"});
+        QCOMPARE(r.code, 0);
+        const QStringList lines = QString::fromUtf8(r.out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        const QStringList shape = {"read +" + QRegularExpression::escape(bench) + " +tilt 1, pan 2",
+                                   "read +" + device() + " +tilt 1,",
+                                   "write +" + device() + " +tilt 3,",
+                                   "store FAILED +" + device() + " +tilt 3,",
+                                   "read +" + device() + " +tilt 3,",
+                                   "write +" + device() + " +tilt 4,",
+                                   "store ok +" + device() + " +tilt 4, pan 2, mode 5, rec 6, zoom 7$"};
+        QCOMPARE(lines.size(), shape.size());
+        for (int i = 0; i < lines.size(); ++i)
+            QVERIFY2(QRegularExpression("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d  cli +" + shape[i])
+                         .match(lines[i])
+                         .hasMatch(),
+                     qPrintable(lines[i]));
+
+        r = cli({"history", "--port", bench});
+        QCOMPARE(QString::fromUtf8(r.out).count(QLatin1Char('\n')), 1);
+        r = cli({"history", "--adapter", "TTYbench", "--json"});
+        QCOMPARE(json(r.out).isEmpty(), true); // an array, not an object
+        const QJsonArray listed = QJsonDocument::fromJson(r.out).array();
+        QCOMPARE(listed.size(), 1);
+        QCOMPARE(listed[0].toObject().value("event").toString(), QStringLiteral("read"));
+        QCOMPARE(listed[0].toObject().value("adapter").toObject().value("port").toString(), bench);
+        const QJsonArray all = QJsonDocument::fromJson(cli({"history", "--json"}).out).array();
+        QCOMPARE(all.size(), 7);
+        QCOMPARE(all[3].toObject().value("stored").toBool(true), false);
+        QCOMPARE(all[5].toObject().value("before").toArray(), all[4].toObject().value("block").toArray());
+        r = cli({"history", "--adapter", "nothing-like-it"});
+        QVERIFY2(r.code == 0 && r.out.contains("holds nothing through that adapter"), r.out.constData());
+    }
+
+    // Two functions on one channel are said before the write, which goes ahead.
+    void sharedChannelIsSaid()
+    {
+        Run r = cli({"set", "-p", "$PORT", "tilt=7"});
+        QVERIFY2(r.code == 0 && r.err.contains("sbus-channel-cli set: warning: tilt and zoom are both on channel 7\n"),
+                 r.err.constData());
+        QCOMPARE(model->ram()[9], 7);
+        QVERIFY(writeFile(bin.filePath(QStringLiteral("config.ini")), "[%General]\nLangureType=1\n"));
+        r = cli({"restore", "-p", "$PORT", "--yes", "-"}, QByteArray(kGoodBackup).replace("\"zoom\": 7", "\"zoom\": 3")
+                                                                        .replace(",200,7,2,", ",200,3,2,"));
+        QVERIFY2(r.code == 0 && r.err.contains("俯仰和变焦都在通道 3"), r.err.constData());
+        r = cli({"set", "-p", "$PORT", "tilt=1"});
+        QVERIFY2(r.code == 0 && !r.err.contains("通道"), r.err.constData());
+    }
+
+    // A history that can't be used never stops a job on the controller; it
+    // is said once a command.
+    void historyTroubles_data()
+    {
+        QTest::addColumn<QString>("node");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("FIFO") << "FIFO" << "is not a regular file (a FIFO)";
+        QTest::newRow("directory") << "directory" << "is not a regular file (a directory)";
+        QTest::newRow("corrupt") << "corrupt" << "has 2 unreadable lines, which were skipped.";
+    }
+    void historyTroubles()
+    {
+        QFETCH(QString, node);
+        QFETCH(QString, says);
+        QVERIFY(QDir().mkpath(QFileInfo(historyFile()).absolutePath()));
+        const QByteArray path = QFile::encodeName(historyFile());
+        if (node == "FIFO")
+            QCOMPARE(::mkfifo(path.constData(), 0600), 0);
+        else if (node == "directory")
+            QVERIFY(QDir().mkpath(historyFile()));
+        else
+            QVERIFY(writeFile(historyFile(), "{\"time\": 1}\nnot an entry\n"));
+        Run r = cli({"set", "-p", "$PORT", "tilt=3", "--save", "--verify"});
+        QVERIFY2(r.code == 0 && r.err.count(says.toUtf8()) == 1, r.err.constData());
+        QCOMPARE(model->flash()[9], 3);
+        r = cli({"history"});
+        QVERIFY2(r.err.count(says.toUtf8()) == 1, r.err.constData());
+        QCOMPARE(r.code, node == "corrupt" ? 0 : int(ExitCode::kNotDone));
+        if (node == "corrupt")
+            QVERIFY2(r.out.contains("store ok"), r.out.constData());
+        QCOMPARE(QFileInfo(historyFile()).isFile(), node == "corrupt");
     }
 };
 

@@ -107,6 +107,24 @@ private slots:
         QCOMPARE(QFileInfo(path).isSymLink(), node == "link");
         QCOMPARE(QFileInfo(path).isFile(), stores);
     }
+    // A forgotten save answers "stored" and leaves the flash, in the model and
+    // on the disk, as it was; the one after it stores as ever.
+    void forgottenSavesAreAnsweredStored()
+    {
+        QTemporaryDir dir;
+        const std::string path = dir.filePath(QStringLiteral("flash.bin")).toStdString();
+        GimbalModel m(path);
+        m.faults.forgetSaves = 1;
+        const ParamBlock first = GimbalModel::defaultWith({3, 2, 5, 6, 7});
+        feed(m, request(WRITE_PARAM_2, 0, first));
+        QCOMPARE(quint8(feed(m, request(READ_PARAM_1, kSaveRequested))[4]), kSaveStored);
+        QCOMPARE(raw(m.flash()), raw(kDefault));
+        QCOMPARE(raw(GimbalModel(path).ram()), raw(kDefault));
+        QCOMPARE(quint8(feed(m, request(READ_PARAM_1, kSaveRequested))[4]), kSaveStored);
+        QCOMPARE(raw(GimbalModel(path).ram()), raw(m.ram()));
+        QCOMPARE(m.faults.forgetSaves, 0);
+    }
+
     // A save asked for during a write goes out with the write requests that
     // follow; the controller stores once the request's part is in RAM, so a
     // save riding on the last write keeps the whole new block.

@@ -361,6 +361,10 @@ private slots:
         QVERIFY2(pty.isOpen(), qPrintable(pty.errorString()));
         QProcess p;
         QSignalSpy finished(&p, SIGNAL(finished(int, QProcess::ExitStatus)));
+        // Its history of blocks goes here, not into the user's home.
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_DATA_HOME"), scratch.filePath(QStringLiteral("data")));
+        p.setProcessEnvironment(env);
         p.start(QStringLiteral(SBUS_CLI), {QStringLiteral("backup"), QStringLiteral("--port"), pty.devicePath(), good});
         QVERIFY(p.waitForStarted());
         // The controller answers from this event loop while the program runs.

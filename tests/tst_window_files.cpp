@@ -128,10 +128,11 @@ private slots:
         QTest::addColumn<QByteArray>("config");
         QTest::addColumn<QStringList>("texts");
         QTest::newRow("Chinese") << QByteArray("[%General]\nLangureType=1\n")
-                                 << QStringList{"保存参数到文件…", "从文件加载参数…", "记录实时数据到 CSV…", "停止记录"};
+                                 << QStringList{"保存参数到文件…", "从文件加载参数…", "撤销上次写入…",
+                                                "记录实时数据到 CSV…", "停止记录"};
         QTest::newRow("English") << QByteArray("[%General]\nLangureType=2\n")
                                  << QStringList{"Save parameters to file…", "Load parameters from file…",
-                                                "Log live data to CSV…", "Stop logging"};
+                                                "Undo the last write…", "Log live data to CSV…", "Stop logging"};
     }
     void menuByMouseAndKeyboardInTheWindowsLanguage()
     {
@@ -147,10 +148,10 @@ private slots:
         };
         const QString off = QStringLiteral(" (off)");
         QCOMPARE(menuOpenedBy(rightClick),
-                 (QStringList{"contextMenu", texts[0] + off, texts[1] + off, texts[2] + off}));
+                 (QStringList{"contextMenu", texts[0] + off, texts[1] + off, texts[2] + off, texts[3] + off}));
 
         QVERIFY(r.connectAndSettle());
-        const QStringList on{"contextMenu", texts[0], texts[1], texts[2]};
+        const QStringList on{"contextMenu", texts[0], texts[1], texts[2], texts[3]};
         QCOMPARE(menuOpenedBy(rightClick), on);
         r.get("tiltComboBox")->setFocus();
         QCOMPARE(menuOpenedBy([&] { QTest::keyClick(r.w.get(), Qt::Key_F10, Qt::ShiftModifier); }), on);
@@ -171,7 +172,7 @@ private slots:
         QTemporaryDir dir;
         r.person.file = dir.filePath(QStringLiteral("live.csv"));
         r.trigger("logLiveAction");
-        QCOMPARE(r.action("logLiveAction")->text(), texts[3]);
+        QCOMPARE(r.action("logLiveAction")->text(), texts[4]);
         QVERIFY(r.statusTip().contains(r.person.file));
     }
 

@@ -5,6 +5,8 @@
 // its return, and closing while a write is on the line.
 #include <QtTest>
 
+#include <QPushButton>
+
 #include <csignal>
 
 #include "app/closeguard.h"
@@ -99,8 +101,10 @@ private slots:
         QTest::addColumn<bool>("bySignal");
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("told"); // on standard error once closed; empty: nothing
-        QTest::newRow("close during an upload") << "upload" << false << "" << "";
-        QTest::newRow("SIGTERM during an upload") << "upload" << true << "" << "";
+        // The upload ends unstored: a close asks (answered here without
+        // storing), a signal does not, and both leave a note of it.
+        QTest::newRow("close during an upload") << "upload" << false << "" << "in RAM only";
+        QTest::newRow("SIGTERM during an upload") << "upload" << true << "" << "in RAM only";
         QTest::newRow("close during a save") << "save" << false << "" << "";
         QTest::newRow("close, controller gone silent") << "upload" << false << "silent" << "cut off after 0 of its 3 parts";
         QTest::newRow("SIGTERM, write never echoed") << "upload" << true << "echo" << "cut off after 0 of its 3 parts";
@@ -117,6 +121,13 @@ private slots:
         const QtMessageHandler previous = qInstallMessageHandler(
             [](QtMsgType, const QMessageLogContext &, const QString &text) { warnings << text; });
         Rig r;
+        QStringList asked;
+        r.w->setHooks({[&asked](QDialog &d) {
+                           asked << d.objectName();
+                           d.findChild<QPushButton *>(QStringLiteral("withoutStoringButton"))->click();
+                           return 0;
+                       },
+                       {}});
         r.w->show();
         QVERIFY(r.connectAndSettle());
         const ParamBlock flashBefore = r.model.flash();
@@ -148,6 +159,8 @@ private slots:
             QCOMPARE(r.model.ram(), GimbalModel::defaultWith({3, 2, 5, 6, 7}));
         if (job == "save")
             QCOMPARE(r.model.flash(), fault.isEmpty() ? r.model.ram() : flashBefore);
+        QCOMPARE(asked, job == "upload" && fault.isEmpty() && !bySignal ? QStringList{"unstoredWriteDialog"}
+                                                                         : QStringList{});
         const QStringList closed = warnings.filter(QStringLiteral("closed;"));
         QCOMPARE(closed.size(), told.isEmpty() ? 0 : 1);
         if (!told.isEmpty())

@@ -9,6 +9,8 @@
 
 #include <QDialog>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <array>
@@ -31,6 +33,7 @@ extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 #include "support/settingsfile.h"
+#include "formats/blockhistory.h"
 #include "support/simrig.h"
 
 namespace {
@@ -97,14 +100,35 @@ private slots:
         std::mt19937 rng(seed);
         const auto chance = [&](double p) { return std::uniform_real_distribution<>(0, 1)(rng) < p; };
         const auto between = [&](int lo, int hi) { return std::uniform_int_distribution<>(lo, hi)(rng); };
+        // The history of blocks, as one more oracle: whatever the window
+        // recorded as stored must be what the controller's flash holds.
+        QTemporaryDir historyDir;
+        const QString historyPath = historyDir.filePath(QStringLiteral("history.jsonl"));
+        qputenv("SBUS_CHANNEL_HISTORY", historyPath.toLocal8Bit());
         Rig r(seed);
         const ParamExchange &x = r.x();
+        const BlockHistory::Adapter adapter = BlockHistory::adapterOf(r.pty.devicePath());
+        const auto recordedStored = [&] {
+            const auto last = BlockHistory::History(historyPath).lastStored(adapter);
+            return last ? last->block : ParamBlock{};
+        };
 
         int tick = 0;
         // What the window tells in a dialog (a write cut off by Disconnect)
         // is acknowledged at once, as an operator in a hurry does.
         int told = 0;
-        r.w->setHooks({[&told](QDialog &) { return ++told, int(QDialog::Rejected); }, {}});
+        // Two functions on one channel are what they chose, and Disconnect
+        // leaves an unstored write unstored, as it did before it asked.
+        r.w->setHooks({[&](QDialog &d) {
+                           if (d.objectName() == QLatin1String("sharedChannelDialog"))
+                               return int(QMessageBox::Yes);
+                           if (d.objectName() == QLatin1String("unstoredWriteDialog")) {
+                               d.findChild<QPushButton *>(QStringLiteral("withoutStoringButton"))->click();
+                               return 0;
+                           }
+                           return ++told, int(QDialog::Rejected);
+                       },
+                       {}});
         // The first message box fills Qt's caches (icons, style) for good; one
         // made here keeps a dialog late in the run from reading as heap growth.
         QMessageBox(QMessageBox::Warning, QString(), QString(), QMessageBox::Ok, r.w.get()).ensurePolished();
@@ -256,12 +280,18 @@ private slots:
                 }
                 expect(failed ? r.model.flash() == flashBefore : r.model.flash() == r.model.ram(),
                        QStringLiteral("flash %1 after a save").arg(hex(r.model.flash())));
+                expect(failed || recordedStored() == r.model.flash(),
+                       QStringLiteral("history says %1 stored, flash holds %2")
+                           .arg(hex(recordedStored()), hex(r.model.flash())));
             }
             // Sampled with the port open and drained only: a closed port has freed its buffers.
             heap[std::size_t(tick)] = r.connected() && settled ? heapInUse() : 0;
             QVERIFY2(broken.isEmpty(), qPrintable(broken));
         }
         QCOMPARE(raw(r.stored()), raw(r.model.flash()));
+        if (saves > 0)
+            QCOMPARE(raw(recordedStored()), raw(r.model.flash()));
+        qunsetenv("SBUS_CHANNEL_HISTORY");
 
         qInfo("seed %u, %d ticks: %d uploads, %d downloads, %d saves, %d failed saves, %d link losses, %d reconnects, "
               "%d dialogs",

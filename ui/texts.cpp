@@ -180,4 +180,20 @@ const TextPair kFileTexts[kFileTextCount] = {
      "The chosen port %1 is gone (adapter unplugged?). It is chosen again when it comes back; or choose another "
      "port."},
     {"未选择串口：请先选择一个串口，再点“开始调试”。", "No serial port chosen: choose one, then press Connect."},
+    {"撤销上次写入…", "Undo the last write…"},
+    {"没有记录通过此适配器的写入，无可撤销。没有向控制器发送任何数据。",
+     "No write through this adapter is remembered, so there is nothing to undo. Nothing was sent to the controller."},
+    {"%1 上次写入之前的参数", "the parameters from before the write of %1"},
+    {"控制器中有本次连接写入但尚未永久保存（烧写）的参数，断电后会丢失。\n关闭窗口前要烧写吗？",
+     "The controller holds parameters written in this session that are not stored; they are lost when it is "
+     "switched off.\nStore them before closing?"},
+    {"控制器中有本次连接写入但尚未永久保存（烧写）的参数，断电后会丢失。\n断开连接前要烧写吗？",
+     "The controller holds parameters written in this session that are not stored; they are lost when it is "
+     "switched off.\nStore them before disconnecting?"},
+    {"烧写并关闭", "Store and close"},
+    {"不烧写，直接关闭", "Close without storing"},
+    {"烧写并断开", "Store and disconnect"},
+    {"不烧写，直接断开", "Disconnect without storing"},
+    {"%1，这很可能是误操作。\n仍然写入控制器吗？", "%1, which is very likely a mistake.\nWrite to the controller anyway?"},
+    {"撤销上次写入", "Undo the last write"},
 };

@@ -138,6 +138,18 @@ enum FileText : int {
     // The port list while disconnected.
     PORT_GONE,             // %1 the port the operator chose
     NO_PORT_CHOSEN,
+    // What the window remembers of stored blocks.
+    MENU_UNDO_WRITE,
+    UNDO_NOTHING,
+    UNDO_NAME,             // %1 the time of the write undone
+    UNSTORED_CLOSE_ASK,
+    UNSTORED_DISCONNECT_ASK,
+    BUTTON_STORE_CLOSE,
+    BUTTON_CLOSE_ANYWAY,
+    BUTTON_STORE_DISCONNECT,
+    BUTTON_DISCONNECT_ANYWAY,
+    SHARED_CHANNEL_ASK,    // %1 which functions share which channel
+    TITLE_UNDO_WRITE,
     kFileTextCount
 };
 

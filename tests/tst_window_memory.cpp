@@ -1,0 +1,342 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The SBUS Channel developers
+// What the window remembers of stored blocks, against the simulated
+// controller: the check at each contact, undoing the last write, the
+// question before an unstored write is left behind, and two functions on one
+// channel. Dialogs are answered by a hook standing in for the operator.
+#include <QtTest>
+
+#include <QAction>
+#include <QApplication>
+#include <QPainter>
+#include <QToolTip>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include "formats/blockhistory.h"
+#include "support/settingsfile.h"
+#include "support/simrig.h"
+
+namespace {
+// Every dialog is kept as "name: text"; message boxes with buttons of their
+// own get the one named in `press`, questions Yes when listed in `yesTo`.
+struct Operator {
+    QStringList yesTo;
+    QString press;
+    QStringList seen;
+
+    int answer(QDialog &dialog)
+    {
+        auto &box = static_cast<QMessageBox &>(dialog);
+        seen << dialog.objectName() + QStringLiteral(": ") + box.text();
+        if (auto *button = box.findChild<QPushButton *>(press); button && !press.isEmpty()) {
+            button->click();
+            return 0;
+        }
+        if (!box.button(QMessageBox::Yes))
+            return QMessageBox::Ok;
+        return yesTo.contains(dialog.objectName()) ? QMessageBox::Yes : QMessageBox::No;
+    }
+    bool saw(const char *name) const
+    {
+        for (const QString &s : seen) {
+            if (s.startsWith(QString::fromUtf8(name)))
+                return true;
+        }
+        return false;
+    }
+};
+
+// The history in a file of the test's own, set before the window reads where it is.
+struct HistoryFile {
+    QTemporaryDir dir;
+    QString path = dir.filePath(QStringLiteral("history.jsonl"));
+    HistoryFile() { qputenv("SBUS_CHANNEL_HISTORY", path.toLocal8Bit()); }
+};
+
+struct MemoryRig : HistoryFile, Rig {
+    MemoryRig()
+    {
+        w->setHooks({[this](QDialog &d) { return person.answer(d); },
+                     [this] { return QDateTime(QDate(2026, 12, 7), QTime(14, 2), Qt::LocalTime).addMSecs(ms); }});
+    }
+    QString statusTip() const { return w->findChild<QLineEdit *>(QStringLiteral("linkStatusLineEdit"))->toolTip(); }
+    BlockHistory::Adapter adapter() const { return BlockHistory::adapterOf(pty.devicePath()); }
+    // What an earlier session through this adapter reported storing.
+    void rememberStored(const ParamBlock &block)
+    {
+        BlockHistory::Entry e;
+        e.time = QDateTime(QDate(2026, 12, 7), QTime(14, 2), Qt::LocalTime);
+        e.program = QStringLiteral("window");
+        e.adapter = adapter();
+        e.event = BlockHistory::Event::Store;
+        e.stored = true;
+        e.block = block;
+        QVERIFY(BlockHistory::History(path).append(e));
+    }
+    void choose(int function, int channel) { combo(kFunctionRows[function].channel)->setCurrentIndex(channel - 1); }
+    bool uploaded() { return tickUntil([this] { return !x().writing(); }, 20) && tick(); }
+    bool settleLoad(int maxTicks = 40)
+    {
+        QAction *undo = w->findChild<QAction *>(QStringLiteral("undoWriteAction"));
+        return tickUntil([&] { return undo->isEnabled() && !x().writing(); }, maxTicks) && tick();
+    }
+
+    Operator person;
+};
+
+ParamBlock withTilt(ParamBlock b, int channel)
+{
+    b[std::size_t(kFunctionSlot[Tilt])] = std::uint8_t(channel);
+    return b;
+}
+} // namespace
+
+class TestWindowMemory : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+    void cleanup() { removeConfig(); }
+
+    // A controller holding other than what was stored through this adapter
+    // is told of in the window's language; one holding it is not.
+    void contactCheck_data()
+    {
+        QTest::addColumn<QByteArray>("config");
+        QTest::addColumn<int>("storedTilt");
+        QTest::addColumn<QString>("told");
+        QTest::newRow("English, forgotten") << QByteArray("[%General]\nLangureType=2\n") << 3
+                                            << "This controller does not hold what was stored on 2026-12-07 14:02 "
+                                               "through this adapter: tilt 3 → 1";
+        QTest::newRow("Chinese, forgotten") << QByteArray("[%General]\nLangureType=1\n") << 3
+                                            << "此控制器未保存 2026-12-07 14:02 通过此适配器烧写的参数：俯仰 3 → 1";
+        QTest::newRow("unchanged") << QByteArray("[%General]\nLangureType=2\n") << 1 << QString();
+    }
+    void contactCheck()
+    {
+        QFETCH(QByteArray, config);
+        QFETCH(int, storedTilt);
+        QFETCH(QString, told);
+        writeConfigRaw(config);
+        MemoryRig r;
+        r.rememberStored(withTilt(kDefault, storedTilt));
+        QVERIFY(r.connectAndSettle());
+        if (told.isEmpty()) {
+            QVERIFY2(!r.statusTip().contains(QLatin1String("14:02")), qPrintable(r.statusTip()));
+        } else {
+            QVERIFY2(r.statusTip().simplified().contains(told), qPrintable(r.statusTip()));
+        }
+        // It never writes by itself.
+        QCOMPARE(r.model.ram(), kDefault);
+    }
+
+    // Undo writes back the 18 bytes the controller held before the last write.
+    void undoRestoresTheBlockBeforeTheLastWrite()
+    {
+        MemoryRig r;
+        QVERIFY(r.connectAndSettle());
+        r.choose(Tilt, 7);
+        r.choose(Zoom, 9);
+        r.click("updatePushButton");
+        QVERIFY(r.uploaded());
+        QCOMPARE(r.model.ram(), [] {
+            ParamBlock b = withTilt(kDefault, 7);
+            b[std::size_t(kFunctionSlot[Zoom])] = 9;
+            return b;
+        }());
+        r.person.yesTo = QStringList{QStringLiteral("loadCompareDialog")};
+        r.w->findChild<QAction *>(QStringLiteral("undoWriteAction"))->trigger();
+        QVERIFY(r.settleLoad());
+        QVERIFY2(r.person.saw("loadCompareDialog"), qPrintable(r.person.seen.join(QLatin1Char('\n'))));
+        QCOMPARE(r.model.ram(), kDefault);
+        QCOMPARE(r.shown(Tilt), 1);
+    }
+
+    void undoWithNothingRemembered()
+    {
+        writeConfigRaw("[%General]\nLangureType=2\n");
+        MemoryRig r;
+        QVERIFY(r.connectAndSettle());
+        r.w->findChild<QAction *>(QStringLiteral("undoWriteAction"))->trigger();
+        QVERIFY2(r.person.saw("fileResultDialog: No write through this adapter"), qPrintable(r.person.seen.join(QLatin1Char('\n'))));
+        QVERIFY(r.tick());
+        QCOMPARE(r.model.ram(), kDefault);
+    }
+
+    // Closing with an unstored write asks; each answer does what it says.
+    void closeWithAnUnstoredWrite_data()
+    {
+        QTest::addColumn<QString>("press");
+        QTest::addColumn<bool>("closes");
+        QTest::addColumn<int>("storedTilt");
+        QTest::newRow("store and close") << "storeButton" << true << 4;
+        QTest::newRow("close without storing") << "withoutStoringButton" << true << 1;
+        QTest::newRow("cancel") << "cancelButton" << false << 1;
+    }
+    void closeWithAnUnstoredWrite()
+    {
+        QFETCH(QString, press);
+        QFETCH(bool, closes);
+        QFETCH(int, storedTilt);
+        writeConfigRaw("[%General]\nLangureType=1\n");
+        MemoryRig r;
+        r.w->show();
+        QVERIFY(r.connectAndSettle());
+        r.choose(Tilt, 4);
+        r.click("updatePushButton");
+        QVERIFY(r.uploaded());
+        r.person.press = press;
+        r.w->close();
+        QVERIFY2(r.person.saw("unstoredWriteDialog: 控制器中有本次连接写入但尚未永久保存"),
+                 qPrintable(r.person.seen.join(QLatin1Char('\n'))));
+        QVERIFY(r.tickUntil([&] { return !r.w->isVisible(); }, 20) == closes);
+        QCOMPARE(r.stored(), withTilt(kDefault, storedTilt));
+        QCOMPARE(r.model.ram(), withTilt(kDefault, 4));
+    }
+
+    // Nothing to ask once the write is stored, nor before any write.
+    void closeAfterStoringAsksNothing()
+    {
+        MemoryRig r;
+        r.w->show();
+        QVERIFY(r.connectAndSettle());
+        r.choose(Tilt, 8);
+        r.click("updatePushButton");
+        QVERIFY(r.uploaded());
+        r.click("programPushButton");
+        QVERIFY(r.tickUntil([&] { return r.stored() == withTilt(kDefault, 8) && !r.x().writing(); }, 20));
+        r.w->close();
+        QVERIFY(!r.person.saw("unstoredWriteDialog"));
+        QVERIFY(!r.w->isVisible());
+    }
+
+    void disconnectWithAnUnstoredWrite_data()
+    {
+        QTest::addColumn<QString>("press");
+        QTest::addColumn<bool>("disconnects");
+        QTest::addColumn<int>("storedTilt");
+        QTest::newRow("store and disconnect") << "storeButton" << true << 8;
+        QTest::newRow("disconnect without storing") << "withoutStoringButton" << true << 1;
+        QTest::newRow("cancel") << "cancelButton" << false << 1;
+    }
+    void disconnectWithAnUnstoredWrite()
+    {
+        QFETCH(QString, press);
+        QFETCH(bool, disconnects);
+        QFETCH(int, storedTilt);
+        writeConfigRaw("[%General]\nLangureType=2\n");
+        MemoryRig r;
+        QVERIFY(r.connectAndSettle());
+        r.choose(Tilt, 8);
+        r.click("updatePushButton");
+        QVERIFY(r.uploaded());
+        r.person.press = press;
+        r.click("startPushButton");
+        QVERIFY2(r.person.saw("unstoredWriteDialog: The controller holds parameters written in this session"),
+                 qPrintable(r.person.seen.join(QLatin1Char('\n'))));
+        // The tick that closes the port ends without the reply it waited for.
+        for (int i = 0; i < 40 && r.connected(); ++i)
+            r.tick();
+        const bool gone = !r.connected();
+        QCOMPARE(gone, disconnects);
+        QCOMPARE(r.stored(), withTilt(kDefault, storedTilt));
+    }
+
+    // Said, not refused: No keeps the controller as it was, Yes writes.
+    void twoFunctionsOnOneChannel()
+    {
+        writeConfigRaw("[%General]\nLangureType=2\n");
+        MemoryRig r;
+        QVERIFY(r.connectAndSettle());
+        r.choose(Tilt, 7);  // zoom is on 7 already
+        r.click("updatePushButton");
+        QVERIFY(r.person.saw("sharedChannelDialog: Tilt and zoom are both on channel 7"));
+        QVERIFY(r.uploaded());
+        QCOMPARE(r.model.ram(), kDefault);
+        r.person.yesTo = QStringList{QStringLiteral("sharedChannelDialog")};
+        r.click("updatePushButton");
+        QVERIFY(r.uploaded());
+        QCOMPARE(r.model.ram(), withTilt(kDefault, 7));
+    }
+};
+
+// The README's pictures of the contact check and the close question, made
+// by scripts/pictures: with SBUS_PICTURES_DIR set, each language's window with
+// the status field's tooltip shown over it, and the question as it opens.
+class TestWindowMemoryPictures : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void pictures_data()
+    {
+        QTest::addColumn<QByteArray>("config");
+        QTest::addColumn<QString>("lang");
+        QTest::newRow("Chinese") << QByteArray("[%General]\nLangureType=1\n") << "zh";
+        QTest::newRow("English") << QByteArray("[%General]\nLangureType=2\n") << "en";
+    }
+    void pictures()
+    {
+        const QString dir = qEnvironmentVariable("SBUS_PICTURES_DIR");
+        if (dir.isEmpty())
+            QSKIP("SBUS_PICTURES_DIR is not set");
+        QFETCH(QByteArray, config);
+        QFETCH(QString, lang);
+        writeConfigRaw(config);
+        MemoryRig r;
+        r.rememberStored(withTilt(kDefault, 3));
+        r.w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(r.w.get()));
+        QVERIFY(r.connectAndSettle());
+        QVERIFY(r.tick());
+        // The tooltip as Qt draws it, put where it opens: below the field.
+        auto *field = r.w->findChild<QLineEdit *>(QStringLiteral("linkStatusLineEdit"));
+        QToolTip::showText(field->mapToGlobal(QPoint(field->width() / 2, field->height())), r.statusTip(), field);
+        QWidget *tip = nullptr;
+        QTRY_VERIFY((tip = [] {
+                         for (QWidget *w : QApplication::topLevelWidgets()) {
+                             if (w->inherits("QTipLabel") && w->isVisible())
+                                 return w;
+                         }
+                         return static_cast<QWidget *>(nullptr);
+                     }()) != nullptr);
+        const QPixmap window = r.w->grab();
+        const QPixmap tipShot = tip->grab();
+        const QPoint at = r.w->mapFromGlobal(tip->pos());
+        QPixmap shot(std::max(window.width(), at.x() + tipShot.width()),
+                     std::max(window.height(), at.y() + tipShot.height()));
+        shot.fill(Qt::white);
+        QPainter painter(&shot);
+        painter.drawPixmap(0, 0, window);
+        painter.drawPixmap(at, tipShot);
+        painter.end();
+        QVERIFY(shot.save(dir + QStringLiteral("/contact-check-%1.png").arg(lang)));
+        QToolTip::hideText();
+
+        r.choose(Tilt, 4);
+        r.click("updatePushButton");
+        QVERIFY(r.uploaded());
+        r.w->setHooks({[&](QDialog &d) {
+                           d.show();
+                           if (QTest::qWaitForWindowExposed(&d))
+                               d.grab().save(dir + QStringLiteral("/close-question-%1.png").arg(lang));
+                           d.findChild<QPushButton *>(QStringLiteral("cancelButton"))->click();
+                           return 0;
+                       },
+                       {}});
+        r.w->close();
+        QVERIFY(QFile::exists(dir + QStringLiteral("/close-question-%1.png").arg(lang)));
+    }
+};
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    TestWindowMemory memory;
+    TestWindowMemoryPictures pictures;
+    return QTest::qExec(&memory, argc, argv) | QTest::qExec(&pictures, argc, argv);
+}
+#include "tst_window_memory.moc"
