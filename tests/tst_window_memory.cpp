@@ -8,12 +8,14 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFileDialog>
 #include <QPainter>
 #include <QToolTip>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 
+#include "formats/backupfile.h"
 #include "formats/blockhistory.h"
 #include "support/settingsfile.h"
 #include "support/simrig.h"
@@ -24,10 +26,15 @@ namespace {
 struct Operator {
     QStringList yesTo;
     QString press;
+    QString file;
     QStringList seen;
 
     int answer(QDialog &dialog)
     {
+        if (auto *files = qobject_cast<QFileDialog *>(&dialog)) {
+            files->selectFile(file);
+            return QDialog::Accepted;
+        }
         auto &box = static_cast<QMessageBox &>(dialog);
         seen << dialog.objectName() + QStringLiteral(": ") + box.text();
         if (auto *button = box.findChild<QPushButton *>(press); button && !press.isEmpty()) {
@@ -153,6 +160,28 @@ private slots:
         QVERIFY2(r.person.saw("loadCompareDialog"), qPrintable(r.person.seen.join(QLatin1Char('\n'))));
         QCOMPARE(r.model.ram(), kDefault);
         QCOMPARE(r.shown(Tilt), 1);
+    }
+
+    // A load is a write like any other: undo goes back to what it replaced.
+    void undoAfterALoad()
+    {
+        MemoryRig r;
+        QVERIFY(r.connectAndSettle());
+        QTemporaryDir dir;
+        ParamBlock fromFile = withTilt(kDefault, 11);
+        fromFile[0] = std::uint8_t(fromFile[0] + 1);
+        QString why;
+        QVERIFY2(BackupFile::save(dir.filePath(QStringLiteral("p.json")), fromFile, QDateTime::currentDateTimeUtc(),
+                                  QStringLiteral("p"), &why),
+                 qPrintable(why));
+        r.person.file = dir.filePath(QStringLiteral("p.json"));
+        r.person.yesTo = QStringList{QStringLiteral("loadCompareDialog")};
+        r.w->findChild<QAction *>(QStringLiteral("loadParamsAction"))->trigger();
+        QVERIFY(r.settleLoad());
+        QCOMPARE(raw(r.model.ram()), raw(fromFile));
+        r.w->findChild<QAction *>(QStringLiteral("undoWriteAction"))->trigger();
+        QVERIFY(r.settleLoad());
+        QCOMPARE(raw(r.model.ram()), raw(kDefault));
     }
 
     void undoWithNothingRemembered()
