@@ -15,6 +15,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include <sys/stat.h>
+
 #include "formats/backupfile.h"
 #include "formats/blockhistory.h"
 #include "support/settingsfile.h"
@@ -138,6 +140,42 @@ private slots:
         }
         // It never writes by itself.
         QCOMPARE(r.model.ram(), kDefault);
+    }
+
+    // A history the window can't use costs nothing but itself, and is said once.
+    void unusableHistory_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("FIFO") << "fifo" << "is not a regular file";
+        QTest::newRow("corrupt") << "corrupt" << "unreadable lines";
+    }
+    void unusableHistory()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, said);
+        writeConfigRaw("[%General]\nLangureType=2\n");
+        static QStringList warnings;
+        warnings.clear();
+        const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext &, const QString &text) { warnings << text; });
+        MemoryRig r;
+        if (kind == QLatin1String("fifo")) {
+            QVERIFY(::mkfifo(QFile::encodeName(r.path).constData(), 0600) == 0);
+        } else {
+            QFile f(r.path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("{\"time\": 3}\nnot json\n");
+        }
+        const bool connected = r.connectAndSettle();
+        r.choose(Tilt, 9);
+        r.click("updatePushButton");
+        const bool uploaded = r.uploaded();
+        r.click("programPushButton");
+        const bool stored = r.tickUntil([&] { return r.stored() == withTilt(kDefault, 9); }, 20);
+        qInstallMessageHandler(previous);
+        QVERIFY(connected && uploaded && stored);
+        QCOMPARE(warnings.filter(said).size(), 1);
     }
 
     // Undo writes back the 18 bytes the controller held before the last write.
