@@ -295,14 +295,6 @@ private slots:
         QCOMPARE(history.lastStored(kFtdi)->block, with(kBlock, {{9, 5}}));
     }
 
-    // A history that is not there is nothing wrong.
-    void missingIsNoProblem()
-    {
-        History history(file());
-        QVERIFY(history.entries().isEmpty());
-        QCOMPARE(history.takeProblem(), QString());
-    }
-
     // A directory, or a FIFO, at the path: nothing waits on it and nothing is
     // written to it, even with a reader at the other end; said once.
     void notAFile_data()
@@ -361,24 +353,6 @@ private slots:
     }
 
 #ifdef Q_OS_UNIX
-    // A file nobody may read: no entry from it, and said so with the reason.
-    void unreadable()
-    {
-        if (runningAsRoot())
-            QSKIP("root reads a file whatever its mode says");
-        History writer(file());
-        QVERIFY(writer.append(entry(Event::Store, kBlock)));
-        QVERIFY(::chmod(QFile::encodeName(file()).constData(), 0) == 0);
-        History history(file());
-        QVERIFY(!history.lastStored(kFtdi));
-        const QString says = history.takeProblem();
-        QCOMPARE(says, QStringLiteral("The history of stored blocks at %1 can't be read (Permission denied); checks "
-                                      "after power cycles and undo are off until it can.")
-                           .arg(file()));
-        QVERIFY(history.takeProblem().isEmpty());
-        QVERIFY(history.problem(Language::Chinese).startsWith(QStringLiteral("无法读取已烧写参数的历史记录")));
-    }
-
     // Where the file can't be written, append says so and the file is as it
     // was, trimming included.
     void unwritableKeepsTheOldFile()
@@ -412,14 +386,6 @@ private slots:
         ::chmod(folder.constData(), 0755);
     }
 
-    // A folder that can't be made: said, nothing written.
-    void noFolder()
-    {
-        QVERIFY(writeFile(dir.filePath(QStringLiteral("share")), "a file where the folder goes"));
-        History history(file());
-        QVERIFY(!history.append(entry(Event::Store, kBlock)));
-        QVERIFY2(history.problem().contains(QStringLiteral("can't be written")), qPrintable(history.problem()));
-    }
 #endif
 
     void differencesInRowOrder()
@@ -431,22 +397,6 @@ private slots:
         QCOMPARE(d[2].function, -1);
         QCOMPARE(d[0].slot, 9);
         QVERIFY(differences(kBlock, kBlock).empty());
-    }
-
-    // What the contact check says, to the minute in local time, in each language.
-    void contactWarningTexts()
-    {
-        Entry stored = entry(Event::Store, with(kBlock, {{9, 3}}));
-        stored.time = QDateTime(QDate(2026, 12, 7), QTime(14, 2, 59), Qt::LocalTime).toUTC();
-        QCOMPARE(contactWarning(stored, kBlock, Language::English),
-                 QStringLiteral("This controller does not hold what was stored on 2026-12-07 14:02 through this "
-                                "adapter: tilt 3 → 1"));
-        QCOMPARE(contactWarning(stored, kBlock, Language::Chinese),
-                 QStringLiteral("此控制器未保存 2026-12-07 14:02 通过此适配器烧写的参数：俯仰 3 → 1"));
-        QCOMPARE(contactWarning(stored, stored.block, Language::English), QString());
-        QCOMPARE(contactWarning(stored, with(stored.block, {{0, 1}, {13, 9}}), Language::English),
-                 QStringLiteral("This controller does not hold what was stored on 2026-12-07 14:02 through this "
-                                "adapter: pan 2 → 9, slot 0 60 → 1"));
     }
 
     void sharedChannelTexts_data()

@@ -7,15 +7,10 @@
 #include <QtTest>
 
 #include <QAction>
-#include <QApplication>
 #include <QFileDialog>
-#include <QPainter>
-#include <QToolTip>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-
-#include <sys/stat.h>
 
 #include "formats/backupfile.h"
 #include "formats/blockhistory.h"
@@ -142,42 +137,6 @@ private slots:
         QCOMPARE(r.model.ram(), kDefault);
     }
 
-    // A history the window can't use costs nothing but itself, and is said once.
-    void unusableHistory_data()
-    {
-        QTest::addColumn<QString>("kind");
-        QTest::addColumn<QString>("said");
-        QTest::newRow("FIFO") << "fifo" << "is not a regular file";
-        QTest::newRow("corrupt") << "corrupt" << "unreadable lines";
-    }
-    void unusableHistory()
-    {
-        QFETCH(QString, kind);
-        QFETCH(QString, said);
-        writeConfigRaw("[%General]\nLangureType=2\n");
-        static QStringList warnings;
-        warnings.clear();
-        const QtMessageHandler previous = qInstallMessageHandler(
-            [](QtMsgType, const QMessageLogContext &, const QString &text) { warnings << text; });
-        MemoryRig r;
-        if (kind == QLatin1String("fifo")) {
-            QVERIFY(::mkfifo(QFile::encodeName(r.path).constData(), 0600) == 0);
-        } else {
-            QFile f(r.path);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write("{\"time\": 3}\nnot json\n");
-        }
-        const bool connected = r.connectAndSettle();
-        r.choose(Tilt, 9);
-        r.click("updatePushButton");
-        const bool uploaded = r.uploaded();
-        r.click("programPushButton");
-        const bool stored = r.tickUntil([&] { return r.stored() == withTilt(kDefault, 9); }, 20);
-        qInstallMessageHandler(previous);
-        QVERIFY(connected && uploaded && stored);
-        QCOMPARE(warnings.filter(said).size(), 1);
-    }
-
     // Undo writes back the 18 bytes the controller held before the last write.
     void undoRestoresTheBlockBeforeTheLastWrite()
     {
@@ -222,49 +181,53 @@ private slots:
         QCOMPARE(raw(r.model.ram()), raw(kDefault));
     }
 
-    void undoWithNothingRemembered()
+    // Closing or disconnecting with an unstored write asks, in the window's
+    // language; each answer does what it says.
+    void leavingAnUnstoredWrite_data()
     {
-        writeConfigRaw("[%General]\nLangureType=2\n");
-        MemoryRig r;
-        QVERIFY(r.connectAndSettle());
-        r.w->findChild<QAction *>(QStringLiteral("undoWriteAction"))->trigger();
-        QVERIFY2(r.person.saw("fileResultDialog: No write through this adapter"), qPrintable(r.person.seen.join(QLatin1Char('\n'))));
-        QVERIFY(r.tick());
-        QCOMPARE(r.model.ram(), kDefault);
-    }
-
-    // Closing with an unstored write asks; each answer does what it says.
-    void closeWithAnUnstoredWrite_data()
-    {
+        QTest::addColumn<bool>("closing");
         QTest::addColumn<QString>("press");
-        QTest::addColumn<bool>("closes");
+        QTest::addColumn<bool>("leaves");
         QTest::addColumn<int>("storedTilt");
-        QTest::newRow("store and close") << "storeButton" << true << 4;
-        QTest::newRow("close without storing") << "withoutStoringButton" << true << 1;
-        QTest::newRow("cancel") << "cancelButton" << false << 1;
+        QTest::newRow("store and close") << true << "storeButton" << true << 8;
+        QTest::newRow("close without storing") << true << "withoutStoringButton" << true << 1;
+        QTest::newRow("cancel the close") << true << "cancelButton" << false << 1;
+        QTest::newRow("store and disconnect") << false << "storeButton" << true << 8;
+        QTest::newRow("disconnect without storing") << false << "withoutStoringButton" << true << 1;
+        QTest::newRow("cancel the disconnect") << false << "cancelButton" << false << 1;
     }
-    void closeWithAnUnstoredWrite()
+    void leavingAnUnstoredWrite()
     {
+        QFETCH(bool, closing);
         QFETCH(QString, press);
-        QFETCH(bool, closes);
+        QFETCH(bool, leaves);
         QFETCH(int, storedTilt);
-        writeConfigRaw("[%General]\nLangureType=1\n");
+        // The close is asked in Chinese, the disconnect in English.
+        writeConfigRaw(closing ? "[%General]\nLangureType=1\n" : "[%General]\nLangureType=2\n");
         MemoryRig r;
         r.w->show();
         QVERIFY(r.connectAndSettle());
-        r.choose(Tilt, 4);
+        r.choose(Tilt, 8);
         r.click("updatePushButton");
         QVERIFY(r.uploaded());
         r.person.press = press;
-        r.w->close();
-        QVERIFY2(r.person.saw("unstoredWriteDialog: 控制器中有本次连接写入但尚未永久保存"),
+        if (closing)
+            r.w->close();
+        else
+            r.click("startPushButton");
+        QVERIFY2(r.person.saw(closing ? "unstoredWriteDialog: 控制器中有本次连接写入但尚未永久保存"
+                                      : "unstoredWriteDialog: The controller holds parameters written in this session"),
                  qPrintable(r.person.seen.join(QLatin1Char('\n'))));
-        QVERIFY(r.tickUntil([&] { return !r.w->isVisible(); }, 20) == closes);
+        // The tick that closes the port ends without the reply it waited for.
+        const auto left = [&] { return closing ? !r.w->isVisible() : !r.connected(); };
+        for (int i = 0; i < 40 && !left(); ++i)
+            r.tick();
+        QCOMPARE(left(), leaves);
         QCOMPARE(r.stored(), withTilt(kDefault, storedTilt));
-        QCOMPARE(r.model.ram(), withTilt(kDefault, 4));
+        QCOMPARE(r.model.ram(), withTilt(kDefault, 8));
     }
 
-    // Nothing to ask once the write is stored, nor before any write.
+    // Nothing to ask once the write is stored.
     void closeAfterStoringAsksNothing()
     {
         MemoryRig r;
@@ -278,38 +241,6 @@ private slots:
         r.w->close();
         QVERIFY(!r.person.saw("unstoredWriteDialog"));
         QVERIFY(!r.w->isVisible());
-    }
-
-    void disconnectWithAnUnstoredWrite_data()
-    {
-        QTest::addColumn<QString>("press");
-        QTest::addColumn<bool>("disconnects");
-        QTest::addColumn<int>("storedTilt");
-        QTest::newRow("store and disconnect") << "storeButton" << true << 8;
-        QTest::newRow("disconnect without storing") << "withoutStoringButton" << true << 1;
-        QTest::newRow("cancel") << "cancelButton" << false << 1;
-    }
-    void disconnectWithAnUnstoredWrite()
-    {
-        QFETCH(QString, press);
-        QFETCH(bool, disconnects);
-        QFETCH(int, storedTilt);
-        writeConfigRaw("[%General]\nLangureType=2\n");
-        MemoryRig r;
-        QVERIFY(r.connectAndSettle());
-        r.choose(Tilt, 8);
-        r.click("updatePushButton");
-        QVERIFY(r.uploaded());
-        r.person.press = press;
-        r.click("startPushButton");
-        QVERIFY2(r.person.saw("unstoredWriteDialog: The controller holds parameters written in this session"),
-                 qPrintable(r.person.seen.join(QLatin1Char('\n'))));
-        // The tick that closes the port ends without the reply it waited for.
-        for (int i = 0; i < 40 && r.connected(); ++i)
-            r.tick();
-        const bool gone = !r.connected();
-        QCOMPARE(gone, disconnects);
-        QCOMPARE(r.stored(), withTilt(kDefault, storedTilt));
     }
 
     // Said, not refused: No keeps the controller as it was, Yes writes.
@@ -330,80 +261,5 @@ private slots:
     }
 };
 
-// The README's pictures of the contact check and the close question, made
-// by scripts/pictures: with SBUS_PICTURES_DIR set, each language's window with
-// the status field's tooltip shown over it, and the question as it opens.
-class TestWindowMemoryPictures : public QObject
-{
-    Q_OBJECT
-
-private slots:
-    void pictures_data()
-    {
-        QTest::addColumn<QByteArray>("config");
-        QTest::addColumn<QString>("lang");
-        QTest::newRow("Chinese") << QByteArray("[%General]\nLangureType=1\n") << "zh";
-        QTest::newRow("English") << QByteArray("[%General]\nLangureType=2\n") << "en";
-    }
-    void pictures()
-    {
-        const QString dir = qEnvironmentVariable("SBUS_PICTURES_DIR");
-        if (dir.isEmpty())
-            QSKIP("SBUS_PICTURES_DIR is not set");
-        QFETCH(QByteArray, config);
-        QFETCH(QString, lang);
-        writeConfigRaw(config);
-        MemoryRig r;
-        r.rememberStored(withTilt(kDefault, 3));
-        r.w->show();
-        QVERIFY(QTest::qWaitForWindowExposed(r.w.get()));
-        QVERIFY(r.connectAndSettle());
-        QVERIFY(r.tick());
-        // The tooltip as Qt draws it, put where it opens: below the field.
-        auto *field = r.w->findChild<QLineEdit *>(QStringLiteral("linkStatusLineEdit"));
-        QToolTip::showText(field->mapToGlobal(QPoint(field->width() / 2, field->height())), r.statusTip(), field);
-        QWidget *tip = nullptr;
-        QTRY_VERIFY((tip = [] {
-                         for (QWidget *w : QApplication::topLevelWidgets()) {
-                             if (w->inherits("QTipLabel") && w->isVisible())
-                                 return w;
-                         }
-                         return static_cast<QWidget *>(nullptr);
-                     }()) != nullptr);
-        const QPixmap window = r.w->grab();
-        const QPixmap tipShot = tip->grab();
-        const QPoint at = r.w->mapFromGlobal(tip->pos());
-        QPixmap shot(std::max(window.width(), at.x() + tipShot.width()),
-                     std::max(window.height(), at.y() + tipShot.height()));
-        shot.fill(Qt::white);
-        QPainter painter(&shot);
-        painter.drawPixmap(0, 0, window);
-        painter.drawPixmap(at, tipShot);
-        painter.end();
-        QVERIFY(shot.save(dir + QStringLiteral("/contact-check-%1.png").arg(lang)));
-        QToolTip::hideText();
-
-        r.choose(Tilt, 4);
-        r.click("updatePushButton");
-        QVERIFY(r.uploaded());
-        r.w->setHooks({[&](QDialog &d) {
-                           d.show();
-                           if (QTest::qWaitForWindowExposed(&d))
-                               d.grab().save(dir + QStringLiteral("/close-question-%1.png").arg(lang));
-                           d.findChild<QPushButton *>(QStringLiteral("cancelButton"))->click();
-                           return 0;
-                       },
-                       {}});
-        r.w->close();
-        QVERIFY(QFile::exists(dir + QStringLiteral("/close-question-%1.png").arg(lang)));
-    }
-};
-
-int main(int argc, char **argv)
-{
-    QApplication app(argc, argv);
-    TestWindowMemory memory;
-    TestWindowMemoryPictures pictures;
-    return QTest::qExec(&memory, argc, argv) | QTest::qExec(&pictures, argc, argv);
-}
+QTEST_MAIN(TestWindowMemory)
 #include "tst_window_memory.moc"
