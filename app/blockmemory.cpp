@@ -7,7 +7,6 @@ BlockMemory::BlockMemory(const QString &historyPath) : history_(historyPath) {}
 void BlockMemory::startContact(const BlockHistory::Adapter &adapter)
 {
     adapter_ = adapter;
-    inContact_ = true;
     contactRead_ = false;
     unstoredWrite_ = false;
 }
@@ -22,8 +21,6 @@ void BlockMemory::endContact()
 
 bool BlockMemory::afterReply(const ReplyEffect &effect, const ParamExchange &link, const QDateTime &now)
 {
-    if (!inContact_)
-        return false;
     bool changed = false;
     switch (effect.step) {
     case ReplyEffect::DownloadDone:

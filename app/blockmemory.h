@@ -47,7 +47,6 @@ private:
 
     BlockHistory::History history_;
     BlockHistory::Adapter adapter_;
-    bool inContact_ = false;
     bool contactRead_ = false;
     bool unstoredWrite_ = false;
     // The block the controller holds, as last read or confirmed written.

@@ -309,9 +309,12 @@ void Tiravo::askToWrite()
         }
         lines << labelled(label, QStringLiteral("%1 → %2").arg(from[slot]).arg(to[slot]));
     }
-    const bool yes = ask("loadCompareDialog", QMessageBox::Question, fileText(TITLE_LOAD_PARAMS),
-                         fileText(LOAD_ASK).arg(loadName, QString::number(lines.size()),
-                                                lines.join(QLatin1Char('\n'))),
+    // An undo has no file: what it writes back is what the controller held.
+    const bool undoing = loadPath.isEmpty();
+    const bool yes = ask("loadCompareDialog", QMessageBox::Question,
+                         fileText(undoing ? TITLE_UNDO_WRITE : TITLE_LOAD_PARAMS),
+                         fileText(undoing ? UNDO_ASK : LOAD_ASK)
+                             .arg(loadName, QString::number(lines.size()), lines.join(QLatin1Char('\n'))),
                          QMessageBox::No) == QMessageBox::Yes;
     if (load.stage() != BlockLoad::Stage::Asking)
         return;

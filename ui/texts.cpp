@@ -183,7 +183,7 @@ const TextPair kFileTexts[kFileTextCount] = {
     {"撤销上次写入…", "Undo the last write…"},
     {"没有记录通过此适配器的写入，无可撤销。没有向控制器发送任何数据。",
      "No write through this adapter is remembered, so there is nothing to undo. Nothing was sent to the controller."},
-    {"%1 上次写入之前的参数", "the parameters from before the write of %1"},
+    {"%1 写入之前的参数块", "the block from before the write of %1"},
     {"控制器中有本次连接写入但尚未永久保存（烧写）的参数，断电后会丢失。\n关闭窗口前要烧写吗？",
      "The controller holds parameters written in this session that are not stored; they are lost when it is "
      "switched off.\nStore them before closing?"},
@@ -196,4 +196,7 @@ const TextPair kFileTexts[kFileTextCount] = {
     {"不烧写，直接断开", "Disconnect without storing"},
     {"%1，这很可能是误操作。\n仍然写入控制器吗？", "%1, which is very likely a mistake.\nWrite to the controller anyway?"},
     {"撤销上次写入", "Undo the last write"},
+    {"控制器与%1有 %2 个字节不同（控制器 → 写入之前）：\n\n%3\n\n把%1写回控制器吗？",
+     "The controller differs from %1 in %2 byte(s) (controller → before):\n\n%3\n\nWrite %1 back to the "
+     "controller?"},
 };

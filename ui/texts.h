@@ -150,6 +150,7 @@ enum FileText : int {
     BUTTON_DISCONNECT_ANYWAY,
     SHARED_CHANNEL_ASK,    // %1 which functions share which channel
     TITLE_UNDO_WRITE,
+    UNDO_ASK,              // %1 what was held before (UNDO_NAME), %2 bytes that differ, %3 one line each
     kFileTextCount
 };
 
