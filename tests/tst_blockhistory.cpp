@@ -62,18 +62,24 @@ bool writeFile(const QString &path, const QByteArray &content)
     return f.open(QIODevice::WriteOnly) && f.write(content) == content.size() && f.flush();
 }
 
+// An entry's every field, to compare two at once; the time with its offset.
+QString fields(const Entry &e)
+{
+    const auto hex = [](const std::optional<ParamBlock> &b) {
+        return b ? QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(b->data()), kParamSlots).toHex()) : "-";
+    };
+    return QStringList{e.time.toString(Qt::ISODateWithMs), e.program, QString::number(int(e.event)),
+                       QString::number(e.stored), hex(e.block), hex(e.before), e.adapter.serial, e.adapter.usbId,
+                       e.adapter.byId, e.adapter.port}
+        .join(QLatin1Char('|'));
+}
+
 QByteArray contents(const QString &path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
 }
 
-#ifdef Q_OS_UNIX
-bool runningAsRoot()
-{
-    return ::geteuid() == 0;
-}
-#endif
 } // namespace
 
 class TstBlockHistory : public QObject
@@ -108,19 +114,8 @@ private slots:
             QVERIFY2(history.append(e), qPrintable(history.problem()));
         const QList<Entry> read = History(file()).entries();
         QCOMPARE(read.size(), written.size());
-        for (int i = 0; i < read.size(); ++i) {
-            QCOMPARE(read[i].time, written[i].time);
-            QCOMPARE(read[i].time.offsetFromUtc(), 3600);
-            QCOMPARE(read[i].program, written[i].program);
-            QCOMPARE(int(read[i].event), int(written[i].event));
-            QCOMPARE(read[i].stored, written[i].stored);
-            QCOMPARE(read[i].block, written[i].block);
-            QCOMPARE(read[i].before, written[i].before);
-            QCOMPARE(read[i].adapter.serial, written[i].adapter.serial);
-            QCOMPARE(read[i].adapter.usbId, written[i].adapter.usbId);
-            QCOMPARE(read[i].adapter.byId, written[i].adapter.byId);
-            QCOMPARE(read[i].adapter.port, written[i].adapter.port);
-        }
+        for (int i = 0; i < read.size(); ++i)
+            QCOMPARE(fields(read[i]), fields(written[i]));
         const QList<QByteArray> lines = contents(file()).split('\n');
         QCOMPARE(lines.size(), written.size() + 1);
         QVERIFY2(lines[0].startsWith(R"({"time":"2026-12-07T14:02:11.123+01:00","program":"cli","event":"read",)"
@@ -132,8 +127,7 @@ private slots:
         QVERIFY2(lines[2].contains(R"("stored":true)") && lines[2].contains(R"("usb":"0403:6001")") &&
                      !lines[2].contains("\"before\""),
                  lines[2].constData());
-        QVERIFY(lines[3].contains(R"("stored":false)"));
-        QCOMPARE(history.problem(), QString());
+        QVERIFY(lines[3].contains(R"("stored":false)") && history.problem().isEmpty());
     }
 
     void sameAdapter_data()
@@ -141,33 +135,24 @@ private slots:
         QTest::addColumn<Adapter>("a");
         QTest::addColumn<Adapter>("b");
         QTest::addColumn<bool>("same");
-        QTest::newRow("same by-id under another port name")
-            << kFtdi << adapter("A10K", "0403:6001", kFtdi.byId.toUtf8(), "/dev/ttyUSB3") << true;
+        const auto usb = [](const char *serial, const char *id, const char *port) { return adapter(serial, id, "", port); };
+        const auto plain = [](const char *port) { return adapter("", "", "", port); };
+        QTest::newRow("same by-id, other port name") << kFtdi << adapter("A10K", "0403:6001", kFtdi.byId.toUtf8(), "/dev/ttyUSB3") << true;
         QTest::newRow("same type, other serial") << kFtdi << kOtherFtdi << false;
-        QTest::newRow("serials, no by-id (Windows)")
-            << adapter("A10K", "0403:6001", "", "COM3") << adapter("A10K", "0403:6001", "", "COM7") << true;
-        QTest::newRow("serials, no by-id, other serial")
-            << adapter("A10K", "0403:6001", "", "COM3") << adapter("A10X", "0403:6001", "", "COM3") << false;
-        QTest::newRow("same serial, other type")
-            << adapter("A10K", "0403:6001", "", "COM3") << adapter("A10K", "10c4:ea60", "", "COM3") << false;
-        QTest::newRow("no USB identity, same port") << adapter("", "", "", "/dev/ttyS0") << adapter("", "", "", "/dev/ttyS0")
-                                                    << true;
+        QTest::newRow("serials, no by-id (Windows)") << usb("A10K", "0403:6001", "COM3") << usb("A10K", "0403:6001", "COM7") << true;
+        QTest::newRow("serials, no by-id, other serial") << usb("A10K", "0403:6001", "COM3") << usb("A10X", "0403:6001", "COM3") << false;
+        QTest::newRow("same serial, other type") << usb("A10K", "0403:6001", "COM3") << usb("A10K", "10c4:ea60", "COM3") << false;
+        QTest::newRow("no USB identity, same port") << plain("/dev/ttyS0") << plain("/dev/ttyS0") << true;
 #ifdef Q_OS_UNIX
-        QTest::newRow("no USB identity, bare and full name")
-            << adapter("", "", "", "ttyS0") << adapter("", "", "", "/dev/ttyS0") << true;
+        QTest::newRow("no USB identity, bare and full name") << plain("ttyS0") << plain("/dev/ttyS0") << true;
 #else
-        QTest::newRow("no USB identity, as typed and as listed")
-            << adapter("", "", "", "com1") << adapter("", "", "", "COM1") << true;
+        QTest::newRow("no USB identity, as typed and as listed") << plain("com1") << plain("COM1") << true;
 #endif
-        QTest::newRow("no USB identity, other port")
-            << adapter("", "", "", "/dev/ttyS0") << adapter("", "", "", "/dev/ttyS1") << false;
-        QTest::newRow("a USB adapter where a plain port was")
-            << adapter("", "", "", "/dev/ttyUSB0") << kFtdi << false;
-        QTest::newRow("no serial number, same type and port")
-            << adapter("", "1a86:7523", "", "COM4") << adapter("", "1a86:7523", "", "COM4") << true;
-        QTest::newRow("no serial number, same type, other port")
-            << adapter("", "1a86:7523", "", "COM4") << adapter("", "1a86:7523", "", "COM5") << false;
-        QTest::newRow("no port at all") << adapter("", "", "", "") << adapter("", "", "", "") << false;
+        QTest::newRow("no USB identity, other port") << plain("/dev/ttyS0") << plain("/dev/ttyS1") << false;
+        QTest::newRow("a USB adapter where a plain port was") << plain("/dev/ttyUSB0") << kFtdi << false;
+        QTest::newRow("no serial number, same type and port") << usb("", "1a86:7523", "COM4") << usb("", "1a86:7523", "COM4") << true;
+        QTest::newRow("no serial number, other port") << usb("", "1a86:7523", "COM4") << usb("", "1a86:7523", "COM5") << false;
+        QTest::newRow("no port at all") << plain("") << plain("") << false;
     }
     void sameAdapter()
     {
@@ -185,12 +170,10 @@ private slots:
         facts.serialNumber = QStringLiteral("A10K");
         facts.usbId = QStringLiteral("0403:6001");
         facts.stableName = kFtdi.byId;
-        const Adapter a = adapterOf(facts, QStringLiteral("ttyUSB0"));
-        QCOMPARE(a.serial, kFtdi.serial);
-        QCOMPARE(a.usbId, kFtdi.usbId);
-        QCOMPARE(a.byId, kFtdi.byId);
-        QCOMPARE(a.port, QStringLiteral("ttyUSB0"));
-        QCOMPARE(adapterOf(PortList::Facts{}, kFtdi.byId).byId, kFtdi.byId);
+        Entry e, expected;
+        e.adapter = adapterOf(facts, QStringLiteral("ttyUSB0"));
+        expected.adapter = adapter("A10K", "0403:6001", kFtdi.byId.toUtf8(), "ttyUSB0");
+        QCOMPARE(fields(e), fields(expected));
         QVERIFY(BlockHistory::sameAdapter(adapterOf(PortList::Facts{}, kFtdi.byId), kFtdi));
     }
 
@@ -213,13 +196,8 @@ private slots:
 
         Adapter replugged = kFtdi;
         replugged.port = QStringLiteral("/dev/ttyUSB1");
-        const std::optional<Entry> s = history.lastStored(replugged);
-        QVERIFY(s);
-        QCOMPARE(s->block, stored);
-        const std::optional<Entry> w = history.lastWrite(replugged);
-        QVERIFY(w && w->before);
-        QCOMPARE(w->block, written);
-        QCOMPARE(*w->before, stored);
+        QCOMPARE(fields(history.lastStored(replugged).value_or(Entry{})), fields(entry(Event::Store, stored)));
+        QCOMPARE(fields(history.lastWrite(replugged).value_or(Entry{})), fields(entry(Event::Write, written, kFtdi, false, stored)));
         QCOMPARE(history.lastStored(kOtherFtdi)->block, with(kBlock, {{9, 8}}));
         QCOMPARE(*history.lastWrite(kOtherFtdi)->before, with(kBlock, {{0, 1}}));
         QVERIFY(!history.lastStored(adapter("Z9", "0403:6001", "", "/dev/ttyUSB0")));
@@ -277,33 +255,30 @@ private slots:
                                "[1,2,3]\n" + "not json at all\n";
         QVERIFY(writeFile(file(), good + bad + "\n\n" + good.left(40)));
         History history(file());
-        QList<Entry> entries = history.entries();
-        QCOMPARE(entries.size(), 1);
-        QCOMPARE(entries[0].block, with(kBlock, {{9, 3}}));
+        const QList<Entry> entries = history.entries();
+        QVERIFY(entries.size() == 1 && entries[0].block == with(kBlock, {{9, 3}}));
         const QString says = QStringLiteral("The history of stored blocks at %1 has 12 unreadable lines, which were skipped.")
                                  .arg(QDir::toNativeSeparators(file()));
         QCOMPARE(history.problem(), says);
         QCOMPARE(history.takeProblem(), says);
-        QCOMPARE(history.takeProblem(), QString());
-        history.entries();
+        history.entries(); // said once, however often it is read
         QCOMPARE(history.takeProblem(Language::Chinese), QString());
         QVERIFY(history.problem(Language::Chinese).contains(QStringLiteral("中有 12 行无法读取")));
 
         QVERIFY(history.append(entry(Event::Store, with(kBlock, {{9, 5}}))));
-        entries = history.entries();
-        QCOMPARE(entries.size(), 2);
+        QCOMPARE(history.entries().size(), 2);
         QCOMPARE(history.lastStored(kFtdi)->block, with(kBlock, {{9, 5}}));
     }
 
-    // A directory, or a FIFO, at the path: nothing waits on it and nothing is
-    // written to it, even with a reader at the other end; said once.
+    // A directory, or a FIFO with a reader at the other end, at the path:
+    // nothing waits on it or is written to it; said once. (A FIFO without a
+    // reader, which would block, is the command line's historyTroubles.)
     void notAFile_data()
     {
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("shown");
         QTest::newRow("directory") << "directory" << "a directory";
 #ifdef Q_OS_UNIX
-        QTest::newRow("FIFO") << "FIFO" << "a FIFO";
         QTest::newRow("FIFO with a reader") << "FIFO with a reader" << "a FIFO";
 #endif
     }
@@ -320,32 +295,25 @@ private slots:
         } else {
 #ifdef Q_OS_UNIX
             QCOMPARE(::mkfifo(QFile::encodeName(file()).constData(), 0600), 0);
-            if (kind.endsWith("reader")) {
-                reader = ::open(QFile::encodeName(file()).constData(), O_RDONLY | O_NONBLOCK);
-                QVERIFY(reader >= 0);
-            }
+            QVERIFY((reader = ::open(QFile::encodeName(file()).constData(), O_RDONLY | O_NONBLOCK)) >= 0);
 #endif
         }
         History history(file());
         QVERIFY(history.entries().isEmpty());
-        const QString says = history.takeProblem();
         const QString expected = QStringLiteral("The history of stored blocks at %1 is not a regular file (%2); nothing "
                                                 "is read from it or written to it, so checks after power cycles and "
                                                 "undo are off. Remove it, or put a regular file there.")
                                      .arg(QDir::toNativeSeparators(file()), shown);
-        QCOMPARE(says, expected);
+        QCOMPARE(history.takeProblem(), expected);
         QVERIFY(!history.append(entry(Event::Store, kBlock)));
         QCOMPARE(history.problem(), expected);
         QCOMPARE(history.takeProblem(), QString());
         QVERIFY(!history.lastStored(kFtdi));
         QVERIFY(history.problem(Language::Chinese).contains(QStringLiteral("不是普通文件")));
 #ifdef Q_OS_UNIX
-        if (reader >= 0) {
-            // End of file: no writer ever came; or nothing written by one.
-            char byte;
-            QVERIFY(::read(reader, &byte, 1) <= 0);
-            ::close(reader);
-        }
+        char byte; // end of file: no writer ever came; or nothing written by one
+        QVERIFY(reader < 0 || ::read(reader, &byte, 1) <= 0);
+        ::close(reader);
         struct stat st;
         QVERIFY(::lstat(QFile::encodeName(file()).constData(), &st) == 0);
         QVERIFY(kind == "directory" ? S_ISDIR(st.st_mode) : S_ISFIFO(st.st_mode));
@@ -357,7 +325,7 @@ private slots:
     // was, trimming included.
     void unwritableKeepsTheOldFile()
     {
-        if (runningAsRoot())
+        if (::geteuid() == 0)
             QSKIP("root writes a file whatever its mode says");
         History writer(file());
         QVERIFY(writer.append(entry(Event::Store, kBlock)));
@@ -394,8 +362,7 @@ private slots:
         QCOMPARE(int(d.size()), 3);
         QCOMPARE(differencesText(d, Language::English), QStringLiteral("tilt 1 → 3, zoom 7 → 9, slot 2 100 → 7"));
         QCOMPARE(differencesText(d, Language::Chinese), QStringLiteral("俯仰 1 → 3，变焦 7 → 9，第 2 字节 100 → 7"));
-        QCOMPARE(d[2].function, -1);
-        QCOMPARE(d[0].slot, 9);
+        QVERIFY(d[0].slot == 9 && d[2].function == -1);
         QVERIFY(differences(kBlock, kBlock).empty());
     }
 
@@ -405,9 +372,6 @@ private slots:
         QTest::addColumn<QString>("english");
         QTest::addColumn<QString>("chinese");
         // tilt 9, pan 13, mode 4, rec 10, zoom 12 are the slots.
-        QTest::newRow("none") << kBlock << QString() << QString();
-        QTest::newRow("two") << with(kBlock, {{9, 3}, {12, 3}}) << QStringLiteral("tilt and zoom are both on channel 3")
-                             << QStringLiteral("俯仰和变焦都在通道 3");
         QTest::newRow("three") << with(kBlock, {{9, 18}, {13, 18}, {12, 18}})
                                << QStringLiteral("tilt, pan and zoom are all on channel 18")
                                << QStringLiteral("俯仰、指向和变焦都在通道 18");

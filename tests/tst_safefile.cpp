@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: MIT
 // SPDX-FileCopyrightText: 2026 The SBUS Channel developers
-// Files written onto a disk that fills up, or taken away while being written:
-// SafeFile's replacement step by step, the live log, and both programs'
-// saves end to end. Each disk is a small tmpfs of the test's own, mounted for
-// the test and filled to the byte it needs.
+// Files written onto a disk that fills up, or taken away while written: each
+// disk a small tmpfs of the test's own, filled to the byte it needs.
 #include <QtTest>
 
 #include <QAction>
@@ -15,6 +13,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -47,18 +46,8 @@ public:
         while (!points_.isEmpty())
             ::umount2(QFile::encodeName(points_.takeLast()).constData(), MNT_DETACH);
     }
-    // A tmpfs at `dir` with the given options ("size=8k"), or the reason it can't be had.
-    bool tmpfs(const QString &dir, const char *options, QString *why)
-    {
-        return mount("tmpfs", dir, "tmpfs", 0, options, why);
-    }
-    // `file` shows `over` in its place; such a file can't be renamed over.
-    bool bind(const QString &over, const QString &file, QString *why)
-    {
-        return mount(over, file, nullptr, MS_BIND, nullptr, why);
-    }
-
-private:
+    // A tmpfs ("size=8k"), or a file bound over another (which can't be
+    // renamed over); false with the reason when it can't be had.
     bool mount(const QString &source, const QString &at, const char *type, unsigned long flags, const char *options,
                QString *why)
     {
@@ -69,6 +58,8 @@ private:
         points_ << at;
         return true;
     }
+
+private:
     QStringList points_;
 };
 
@@ -101,9 +92,7 @@ qint64 freeBytes(const QString &dir)
 bool fillLeaving(const QString &dir, qint64 leave)
 {
     const qint64 take = freeBytes(dir) - leave;
-    if (take < 0)
-        return false;
-    return (take == 0 || writeFile(dir + QStringLiteral("/filler"), QByteArray(int(take), 'f'))) &&
+    return take >= 0 && (take == 0 || writeFile(dir + QStringLiteral("/filler"), QByteArray(int(take), 'f'))) &&
            freeBytes(dir) == leave;
 }
 
@@ -124,16 +113,11 @@ QString row(int n)
 // Lines of a CSV file that ends with a whole row, each of them with every column.
 bool wholeRows(const QByteArray &csv, int *rows)
 {
-    if (!csv.endsWith('\n'))
-        return false;
     const QList<QByteArray> lines = csv.left(csv.size() - 1).split('\n');
     const int columns = int(LiveRecord::csvHeader().count(QLatin1Char(','))) + 1;
-    for (const QByteArray &line : lines) {
-        if (line.count(',') + 1 != columns)
-            return false;
-    }
     *rows = int(lines.size()) - 1;
-    return true;
+    return csv.endsWith('\n') && std::all_of(lines.begin(), lines.end(),
+                                              [columns](const QByteArray &line) { return line.count(',') + 1 == columns; });
 }
 
 // Answers the window's dialogs: file dialogs get `file`, message boxes are
@@ -154,11 +138,7 @@ struct Operator {
     }
     bool saw(const QString &name, const QString &part) const
     {
-        for (const QString &s : seen) {
-            if (s.startsWith(name) && s.contains(part))
-                return true;
-        }
-        return false;
+        return std::any_of(seen.begin(), seen.end(), [&](const QString &s) { return s.startsWith(name) && s.contains(part); });
     }
     QString all() const { return seen.join(QLatin1Char('\n')); }
 };
@@ -182,12 +162,13 @@ class TestSafeFile : public QObject
     QTemporaryDir scratch;
     std::unique_ptr<Mounts> mounts;
     QString disk;
+    const QByteArray oldBackup = BackupFile::write(kDefault, QDateTime(QDate(2026, 12, 6), QTime(12, 0), Qt::UTC), "p");
 
     // A tmpfs of its own for the test at `disk`; empty, or why the test is skipped.
     QString mountDisk(const char *options)
     {
         QString why;
-        if (mounts->tmpfs(disk, options, &why))
+        if (mounts->mount(QStringLiteral("tmpfs"), disk, "tmpfs", 0, options, &why))
             return {};
         return QStringLiteral("cannot mount a tmpfs to fill up (%1); that takes root or CAP_SYS_ADMIN").arg(why);
     }
@@ -219,9 +200,8 @@ private slots:
         removeConfig();
     }
 
-    // However far the new data got, the old file's bytes stay as they were,
-    // no temporary file is left and the system's reason is given. Only data
-    // that is all on the disk replaces the old file.
+    // Only data all on the disk replaces the old file; otherwise its bytes
+    // stay, no temporary file is left and the system's reason is given.
     void replaceOntoAFullDisk_data()
     {
         QTest::addColumn<QByteArray>("options");
@@ -246,12 +226,12 @@ private slots:
         if (const QString no = mountDisk(options.constData()); !no.isEmpty())
             QSKIP(qPrintable(no));
         const QString good = disk + QStringLiteral("/good.json");
-        const QByteArray old = BackupFile::write(kDefault, QDateTime(QDate(2026, 12, 6), QTime(12, 0), Qt::UTC), "p");
-        QVERIFY(writeFile(good, old));
+        const QString elsewhere = scratch.filePath(QStringLiteral("elsewhere"));
+        QVERIFY(writeFile(good, oldBackup));
         if (bound) {
             QString why;
-            QVERIFY(writeFile(scratch.filePath(QStringLiteral("elsewhere")), old));
-            QVERIFY2(mounts->bind(scratch.filePath(QStringLiteral("elsewhere")), good, &why), qPrintable(why));
+            QVERIFY(writeFile(elsewhere, oldBackup));
+            QVERIFY2(mounts->mount(elsewhere, good, nullptr, MS_BIND, nullptr, &why), qPrintable(why));
         }
         QCOMPARE(::chmod(QFile::encodeName(good).constData(), 0640), 0);
         if (leavePages >= 0)
@@ -268,7 +248,7 @@ private slots:
         } else {
             QVERIFY(!replaced);
             QCOMPARE(why, says);
-            QCOMPARE(contents(good), old);
+            QCOMPARE(contents(good), oldBackup);
         }
     }
 
@@ -317,6 +297,7 @@ private slots:
         QFETCH(bool, beforeStop);
         const QString path = scratch.filePath(QStringLiteral("live.csv"));
         const QString real = scratch.filePath(QStringLiteral("real.csv"));
+        const QString other = scratch.filePath(QStringLiteral("other.csv"));
         if (how == QLatin1String("relink"))
             QVERIFY(writeFile(real, {}) && QFile::link(real, path));
         LiveLog log;
@@ -324,17 +305,13 @@ private slots:
         QVERIFY2(log.start(path, &why), qPrintable(why));
         for (int n = 0; n < 3; ++n)
             QVERIFY2(log.append(row(n), &why), qPrintable(why));
-        if (how == QLatin1String("delete")) {
+        QVERIFY(writeFile(other, "someone else's\n"));
+        if (how == QLatin1String("delete"))
             QVERIFY(QFile::remove(path));
-        } else if (how == QLatin1String("replace")) {
-            QVERIFY(writeFile(scratch.filePath(QStringLiteral("other.csv")), "someone else's\n"));
-            QCOMPARE(::rename(QFile::encodeName(scratch.filePath(QStringLiteral("other.csv"))).constData(),
-                              QFile::encodeName(path).constData()),
-                     0);
-        } else if (how == QLatin1String("relink")) {
-            QVERIFY(writeFile(scratch.filePath(QStringLiteral("other.csv")), "someone else's\n"));
-            QVERIFY(QFile::remove(path) && QFile::link(scratch.filePath(QStringLiteral("other.csv")), path));
-        }
+        else if (how == QLatin1String("replace"))
+            QCOMPARE(::rename(QFile::encodeName(other).constData(), QFile::encodeName(path).constData()), 0);
+        else if (how == QLatin1String("relink"))
+            QVERIFY(QFile::remove(path) && QFile::link(other, path));
         const bool taken = how != QLatin1String("keep");
         if (!beforeStop)
             QCOMPARE(log.append(row(3), &why), !taken);
@@ -345,57 +322,52 @@ private slots:
             QCOMPARE(contents(path), QByteArray("someone else's\n"));
     }
 
-    // sbus-channel-cli backup onto a full disk: exit 1, the system's reason,
-    // the good backup as it was.
-    void cliBackupOntoAFullDisk()
+    // A backup saved onto a full disk, by sbus-channel-cli backup (exit 1)
+    // and by the window's Save parameters (Ctrl+S): the system's reason is
+    // told, the good backup stays as it was, nothing is left beside it.
+    void saveOntoAFullDisk_data()
     {
-        if (const QString no = mountDisk("size=8k"); !no.isEmpty())
-            QSKIP(qPrintable(no));
-        const QString good = disk + QStringLiteral("/good.json");
-        const QByteArray old = BackupFile::write(kDefault, QDateTime(QDate(2026, 12, 6), QTime(12, 0), Qt::UTC), "p");
-        QVERIFY(writeFile(good, old));
-        QVERIFY(fillLeaving(disk, 0));
-
-        GimbalModel model;
-        PtyController pty(model);
-        QVERIFY2(pty.isOpen(), qPrintable(pty.errorString()));
-        QProcess p;
-        QSignalSpy finished(&p, SIGNAL(finished(int, QProcess::ExitStatus)));
-        // Its history of blocks goes here, not into the user's home.
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_DATA_HOME"), scratch.filePath(QStringLiteral("data")));
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral(SBUS_CLI), {QStringLiteral("backup"), QStringLiteral("--port"), pty.devicePath(), good});
-        QVERIFY(p.waitForStarted());
-        // The controller answers from this event loop while the program runs.
-        if (!finished.wait(30000))
-            p.kill();
-        const QByteArray err = p.readAllStandardError();
-        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
-        QVERIFY2(p.exitCode() == ExitCode::kNotDone, err.constData());
-        QVERIFY2(err.contains(kFull.toUtf8()), err.constData());
-        QVERIFY(!p.readAllStandardOutput().contains("Saved"));
-        QCOMPARE(contents(good), old);
-        QCOMPARE(filesIn(disk), QStringList{QStringLiteral("good.json")});
+        QTest::addColumn<bool>("window");
+        QTest::newRow("sbus-channel-cli backup") << false;
+        QTest::newRow("window's Save parameters") << true;
     }
-
-    // The window's Save parameters (Ctrl+S) onto a full disk.
-    void windowSaveOntoAFullDisk()
+    void saveOntoAFullDisk()
     {
+        QFETCH(bool, window);
         if (const QString no = mountDisk("size=8k"); !no.isEmpty())
             QSKIP(qPrintable(no));
-        WindowRig r;
-        QVERIFY(r.connectAndSettle());
         const QString good = disk + QStringLiteral("/good.json");
-        const QByteArray old = BackupFile::write(kDefault, QDateTime(QDate(2026, 12, 6), QTime(12, 0), Qt::UTC), "p");
-        QVERIFY(writeFile(good, old));
+        QVERIFY(writeFile(good, oldBackup));
         QVERIFY(fillLeaving(disk, 0));
-        r.person.file = good;
-        r.trigger("saveParamsAction");
-        QVERIFY2(r.person.saw(QStringLiteral("fileFailureDialog"), kFull), qPrintable(r.person.all()));
-        QCOMPARE(contents(good), old);
+        if (window) {
+            WindowRig r;
+            QVERIFY(r.connectAndSettle());
+            r.person.file = good;
+            r.trigger("saveParamsAction");
+            QVERIFY2(r.person.saw(QStringLiteral("fileFailureDialog"), kFull), qPrintable(r.person.all()));
+            QVERIFY(!r.statusTip().contains(good));
+        } else {
+            GimbalModel model;
+            PtyController pty(model);
+            QVERIFY2(pty.isOpen(), qPrintable(pty.errorString()));
+            QProcess p;
+            QSignalSpy finished(&p, SIGNAL(finished(int, QProcess::ExitStatus)));
+            // Its history of blocks goes here, not into the user's home.
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("XDG_DATA_HOME"), scratch.filePath(QStringLiteral("data")));
+            p.setProcessEnvironment(env);
+            p.start(QStringLiteral(SBUS_CLI), {QStringLiteral("backup"), QStringLiteral("--port"), pty.devicePath(), good});
+            QVERIFY(p.waitForStarted());
+            // The controller answers from this event loop while the program runs.
+            if (!finished.wait(30000))
+                p.kill();
+            const QByteArray err = p.readAllStandardError();
+            QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+            QVERIFY2(p.exitCode() == ExitCode::kNotDone && err.contains(kFull.toUtf8()), err.constData());
+            QVERIFY(!p.readAllStandardOutput().contains("Saved"));
+        }
+        QCOMPARE(contents(good), oldBackup);
         QCOMPARE(filesIn(disk), QStringList{QStringLiteral("good.json")});
-        QVERIFY(!r.statusTip().contains(good));
     }
 
     // The window's live log: a full disk and a file taken away are both told,

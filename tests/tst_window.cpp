@@ -15,8 +15,6 @@
 #include <QTimer>
 #include <QToolTip>
 
-#include <tuple>
-
 #include "app/portselector.h"
 #include "app/tiravo.h"
 #include "link/frame.h"
@@ -86,6 +84,30 @@ void clickCaption(QWidget &w, const char *name)
     option.text = radio->text();
     const QRect hit = radio->style()->subElementRect(QStyle::SE_RadioButtonClickRect, &option, radio);
     QTest::mouseClick(radio, Qt::LeftButton, {}, hit.center());
+}
+
+// The tests tick the window themselves.
+void stopTimer(Tiravo &w)
+{
+    w.findChild<QTimer *>(QString(), Qt::FindDirectChildrenOnly)->stop();
+}
+
+struct Run {
+    int code;
+    QString out, err;
+};
+
+Run run(const QStringList &arguments, bool display = true, const QString &program = QStringLiteral(SBUS_WINDOW))
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        if (!display)
+            env.remove(QString::fromLatin1(name));
+    p.setProcessEnvironment(env);
+    p.start(program, arguments);
+    p.waitForFinished(30000);
+    return {p.exitCode(), QString::fromLocal8Bit(p.readAllStandardOutput()), QString::fromLocal8Bit(p.readAllStandardError())};
 }
 
 } // namespace
@@ -195,11 +217,15 @@ private slots:
         QVERIFY2(press.isAccepted(), "keys reaching the window are not passed on");
     }
 
-    // A port that is missing, or held by another user, is left out at start.
-    void probingListsOnlyPortsThatOpen()
+    // A port that is missing, or held by another user, is left out at start;
+    // a second name for the one in use (a by-id link, a symlink) names the
+    // same port, so Connect does not open it a second time.
+    void portsInUseAreNotOpenedAgain()
     {
         PtyPair free, held;
-        QVERIFY(free.isValid() && held.isValid());
+        QTemporaryDir dir;
+        const QString link = dir.filePath(QStringLiteral("ttyGIMBAL"));
+        QVERIFY(free.isValid() && held.isValid() && QFile::link(held.slavePath(), link));
         QSerialPort holder(held.slavePath());
         QVERIFY(holder.open(QIODevice::ReadWrite));
         const QString missing = QStringLiteral("/dev/sbus-channel-no-such-port");
@@ -213,10 +239,18 @@ private slots:
         QCOMPARE(ports->findText(held.slavePath()), -1);
         QCOMPARE(ports->findText(missing), -1);
         QCOMPARE(int(portCount - before), ports->count());
-
         for (const QString &name : {held.slavePath(), free.slavePath(), missing})
             PortList::unregisterPort(name);
         QVERIFY(!PortList::availablePortNames().contains(free.slavePath()));
+
+        stopTimer(w);
+        ports->addItem(link);
+        ports->setCurrentText(link);
+        const QString connect = caption(w, QStringLiteral("startPushButton"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^tst_window: ")));
+        QTest::mouseClick(child(w, "startPushButton"), Qt::LeftButton);
+        QMetaObject::invokeMethod(&w, "SYS_QTimerUpDate");
+        QCOMPARE(caption(w, QStringLiteral("startPushButton")), connect);
     }
 
     // The port selector's items never move the form: with a long by-id
@@ -296,7 +330,7 @@ private slots:
 
         Tiravo w;
         w.resize(360, w.height()); // narrower than the explanation's lines
-        w.findChild<QTimer *>(QString(), Qt::FindDirectChildrenOnly)->stop();
+        stopTimer(w);
         QMetaObject::invokeMethod(&w, "SYS_QTimerUpDate"); // shows the closed port's status
         auto *ports = child<QComboBox>(w, "comComboBox");
         ports->addItems({good.slavePath(), port});
@@ -362,16 +396,16 @@ private slots:
             return out;
         };
         const auto chinese = names();
-        QCOMPARE(chinese["comComboBox"], QStringLiteral("串口"));
-        QCOMPARE(chinese["headingComboBox"], QStringLiteral("云台指向通道"));
-        QCOMPARE(chinese["zoomSlider"], QStringLiteral("相机变焦位置"));
-        QCOMPARE(chinese["modeLineEdit"], QStringLiteral("模式数据"));
         clickCaption(w, "enRadioButton");
         const auto english = names();
-        QCOMPARE(english["comComboBox"], QStringLiteral("Serial port"));
-        QCOMPARE(english["headingComboBox"], QStringLiteral("Pan Channel"));
-        QCOMPARE(english["zoomSlider"], QStringLiteral("Zoom position"));
-        QCOMPARE(english["modeLineEdit"], QStringLiteral("Mode Data"));
+        const char *const named[][3] = {{"comComboBox", "串口", "Serial port"},
+                                        {"headingComboBox", "云台指向通道", "Pan Channel"},
+                                        {"zoomSlider", "相机变焦位置", "Zoom position"},
+                                        {"modeLineEdit", "模式数据", "Mode Data"}};
+        for (const auto &n : named) {
+            QCOMPARE(chinese[QLatin1String(n[0])], QString::fromUtf8(n[1]));
+            QCOMPARE(english[QLatin1String(n[0])], QString::fromUtf8(n[2]));
+        }
         QCOMPARE(english["enRadioButton"], QStringLiteral("English"));
         QCOMPARE(QSet<QString>(english.begin(), english.end()).size(), order.size());
         for (const QString &name : order)
@@ -382,68 +416,32 @@ private slots:
     // line says, and where no display is.
     void commandLine()
     {
-        const auto run = [](const QStringList &arguments, bool display = true,
-                            const QString &program = QStringLiteral(SBUS_WINDOW)) {
-            QProcess p;
-            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-                if (!display)
-                    env.remove(QString::fromLatin1(name));
-            p.setProcessEnvironment(env);
-            p.start(program, arguments);
-            p.waitForFinished(30000);
-            return std::make_tuple(p.exitCode(), QString::fromLocal8Bit(p.readAllStandardOutput()),
-                                   QString::fromLocal8Bit(p.readAllStandardError()));
-        };
         for (bool display : {true, false}) {
-            const auto [helpCode, help, helpErr] = run({QStringLiteral("--help")}, display);
-            QVERIFY2(helpCode == 0 && help.contains(QStringLiteral("--port <path>")), qPrintable(help + helpErr));
-            const auto [versionCode, version, versionErr] = run({QStringLiteral("--version")}, display);
-            QCOMPARE(versionCode, 0);
-            QCOMPARE(version, QStringLiteral("sbus-channel " SBUS_CHANNEL_VERSION "\n"));
-            const auto [wrongCode, wrongOut, wrong] = run({QStringLiteral("--bogus")}, display);
-            QVERIFY2(wrongCode == 2 && wrongOut.isEmpty() && wrong.contains(QStringLiteral("bogus")), qPrintable(wrong));
+            const Run help = run({QStringLiteral("--help")}, display);
+            QVERIFY2(help.code == 0 && help.out.contains(QStringLiteral("--port <path>")), qPrintable(help.out + help.err));
+            const Run version = run({QStringLiteral("--version")}, display);
+            QCOMPARE(version.code, 0);
+            QCOMPARE(version.out, QStringLiteral("sbus-channel " SBUS_CHANNEL_VERSION "\n"));
+            const Run wrong = run({QStringLiteral("--bogus")}, display);
+            QVERIFY2(wrong.code == 2 && wrong.out.isEmpty() && wrong.err.contains(QStringLiteral("bogus")), qPrintable(wrong.err));
         }
         QProcess full; // a version that can't be written is no success
         full.setStandardOutputFile(QStringLiteral("/dev/full"));
         full.start(QStringLiteral(SBUS_WINDOW), {QStringLiteral("--version")});
         QVERIFY(full.waitForFinished(30000) && full.exitCode() == 1);
-        const auto [code, out, err] = run({QStringLiteral("--port"), QStringLiteral("/dev/ttyUSB9")}, false);
-        QCOMPARE(code, 1);
-        QVERIFY2(out.isEmpty() && err.count(QLatin1Char('\n')) == 1 && err.contains(QStringLiteral("no display")) &&
-                     err.contains(QStringLiteral("sbus-channel-cli")),
-                 qPrintable(err));
+        const Run port = run({QStringLiteral("--port"), QStringLiteral("/dev/ttyUSB9")}, false);
+        QVERIFY2(port.code == 1 && port.out.isEmpty() && port.err.count(QLatin1Char('\n')) == 1 &&
+                     port.err.contains(QStringLiteral("no display")) && port.err.contains(QStringLiteral("sbus-channel-cli")),
+                 qPrintable(port.err));
 
         // The demo is the same window: without a display it answers its
         // command line and says so, rather than letting Qt abort.
-        const auto [demoHelpCode, demoHelp, demoHelpErr] = run({QStringLiteral("--help")}, false, QStringLiteral(SBUS_DEMO));
-        QVERIFY2(demoHelpCode == 0 && demoHelp.contains(QStringLiteral("--tour <dir>")), qPrintable(demoHelp + demoHelpErr));
-        const auto [demoCode, demoOut, demoErr] = run({QStringLiteral("--seed"), QStringLiteral("3")}, false, QStringLiteral(SBUS_DEMO));
-        QCOMPARE(demoCode, 1);
-        QVERIFY2(demoOut.isEmpty() && demoErr.count(QLatin1Char('\n')) == 1 && demoErr.startsWith(QStringLiteral("sbus-channel-demo: no display")),
-                 qPrintable(demoErr));
-    }
-
-    // A second name for a device that is in use (a by-id link, a symlink)
-    // names the same port: it does not open a second time.
-    void secondNameForAPortInUse()
-    {
-        PtyPair pty;
-        QSerialPort holder(pty.slavePath());
-        QTemporaryDir dir;
-        const QString link = dir.filePath(QStringLiteral("ttyGIMBAL"));
-        QVERIFY(pty.isValid() && holder.open(QIODevice::ReadWrite) && QFile::link(pty.slavePath(), link));
-
-        Tiravo w;
-        w.findChild<QTimer *>(QString(), Qt::FindDirectChildrenOnly)->stop();
-        auto *ports = child<QComboBox>(w, "comComboBox");
-        ports->addItem(link);
-        ports->setCurrentText(link);
-        const QString connect = caption(w, QStringLiteral("startPushButton"));
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^tst_window: ")));
-        QTest::mouseClick(child(w, "startPushButton"), Qt::LeftButton);
-        QMetaObject::invokeMethod(&w, "SYS_QTimerUpDate");
-        QCOMPARE(caption(w, QStringLiteral("startPushButton")), connect);
+        const Run demoHelp = run({QStringLiteral("--help")}, false, QStringLiteral(SBUS_DEMO));
+        QVERIFY2(demoHelp.code == 0 && demoHelp.out.contains(QStringLiteral("--tour <dir>")), qPrintable(demoHelp.out + demoHelp.err));
+        const Run demo = run({QStringLiteral("--seed"), QStringLiteral("3")}, false, QStringLiteral(SBUS_DEMO));
+        QVERIFY2(demo.code == 1 && demo.out.isEmpty() && demo.err.count(QLatin1Char('\n')) == 1 &&
+                     demo.err.startsWith(QStringLiteral("sbus-channel-demo: no display")),
+                 qPrintable(demo.err));
     }
 };
 
