@@ -38,6 +38,9 @@ int main(int argc, char *argv[])
 
     installFontSubstitutes();
     Tiravo window;
+    // The port asked for on the command line, over the adapter of the last run.
+    if (!outcome.ports.isEmpty())
+        window.choosePort(outcome.ports.first());
     closeOnStopSignals(window);
     WindowGone gone(window);
     app.installNativeEventFilter(&gone);

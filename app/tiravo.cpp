@@ -2,6 +2,7 @@
 // SPDX-FileCopyrightText: 2026 The SBUS Channel developers
 #include "app/tiravo.h"
 
+#include <QAction>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QDebug>
@@ -11,6 +12,7 @@
 #include "app/portselector.h"
 #include "port/portlist.h"
 #include "ui/rownames.h"
+#include "app/portmemory.h"
 #include "ui_tiravo.h"
 
 Tiravo::Tiravo(QWidget *parent)
@@ -33,6 +35,7 @@ Tiravo::Tiravo(QWidget *parent)
 
     sysTimer = new QTimer(this);
     probePorts();
+    restoreChoice();
     describePortItems();
     setUpAssistance();
 
@@ -51,8 +54,10 @@ Tiravo::Tiravo(QWidget *parent)
     connect(ui->chRadioButton, SIGNAL(clicked()), this, SLOT(ChangeLangure()));
     connect(ui->enRadioButton, SIGNAL(clicked()), this, SLOT(ChangeLangure()));
     // A port chosen in place of a vanished one ends the note that it is gone.
-    connect(ui->comComboBox, QOverload<int>::of(&QComboBox::activated), this, [this] {
-        chosenPort = ui->comComboBox->currentText();
+    connect(ui->comComboBox, QOverload<int>::of(&QComboBox::activated), this, [this](int index) {
+        takeChoice(index);
+        // Another port chosen: the operator no longer waits for the old one.
+        awaitedAdapter.reset();
         showStatusTip();
     });
 
@@ -91,6 +96,28 @@ void Tiravo::probePorts()
         probePort.close();
         ++portCount;
     }
+}
+
+// The adapter of the last run's good connect is chosen again, under
+// whatever name it has now; absent, nothing is chosen in its place.
+void Tiravo::restoreChoice()
+{
+    QStringList names;
+    for (int i = 0; i < ui->comComboBox->count(); ++i)
+        names << ui->comComboBox->itemText(i);
+    // Asked once, for the choice and the items' descriptions alike.
+    if (!names.isEmpty())
+        portFacts = PortList::factsOf(names);
+    const PortMemory::Remembered remembered = PortMemory::read(portMemoryFile(false));
+    reconnectAction->setChecked(remembered.reconnect);
+    storedAdapter = remembered.adapter;
+    if (!remembered.adapter)
+        return;
+    chosenAdapter = remembered.adapter;
+    chosenPort = remembered.adapter->port;
+    ui->comComboBox->setCurrentIndex(indexOfChoice(names));
+    if (chosenPortGone())
+        showStatusTip();
 }
 
 // Only the main keyboard's Return uploads; the keypad's Enter is Qt::Key_Enter

@@ -14,6 +14,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "app/blockmemory.h"
 #include "app/closeguard.h"
@@ -69,6 +70,16 @@ public:
     };
     void setHooks(Hooks hooks) { this->hooks = std::move(hooks); }
 
+    // Makes `name` the operator's choice in the port list, over the adapter
+    // remembered from the last run: the command line's first --port, or a
+    // host program's simulated controller.
+    void choosePort(const QString &name);
+
+    // Ticks a returning adapter must stay present before the window connects
+    // to it by itself: a controller powered through the same plug may still
+    // be starting.
+    static constexpr int kReconnectSettleTicks = 40;
+
 protected:
     void contextMenuEvent(QContextMenuEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
@@ -90,6 +101,7 @@ private slots:
 
 private:
     void probePorts();
+    void restoreChoice();
     bool paramControlsLive() const;
     void readChannelCombos();
     // Each row's widgets in function order: tilt, heading, mode, video, zoom.
@@ -119,6 +131,20 @@ private:
     bool portClosed() const;
     // Nothing is selected because the port the operator chose has vanished.
     bool chosenPortGone() const;
+    bool hasChoice() const;
+    static QString choiceText(const std::optional<BlockHistory::Adapter> &adapter, const QString &port);
+    // The item that is the chosen adapter under any of its names, or -1.
+    int indexOfChoice(const QStringList &names) const;
+    void takeChoice(int index);
+    // The adapter behind a listed item, as the port list last found it.
+    BlockHistory::Adapter adapterAt(int index) const;
+    // Where the remembered port and the reconnect choice are kept; empty
+    // where writes would not last (writing: true).
+    static QString portMemoryFile(bool writing);
+    void toggleReconnect(bool on);
+    // Each disconnected tick: connects once the awaited adapter has been
+    // back for the settle time.
+    void followAwaitedAdapter();
 
     // Parameter files and the live log, from the context menu.
     void setUpFileActions();
@@ -207,6 +233,22 @@ private:
     // then selects nothing in its place, and selects it again when it is
     // back. Empty until the list first has a port.
     QString chosenPort;
+    // Who that port is, so that it is found under another name and never
+    // confused with another adapter under the same one.
+    std::optional<BlockHistory::Adapter> chosenAdapter;
+    // What the system said of each listed port, in the list's order.
+    QList<PortList::Facts> portFacts;
+    // The adapter of the last good connect, as the settings file holds it.
+    std::optional<BlockHistory::Adapter> storedAdapter;
+    QAction *reconnectAction = nullptr;
+    // The adapter of a link that ended because the adapter vanished, while
+    // reconnecting is wanted; and for how many ticks it has been back.
+    std::optional<BlockHistory::Adapter> awaitedAdapter;
+    int presentTicks = 0;
+    // Ticks until the facts of a list that lacks the choice are asked again.
+    int factsRecheckTicks = 0;
+    // The adapter of this contact, for what vanished when the link ends.
+    std::optional<BlockHistory::Adapter> contactAdapter;
     // The last port that would not open, kept to explain it again in
     // another language; empty after a good open.
     struct {

@@ -16,6 +16,7 @@
 #include <QSlider>
 #include <QToolTip>
 
+#include "link/linktask.h"
 #include "ui_tiravo.h"
 
 namespace {
@@ -272,15 +273,10 @@ void Tiravo::renewAccessibleNames()
 // The item text stays the port's name; the tooltip tells adapters apart.
 void Tiravo::describePortItems()
 {
-    QStringList names;
-    for (int i = 0; i < ui->comComboBox->count(); ++i)
-        names.append(ui->comComboBox->itemText(i));
-    // Asking the system costs a port enumeration; an empty list needs none.
-    if (names.isEmpty())
-        return;
-    const QList<PortList::Facts> all = PortList::factsOf(names);
-    for (int i = 0; i < all.size(); ++i) {
-        const PortList::Facts &facts = all[i];
+    // The facts the list was last built with: asking the system again costs
+    // a port enumeration.
+    for (int i = 0; i < portFacts.size() && i < ui->comComboBox->count(); ++i) {
+        const PortList::Facts &facts = portFacts[i];
         const QPair<AssistText, QString> rows[] = {
             {TIP_DEVICE, facts.device},           {TIP_DESCRIPTION, facts.description},
             {TIP_MANUFACTURER, facts.manufacturer}, {TIP_SERIAL_NUMBER, facts.serialNumber},
@@ -302,8 +298,12 @@ void Tiravo::describePortItems()
 void Tiravo::showStatusTip()
 {
     QString tip;
-    if (portClosed() && chosenPortGone()) {
-        tip = fileText(PORT_GONE).arg(chosenPort);
+    if (portClosed() && awaitedAdapter) {
+        tip = fileText(RECONNECT_WAITING)
+                  .arg(choiceText(awaitedAdapter, QString()))
+                  .arg(kReconnectSettleTicks * LinkTask::kTickMs / 1000.0);
+    } else if (portClosed() && chosenPortGone()) {
+        tip = fileText(PORT_GONE).arg(choiceText(chosenAdapter, chosenPort));
     } else if (!openFailure.port.isEmpty()) {
         tip = PortList::whyNotOpened(openFailure.port, openFailure.error, reportLanguage());
     } else if (fileNote.text != kFileTextCount) {

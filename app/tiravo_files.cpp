@@ -63,6 +63,11 @@ void Tiravo::setUpFileActions()
     loadParamsAction = make("loadParamsAction", QKeySequence::Open, &Tiravo::loadParamsFromFile);
     logLiveAction = make("logLiveAction", QKeySequence(), &Tiravo::toggleLiveLog);
     undoWriteAction = make("undoWriteAction", QKeySequence::Undo, &Tiravo::undoLastWrite);
+    reconnectAction = new QAction(this);
+    reconnectAction->setObjectName(QStringLiteral("reconnectAction"));
+    reconnectAction->setCheckable(true);
+    // Only the operator's toggle is stored; the start-up's setChecked is not one.
+    connect(reconnectAction, &QAction::triggered, this, &Tiravo::toggleReconnect);
     // A combo box takes every context menu request and shows nothing; the
     // selectors hold no text to copy, so theirs goes on to the window.
     for (QComboBox *combo : findChildren<QComboBox *>())
@@ -75,6 +80,7 @@ void Tiravo::renewFileTexts()
     loadParamsAction->setText(fileText(MENU_LOAD_PARAMS));
     logLiveAction->setText(fileText(liveLog.active() ? MENU_STOP_LOG : MENU_LOG_LIVE));
     undoWriteAction->setText(fileText(MENU_UNDO_WRITE));
+    reconnectAction->setText(fileText(MENU_RECONNECT));
 }
 
 // Saving needs a block read whole in this contact and not being rewritten;
@@ -107,6 +113,8 @@ void Tiravo::showContextMenu(const QPoint &globalPos)
     QMenu menu(this);
     menu.setObjectName(QStringLiteral("contextMenu"));
     menu.addActions({saveParamsAction, loadParamsAction, undoWriteAction, logLiveAction});
+    menu.addSeparator();
+    menu.addAction(reconnectAction);
     menu.exec(globalPos);
 }
 

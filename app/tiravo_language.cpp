@@ -203,6 +203,12 @@ QString Tiravo::languageFilePath()
     return findLanguageStore().path;
 }
 
+QString Tiravo::portMemoryFile(bool writing)
+{
+    const LanguageStore store = findLanguageStore();
+    return writing && !store.keeps ? QString() : store.path;
+}
+
 void Tiravo::LangureCharLoad()
 {
     const char *const *texts = (LangureFlag == 1) ? kChineseTexts : kEnglishTexts;

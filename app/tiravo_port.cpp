@@ -4,10 +4,12 @@
 // the error check of every tick and the port list while disconnected.
 #include "app/tiravo.h"
 
+#include <QAction>
 #include <QCoreApplication>
 #include <QDebug>
 #include <QFile>
 
+#include "app/portmemory.h"
 #include "port/linesettings.h"
 #include "port/portlist.h"
 #include "ui_tiravo.h"
@@ -18,7 +20,21 @@ QString noPortsNote(PortDiagnostics::Language language)
     const std::string note = PortDiagnostics::noPortsFound(language);
     return QString::fromUtf8(note.data(), int(note.size()));
 }
+
+bool sameRecord(const BlockHistory::Adapter &a, const BlockHistory::Adapter &b)
+{
+    return a.serial == b.serial && a.usbId == b.usbId && a.byId == b.byId && a.port == b.port;
+}
 } // namespace
+
+// The port as it was chosen, and who it is where that says more.
+QString Tiravo::choiceText(const std::optional<BlockHistory::Adapter> &adapter, const QString &port)
+{
+    if (!adapter)
+        return port;
+    const QString who = BlockHistory::adapterText(*adapter);
+    return who == adapter->port || adapter->port.isEmpty() ? who : QStringLiteral("%1 (%2)").arg(adapter->port, who);
+}
 
 // The port state is not kept in a flag of its own: the start button's caption
 // is it. The language can change only while disconnected, and loading a
@@ -31,6 +47,10 @@ bool Tiravo::portClosed() const
 
 void Tiravo::on_startPushButton_clicked()
 {
+    // Whatever the operator does with the button, a reconnect no longer
+    // waits to do it in their place.
+    awaitedAdapter.reset();
+    presentTicks = 0;
     if (portClosed())
         openPort();
     else if (settleUnstoredWrite(false))
@@ -45,7 +65,7 @@ void Tiravo::openPort()
     if (ui->comComboBox->currentIndex() < 0) {
         openFailure = {};
         showStatusTip();
-        const QString why = !chosenPort.isEmpty()               ? fileText(PORT_GONE).arg(chosenPort)
+        const QString why = hasChoice() ? fileText(PORT_GONE).arg(choiceText(chosenAdapter, chosenPort))
                             : ui->comComboBox->count() == 0 ? noPortsNote(reportLanguage())
                                                             : fileText(NO_PORT_CHOSEN);
         qWarning().noquote() << QStringLiteral("%1: %2").arg(QCoreApplication::applicationName(), why);
@@ -68,7 +88,17 @@ void Tiravo::openPort()
     QString error;
     if (PortList::open(*serialPort, portName, &error)) {
         openFailure = {};
-        memory.startContact(BlockHistory::adapterOf(portName));
+        // Asked afresh: the list's facts may be older than the adapter now
+        // behind the name.
+        const BlockHistory::Adapter adapter = BlockHistory::adapterOf(portName);
+        memory.startContact(adapter);
+        contactAdapter = adapter;
+        chosenPort = portName;
+        chosenAdapter = adapter;
+        if (!storedAdapter || !sameRecord(*storedAdapter, adapter)) {
+            if (PortMemory::storeAdapter(portMemoryFile(true), adapter))
+                storedAdapter = adapter;
+        }
     } else {
         openFailure = {portName, error};
         const QString why = PortList::whyNotOpened(portName, openFailure.error);
@@ -104,6 +134,7 @@ void Tiravo::closePort()
         tellCutOffWrite();
     link.abandonWrite();
     stopLiveLog();
+    contactAdapter.reset();
 }
 
 // The parameter controls work only on an open port; the port choice and the
@@ -133,8 +164,21 @@ void Tiravo::checkPortError()
 {
     // A port refused for another program's lock was never opened, and so
     // carries no error of its own.
-    if (!serialPort || !serialPort->isOpen() || serialPort->error() != QSerialPort::NoError)
-        closePort();
+    if (serialPort && serialPort->isOpen() && serialPort->error() == QSerialPort::NoError)
+        return;
+    // Only an adapter that went away is waited for: a line that failed
+    // while its adapter stayed would fail again.
+    const bool vanished = serialPort && serialPort->isOpen() && contactAdapter &&
+                          (serialPort->error() == QSerialPort::ResourceError ||
+                           serialPort->error() == QSerialPort::DeviceNotFoundError ||
+                           !PortList::isPresent(contactAdapter->port));
+    const std::optional<BlockHistory::Adapter> lost = contactAdapter;
+    closePort();
+    if (vanished && reconnectAction->isChecked()) {
+        awaitedAdapter = lost;
+        presentTicks = 0;
+        showStatusTip();
+    }
 }
 
 // Rebuilt only when the ports listed change, so the operator's choice
@@ -143,10 +187,11 @@ void Tiravo::checkPortError()
 // would stay on offer. Ports are not test-opened here: one held by another
 // program is listed too, and a failed connect says so.
 //
-// The choice stays with the port the operator chose: when it vanishes,
-// nothing is selected in its place, so Connect can't open another device
-// (where another controller may be); when it comes back, it is selected
-// again. Only a list that never had a choice takes its first port.
+// The choice is an adapter, not a name: when it vanishes, nothing is
+// selected in its place, so Connect can't open another device (where
+// another controller may be), not even another adapter of the same type
+// that now has its name; when it comes back, under whatever name, it is
+// selected again. Only a list that never had a choice takes its first port.
 void Tiravo::refreshPortList()
 {
     const QStringList names = PortList::availablePortNames(portScan);
@@ -158,22 +203,99 @@ void Tiravo::refreshPortList()
     QStringList shown;
     for (int i = 0; i < ui->comComboBox->count(); ++i)
         shown << ui->comComboBox->itemText(i);
-    if (names == shown)
+    const bool recheck = names == shown && factsRecheckTicks > 0 && --factsRecheckTicks == 0;
+    if (names == shown && !recheck)
         return;
     if (ui->comComboBox->currentIndex() >= 0)
-        chosenPort = ui->comComboBox->currentText();
-    const bool wasGone = !chosenPort.isEmpty() && !shown.contains(chosenPort);
+        takeChoice(ui->comComboBox->currentIndex());
+    const bool wasGone = chosenPortGone();
     portCount = static_cast<quint16>(names.size());
-    ui->comComboBox->clear();
-    ui->comComboBox->addItems(names);
-    if (!chosenPort.isEmpty())
-        ui->comComboBox->setCurrentIndex(names.indexOf(chosenPort));
+    portFacts = names.isEmpty() ? QList<PortList::Facts>() : PortList::factsOf(names);
+    if (!recheck) {
+        ui->comComboBox->clear();
+        ui->comComboBox->addItems(names);
+    }
+    if (hasChoice())
+        ui->comComboBox->setCurrentIndex(indexOfChoice(names));
     describePortItems();
-    if (wasGone != !names.contains(chosenPort))
+    // The system may name a freshly plugged adapter before it has told who
+    // the adapter is; a choice not found is looked for once more a second
+    // later, by when it has.
+    if (!recheck)
+        factsRecheckTicks = chosenPortGone() && !names.isEmpty() ? 20 : 0;
+    if (wasGone != chosenPortGone())
         showStatusTip();
+}
+
+bool Tiravo::hasChoice() const
+{
+    return chosenAdapter || !chosenPort.isEmpty();
 }
 
 bool Tiravo::chosenPortGone() const
 {
-    return ui->comComboBox->currentIndex() < 0 && !chosenPort.isEmpty();
+    return ui->comComboBox->currentIndex() < 0 && hasChoice();
+}
+
+BlockHistory::Adapter Tiravo::adapterAt(int index) const
+{
+    return BlockHistory::adapterOf(portFacts.value(index), ui->comComboBox->itemText(index));
+}
+
+void Tiravo::takeChoice(int index)
+{
+    chosenPort = ui->comComboBox->itemText(index);
+    chosenAdapter = adapterAt(index);
+}
+
+// The name it was chosen under comes first where two names lead to it.
+int Tiravo::indexOfChoice(const QStringList &names) const
+{
+    if (!chosenAdapter)
+        return names.indexOf(chosenPort);
+    int found = -1;
+    for (int i = 0; i < names.size(); ++i) {
+        if (!BlockHistory::sameAdapter(*chosenAdapter, adapterAt(i)))
+            continue;
+        if (names[i] == chosenPort)
+            return i;
+        if (found < 0)
+            found = i;
+    }
+    return found;
+}
+
+void Tiravo::choosePort(const QString &name)
+{
+    const int index = ui->comComboBox->findText(name);
+    // Not there yet: chosen by its name until it is, and known by who it is
+    // from then on.
+    chosenPort = name;
+    chosenAdapter.reset();
+    if (index >= 0)
+        takeChoice(index);
+    ui->comComboBox->setCurrentIndex(index);
+    showStatusTip();
+}
+
+void Tiravo::toggleReconnect(bool on)
+{
+    PortMemory::storeReconnect(portMemoryFile(true), on);
+    if (!on)
+        awaitedAdapter.reset();
+    showStatusTip();
+}
+
+void Tiravo::followAwaitedAdapter()
+{
+    if (!awaitedAdapter)
+        return;
+    const int index = ui->comComboBox->currentIndex();
+    const bool back = index >= 0 && BlockHistory::sameAdapter(*awaitedAdapter, adapterAt(index));
+    presentTicks = back ? presentTicks + 1 : 0;
+    if (presentTicks < kReconnectSettleTicks)
+        return;
+    awaitedAdapter.reset();
+    presentTicks = 0;
+    openPort();
 }

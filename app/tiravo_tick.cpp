@@ -70,6 +70,7 @@ void Tiravo::SYS_QTimerUpDate()
 {
     if (portClosed()) {
         refreshPortList();
+        followAwaitedAdapter();
     } else {
         checkPortError();
         // Also after the check has just closed the link: the port object is
@@ -90,7 +91,9 @@ void Tiravo::SYS_QTimerUpDate()
 // whoever stopped it drives the ticks.
 void Tiravo::restIfIdle()
 {
-    if (!portClosed() || PortList::anyRegistered()) {
+    // A returning adapter's settle time and a second look at a new list's
+    // facts are counted in ticks.
+    if (!portClosed() || PortList::anyRegistered() || presentTicks > 0 || factsRecheckTicks > 0) {
         quietTicks = 0;
         return;
     }

@@ -88,6 +88,8 @@ int main(int argc, char *argv[])
                      [path = pty.devicePath()] { PortList::unregisterPort(path); });
 
     Tiravo window;
+    // The simulated controller, whatever real adapter the window used last.
+    window.choosePort(pty.devicePath());
     window.show();
     if (tourDir.isEmpty()) {
         std::fprintf(stderr, "simulated controller on %s\n", qPrintable(pty.devicePath()));

@@ -33,6 +33,14 @@ QStringList &registeredPorts()
     static QStringList ports;
     return ports;
 }
+
+// What a host program said of the ports it registered; the system knows
+// nothing of a pseudo-terminal.
+QHash<QString, PortList::Facts> &registeredFacts()
+{
+    static QHash<QString, PortList::Facts> facts;
+    return facts;
+}
 } // namespace
 
 namespace PortList {
@@ -265,6 +273,12 @@ QList<Facts> factsOf(const QStringList &names)
     const QHash<QString, QString> byId = stableNames();
     QList<Facts> all;
     for (const QString &name : names) {
+        if (const auto given = registeredFacts().constFind(name); given != registeredFacts().constEnd()) {
+            Facts facts = *given;
+            facts.device = systemLocation(name);
+            all.append(facts);
+            continue;
+        }
         Facts facts;
         facts.device = systemLocation(name);
         const QString device = deviceName(name);
@@ -293,9 +307,16 @@ void registerPort(const QString &name)
         registeredPorts().append(name);
 }
 
+void registerPort(const QString &name, const Facts &facts)
+{
+    registerPort(name);
+    registeredFacts().insert(name, facts);
+}
+
 void unregisterPort(const QString &name)
 {
     registeredPorts().removeAll(name);
+    registeredFacts().remove(name);
 }
 
 bool anyRegistered()

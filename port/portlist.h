@@ -157,6 +157,10 @@ QList<Facts> factsOf(const QStringList &names);
 bool isPresent(const QString &name);
 
 void registerPort(const QString &name);
+// A port whose adapter the host program knows better than the system: a
+// simulated controller that stands for a USB adapter. factsOf() gives these
+// facts for it (the device always the name's own).
+void registerPort(const QString &name, const Facts &facts);
 void unregisterPort(const QString &name);
 // Registered ports are looked at on every call, not followed by notices.
 bool anyRegistered();

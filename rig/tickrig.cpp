@@ -22,8 +22,7 @@ TickRig::TickRig(std::string flashPath, std::uint32_t seed)
     statusTicks = 0;
     w = std::make_unique<Tiravo>();
     w->findChild<QTimer *>(QString(), Qt::FindDirectChildrenOnly)->stop();
-    QComboBox *ports = combo("comComboBox");
-    ports->setCurrentIndex(ports->findText(pty.devicePath()));
+    w->choosePort(pty.devicePath());
 }
 
 TickRig::~TickRig()

@@ -144,10 +144,11 @@ private slots:
         QTest::addColumn<QStringList>("texts");
         QTest::newRow("Chinese") << kChinese
                                  << QStringList{"保存参数到文件…", "从文件加载参数…", "撤销上次写入…",
-                                                "记录实时数据到 CSV…", "停止记录"};
+                                                "记录实时数据到 CSV…", "停止记录", "适配器重新接入时自动连接"};
         QTest::newRow("English") << kEnglish
                                  << QStringList{"Save parameters to file…", "Load parameters from file…",
-                                                "Undo the last write…", "Log live data to CSV…", "Stop logging"};
+                                                "Undo the last write…", "Log live data to CSV…", "Stop logging",
+                                                "Reconnect when the adapter returns"};
     }
     void menuByMouseAndKeyboardInTheWindowsLanguage()
     {
@@ -163,11 +164,12 @@ private slots:
         };
         const auto rightClick = contextEvent(r.get("tiltLabel"), QContextMenuEvent::Mouse);
         const QString off = QStringLiteral(" (off)");
-        QCOMPARE(menuOpenedBy(rightClick),
-                 (QStringList{"contextMenu", texts[0] + off, texts[1] + off, texts[2] + off, texts[3] + off}));
+        // Reconnecting is chosen ahead of any link.
+        QCOMPARE(menuOpenedBy(rightClick), (QStringList{"contextMenu", texts[0] + off, texts[1] + off, texts[2] + off,
+                                                        texts[3] + off, QString(), texts[5]}));
 
         QVERIFY(r.connectAndSettle());
-        const QStringList on{"contextMenu", texts[0], texts[1], texts[2], texts[3]};
+        const QStringList on{"contextMenu", texts[0], texts[1], texts[2], texts[3], QString(), texts[5]};
         QCOMPARE(menuOpenedBy(rightClick), on);
         r.get("tiltComboBox")->setFocus();
         QCOMPARE(menuOpenedBy([&] { QTest::keyClick(r.w.get(), Qt::Key_F10, Qt::ShiftModifier); }), on);

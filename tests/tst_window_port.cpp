@@ -12,6 +12,7 @@
 #include <QSlider>
 
 #include <memory>
+#include <vector>
 
 #include <termios.h>
 
@@ -89,6 +90,38 @@ bool controlsConnected(const Rig &r, bool connected, bool live = false)
     for (const FunctionRowNames &row : kFunctionRows)
         ok = ok && r.get(row.channel)->isEnabled() == live;
     return ok && r.startCaption() == (connected ? QStringLiteral("Disconnect") : QStringLiteral("Connect"));
+}
+
+// USB adapters as the system would describe them, on pseudo-terminals under
+// names of the test's choosing; all of one type, told apart by serial number.
+struct Adapters {
+    QTemporaryDir dir;
+    std::vector<std::unique_ptr<PtyPair>> devices;
+    QStringList names;
+
+    ~Adapters()
+    {
+        for (const QString &name : names)
+            PortList::unregisterPort(name);
+    }
+    QString path(const QString &name) const { return dir.filePath(name); }
+    void plug(const QString &name, const QString &serial)
+    {
+        devices.push_back(std::make_unique<PtyPair>());
+        QVERIFY(QFile::link(devices.back()->slavePath(), path(name)));
+        PortList::Facts facts;
+        facts.serialNumber = serial;
+        facts.usbId = QStringLiteral("0403:6001");
+        PortList::registerPort(path(name), facts);
+        names << path(name);
+    }
+    void unplug(const QString &name) { QFile::remove(path(name)); }
+};
+
+// The last connect's adapter, as the window stores it.
+QByteArray rememberedA1(const QString &port)
+{
+    return "[%General]\nLangureType=2\n[Adapter]\nSerial=A1\nUsbId=0403:6001\nById=\nPort=" + port.toUtf8() + "\n";
 }
 
 } // namespace
@@ -323,6 +356,57 @@ private slots:
         QCOMPARE(ports->currentText(), later);
         QVERIFY(!r.get("linkStatusLineEdit")->toolTip().contains(QStringLiteral("is gone")));
         PortList::unregisterPort(later);
+    }
+
+    // The adapter of the last run is chosen under whatever name it has now,
+    // and no other adapter in its place, not even one of its type under its
+    // old name. A file without it (an older version's) or one whose entry
+    // is not an adapter leaves the first port chosen, as before.
+    void rememberedAdapterAndNoOther_data()
+    {
+        QTest::addColumn<QByteArray>("config");
+        QTest::addColumn<QStringList>("plugged"); // name:serial
+        QTest::addColumn<QString>("chosen");
+        const QByteArray language = "[%General]\nLangureType=2\n";
+        QTest::newRow("under its name") << rememberedA1("$DIR/ttyUSB0") << QStringList{"ttyUSB0:A1"} << "ttyUSB0";
+        QTest::newRow("under another name")
+            << rememberedA1("$DIR/ttyUSB0") << QStringList{"ttyUSB0:B2", "ttyUSB1:A1"} << "ttyUSB1";
+        QTest::newRow("absent, its type present") << rememberedA1("$DIR/ttyUSB0") << QStringList{"ttyUSB0:B2"} << "";
+        QTest::newRow("older file") << language << QStringList{"ttyUSB0:B2", "ttyUSB1:A1"} << "ttyUSB0";
+        QTest::newRow("a list") << language + "[Adapter]\nSerial=A1, B2\nPort=$DIR/ttyUSB1\n"
+                                << QStringList{"ttyUSB0:B2", "ttyUSB1:A1"} << "ttyUSB0";
+        QTest::newRow("a line break") << language + "[Adapter]\nSerial=\"A1\\nB2\"\n"
+                                      << QStringList{"ttyUSB0:B2", "ttyUSB1:A1"} << "ttyUSB0";
+        QTest::newRow("a megabyte") << language + "[Adapter]\nPort=" + QByteArray(1 << 20, 'x') + "\n"
+                                    << QStringList{"ttyUSB0:B2"} << "ttyUSB0";
+    }
+    void rememberedAdapterAndNoOther()
+    {
+        QFETCH(QByteArray, config);
+        QFETCH(QStringList, plugged);
+        QFETCH(QString, chosen);
+        Adapters a;
+        writeConfigRaw(config.replace("$DIR", a.dir.path().toUtf8()));
+        for (const QString &p : plugged)
+            a.plug(p.section(QLatin1Char(':'), 0, 0), p.section(QLatin1Char(':'), 1));
+        Tiravo w;
+        w.findChild<QTimer *>(QString(), Qt::FindDirectChildrenOnly)->stop();
+        auto *ports = w.findChild<QComboBox *>(QStringLiteral("comComboBox"));
+        const auto tick = [&] { QMetaObject::invokeMethod(&w, "SYS_QTimerUpDate"); };
+        tick();
+        QCOMPARE(ports->currentText(), chosen.isEmpty() ? QString() : a.path(chosen));
+        QCOMPARE(storedLanguage().toString(), QStringLiteral("2"));
+        if (!chosen.isEmpty())
+            return;
+        const QString tip = w.findChild<QWidget *>(QStringLiteral("linkStatusLineEdit"))->toolTip();
+        QVERIFY2(tip.contains(QStringLiteral("serial A1")), qPrintable(tip));
+        // It comes back with a name of its own: chosen again.
+        a.plug(QStringLiteral("ttyACM7"), QStringLiteral("A1"));
+        tick();
+        QCOMPARE(ports->currentText(), a.path(QStringLiteral("ttyACM7")));
+        a.unplug(QStringLiteral("ttyACM7"));
+        tick();
+        QCOMPARE(ports->currentIndex(), -1);
     }
 
     // Closing the window while connected frees the device node at once.

@@ -5,12 +5,16 @@
 // its return, and closing while a write is on the line.
 #include <QtTest>
 
+#include <QAction>
 #include <QPushButton>
+#include <QSettings>
 
 #include <csignal>
 
 #include "app/closeguard.h"
 #include "os/stopsignals.h"
+#include "port/portlist.h"
+#include "sim/ptycontroller.h"
 #include "support/settingsfile.h"
 #include "support/simrig.h"
 
@@ -88,6 +92,75 @@ private slots:
         const std::int64_t contactMs = r.ms - 150;
         QVERIFY(r.untilText("linkStatusLineEdit", "Gmbal Connect", 40));
         QVERIFY(r.ms - contactMs > GimbalModel::kGimbalBootMs && r.ms - contactMs <= GimbalModel::kGimbalBootMs + 250);
+    }
+
+    // With reconnecting chosen, an adapter that vanished is connected to again
+    // once it has been back for the settle time, a return that does not last
+    // starting the count afresh; never after the operator's own Disconnect.
+    void reconnectWhenTheAdapterReturns_data()
+    {
+        QTest::addColumn<bool>("chosen");
+        QTest::addColumn<bool>("disconnectFirst");
+        QTest::newRow("unplugged") << true << false;
+        QTest::newRow("disconnected, then unplugged") << true << true;
+        QTest::newRow("not chosen") << false << false;
+    }
+    void reconnectWhenTheAdapterReturns()
+    {
+        QFETCH(bool, chosen);
+        QFETCH(bool, disconnectFirst);
+        Rig r;
+        QTemporaryDir names;
+        const QString adapter = names.filePath(QStringLiteral("ttyUSB0"));
+        PortList::Facts facts;
+        facts.serialNumber = QStringLiteral("A1");
+        facts.usbId = QStringLiteral("0403:6001");
+        const auto plug = [&](const PtyController &device) {
+            QFile::remove(adapter);
+            QVERIFY(QFile::link(device.devicePath(), adapter));
+        };
+        plug(r.pty);
+        PortList::registerPort(adapter, facts);
+        r.w->choosePort(adapter);
+        if (chosen)
+            r.w->findChild<QAction *>(QStringLiteral("reconnectAction"))->trigger();
+        QVERIFY(r.tick());
+        r.click("startPushButton");
+        QVERIFY(r.tickUntil([&] { return r.x().blockDownloaded(); }));
+        QSettings stored(configPath(), QSettings::IniFormat);
+        QCOMPARE(stored.value(QStringLiteral("Adapter/Serial")).toString(), QStringLiteral("A1"));
+        QCOMPARE(stored.value(QStringLiteral("Adapter/Reconnect")).toString() == QLatin1String("1"), chosen);
+        if (disconnectFirst)
+            r.click("startPushButton");
+
+        r.pty.unplug();
+        QFile::remove(adapter);
+        QVERIFY(r.tickUntil([&] { return !r.connected(); }, 2));
+        QCOMPARE(r.get("linkStatusLineEdit")->toolTip().contains(QStringLiteral("waiting for it to return")),
+                 chosen && !disconnectFirst);
+        PtyController back(r.model);
+        back.setClock([&] { return r.ms; });
+        plug(back);
+        for (int i = 0; i < 20; ++i)
+            QVERIFY(r.tick() && !r.connected());
+        QFile::remove(adapter);
+        QVERIFY(r.tick());
+        plug(back);
+        int ticks = 0;
+        while (ticks < 60 && !r.connected()) {
+            r.tick();
+            ++ticks;
+        }
+        if (chosen && !disconnectFirst) {
+            QVERIFY2(ticks >= Tiravo::kReconnectSettleTicks && ticks <= Tiravo::kReconnectSettleTicks + 2,
+                     qPrintable(QString::number(ticks)));
+            // As every contact does, it begins by reading the block.
+            QVERIFY(r.tick());
+            QTRY_COMPARE(r.model.lastCommand(), std::uint8_t(READ_PARAM_1));
+        } else {
+            QVERIFY(!r.connected());
+        }
+        PortList::unregisterPort(adapter);
     }
 
     // Closing the window, or a signal that closes it, while a write is on the

@@ -199,4 +199,8 @@ const TextPair kFileTexts[kFileTextCount] = {
     {"控制器与%1有 %2 个字节不同（控制器 → 写入之前）：\n\n%3\n\n把%1写回控制器吗？",
      "The controller differs from %1 in %2 byte(s) (controller → before):\n\n%3\n\nWrite %1 back to the "
      "controller?"},
+    {"适配器重新接入时自动连接", "Reconnect when the adapter returns"},
+    {"适配器 %1 已断开，正在等待它重新接入；接入并稳定 %2 秒后自动重新连接并读取参数。",
+     "Adapter %1 went away; waiting for it to return. Once it has been back for %2 s, the window connects again "
+     "and reads the parameters."},
 };

@@ -151,6 +151,9 @@ enum FileText : int {
     SHARED_CHANNEL_ASK,    // %1 which functions share which channel
     TITLE_UNDO_WRITE,
     UNDO_ASK,              // %1 what was held before (UNDO_NAME), %2 bytes that differ, %3 one line each
+    // Connecting again by itself when a vanished adapter returns.
+    MENU_RECONNECT,
+    RECONNECT_WAITING,     // %1 the adapter, %2 seconds it must stay present
     kFileTextCount
 };
 
