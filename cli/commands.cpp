@@ -27,9 +27,11 @@
 #endif
 
 #include "app/tiravo.h"
+#include "cli/batch.h"
 #include "cli/exitcodes.h"
 #include "cli/linkrunner.h"
 #include "cli/output.h"
+#include "cli/session.h"
 #include "formats/backupfile.h"
 #include "formats/blockhistory.h"
 #include "formats/functionnames.h"
@@ -73,108 +75,12 @@ const char kOverviewTail[] =
     "  128+N  stopped by signal N (130 Ctrl+C, 143 SIGTERM, 129 SIGHUP); a write under way\n"
     "         is finished first, and what the controller then holds is said\n";
 
-// What every command shares: its parser, --json and the port.
-struct Command {
-    QString name;
-    QCommandLineParser parser;
-    bool json = false;
-    bool needsPort = false;
-    QString port;
-    QStringList arguments;
+} // namespace
 
-    Command(const QString &commandName, const QString &description, bool withPort)
-        : name(commandName), needsPort(withPort)
-    {
-        parser.setApplicationDescription(description);
-        parser.addHelpOption();
-        parser.addOption({QStringLiteral("json"), QStringLiteral("Print JSON for scripts instead of text.")});
-        if (needsPort)
-            parser.addOption({{QStringLiteral("p"), QStringLiteral("port")},
-                              QStringLiteral("Serial port: ttyUSB0 (in /dev), COM3, or a path: /dev/ttyUSB0, ./pty, ..."),
-                              QStringLiteral("port")});
-    }
-
-    QString help() const
-    {
-        QString text = parser.helpText();
-        text.replace(QRegularExpression(QStringLiteral("^Usage: \\S+")),
-                     QStringLiteral("Usage: sbus-channel-cli ") + name);
-        return text;
-    }
-
-    // For a command that takes exactly one FILE: -1 when it goes on, with the
-    // file in *file; otherwise the exit code to return.
-    int parseWithFile(const QStringList &given, const QString &about, QString *file)
-    {
-        parser.addPositionalArgument(QStringLiteral("FILE"), about);
-        if (const int code = parse(given); code >= 0)
-            return code;
-        const QStringList files = parser.positionalArguments();
-        if (files.size() != 1)
-            return usage(QStringLiteral("give exactly one FILE"));
-        *file = files.first();
-        return -1;
-    }
-
-    // -1 when the command goes on; otherwise the exit code to return.
-    int parse(const QStringList &given)
-    {
-        arguments = given;
-        if (!parser.parse(QStringList{QStringLiteral("sbus-channel-cli")} + arguments))
-            return usage(parser.errorText());
-        if (parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all"))) {
-            Output::print(help().trimmed());
-            return ExitCode::kOk;
-        }
-        json = parser.isSet(QStringLiteral("json"));
-        if (needsPort) {
-            // "com3" and "\\.\COM3" are COM3, and output and backups say so.
-            port = PortList::knownName(parser.value(QStringLiteral("port")));
-            if (port.isEmpty())
-                return usage(QStringLiteral("which port? Give --port (sbus-channel-cli ports lists them)"));
-        }
-        return -1;
-    }
-
-    int usage(const QString &message) const
-    {
-        return fail(ExitCode::kUsage, message + QStringLiteral("\nSee: sbus-channel-cli %1 --help").arg(name));
-    }
-
-    int fail(int code, const QString &message) const
-    {
-        Output::printError(QStringLiteral("sbus-channel-cli %1: %2").arg(name, message));
-        if (json) {
-            QJsonObject o;
-            o.insert(QStringLiteral("error"), message);
-            o.insert(QStringLiteral("exitCode"), code);
-            Output::printJson(o);
-        }
-        return code;
-    }
-
-    void say(const QString &text) const
-    {
-        if (!json)
-            Output::print(text);
-    }
-
-    // This very command, to paste into a shell.
-    QString commandLine() const
-    {
-        static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_./=:,+@%-]+$"));
-        QStringList words{QStringLiteral("sbus-channel-cli"), name};
-        for (QString a : arguments)
-            words << (plain.match(a).hasMatch()
-                          ? a
-                          : QLatin1Char('\'') + a.replace(QLatin1Char('\''), QStringLiteral("'\\''")) + QLatin1Char('\''));
-        return words.join(QLatin1Char(' '));
-    }
-};
+// Shared with the batch (cli/session.h).
+namespace Cli {
 
 // --- the history of blocks --------------------------------------------------
-
-using Language = PortDiagnostics::Language;
 
 // What this program says in common with the window (the contact check, two
 // functions on one channel, the history's troubles) is said in the window's
@@ -212,14 +118,21 @@ BlockHistory::History &history()
     return history;
 }
 
-void tellHistoryProblem(const QString &command)
+std::recursive_mutex &historyLock()
 {
+    static std::recursive_mutex lock;
+    return lock;
+}
+
+void tellHistoryProblem(const Command &c)
+{
+    const std::lock_guard<std::recursive_mutex> lock(historyLock());
     // The window's language file is looked for only when there is something to say.
     if (history().problem().isEmpty())
         return;
     const QString problem = history().takeProblem(windowLanguage());
     if (!problem.isEmpty())
-        Output::printError(QStringLiteral("sbus-channel-cli %1: %2").arg(command, problem));
+        c.err(QStringLiteral("sbus-channel-cli %1: %2").arg(c.name, problem));
 }
 
 // The adapter behind a port as given, a relative path made absolute so that
@@ -234,29 +147,6 @@ QJsonValue functionJson(int function)
     return function >= 0 ? QJsonValue(functionName(function)) : QJsonValue(QJsonValue::Null);
 }
 
-QJsonObject entryJson(const BlockHistory::Entry &e)
-{
-    static const char *const kEvents[] = {"read", "write", "store"};
-    QJsonObject o;
-    o.insert(QStringLiteral("time"), e.time.toOffsetFromUtc(e.time.offsetFromUtc()).toString(Qt::ISODateWithMs));
-    o.insert(QStringLiteral("program"), e.program);
-    o.insert(QStringLiteral("event"), QLatin1String(kEvents[int(e.event)]));
-    if (e.event == BlockHistory::Event::Store)
-        o.insert(QStringLiteral("stored"), e.stored);
-    QJsonObject adapter;
-    adapter.insert(QStringLiteral("serial"), e.adapter.serial);
-    adapter.insert(QStringLiteral("usb"), e.adapter.usbId);
-    adapter.insert(QStringLiteral("byId"), e.adapter.byId);
-    adapter.insert(QStringLiteral("port"), e.adapter.port);
-    adapter.insert(QStringLiteral("text"), BlockHistory::adapterText(e.adapter));
-    o.insert(QStringLiteral("adapter"), adapter);
-    o.insert(QStringLiteral("channels"), Output::channelsJson(e.block));
-    o.insert(QStringLiteral("block"), BackupFile::blockJson(e.block));
-    if (e.before)
-        o.insert(QStringLiteral("before"), BackupFile::blockJson(*e.before));
-    return o;
-}
-
 // Two functions driven by one receiver channel move together; that may be
 // meant, so it is said, never refused.
 void warnOfSharedChannels(const Command &c, const ParamBlock &block)
@@ -265,179 +155,8 @@ void warnOfSharedChannels(const Command &c, const ParamBlock &block)
         return;
     const QString shared = BlockHistory::sharedChannelWarning(block, windowLanguage());
     if (!shared.isEmpty())
-        Output::printError(QStringLiteral("sbus-channel-cli %1: %2%3").arg(c.name, said("warning: ", "警告："), shared));
+        c.err(QStringLiteral("sbus-channel-cli %1: %2%3").arg(c.name, said("warning: ", "警告："), shared));
 }
-
-// What the controller holds as far as this command knows, so that however a
-// job ends, the user is told.
-enum class Holds { Unchanged, PartlyWritten, InRam, StoreUnknown, StoreFailed, Stored };
-
-// An open link to the controller and the job it is running.
-struct Session {
-    LinkRunner runner;
-    LinkTask task;
-    Holds holds = Holds::Unchanged;
-    // --save was asked for, so a block only in RAM is a job not finished.
-    bool saveWanted = false;
-
-    BlockHistory::Adapter adapter;
-    // The newest store through this adapter that the controller, at this
-    // contact, turned out not to hold.
-    std::optional<BlockHistory::Entry> notHeld;
-    QString contactWarning;
-
-    // Every command that talks to the controller begins as the window's every
-    // contact does: with a read of the whole block.
-    int openAndRead(const Command &c)
-    {
-        QString error;
-        if (!runner.open(c.port, &error))
-            return c.fail(ExitCode::kPortUnavailable, error);
-        adapter = adapterBehind(c.port);
-        if (const int code = download(c); code >= 0)
-            return code;
-        checkContact(c);
-        return -1;
-    }
-
-    // A controller that said it stored a block and holds another one now
-    // (its flash lost the store, or another controller is on this adapter)
-    // is told at once, before anyone relies on it. Nothing is written.
-    void checkContact(const Command &c)
-    {
-        const std::optional<BlockHistory::Entry> stored = history().lastStored(adapter);
-        tellHistoryProblem(c.name);
-        record(c, BlockHistory::Event::Read, block());
-        if (!stored || stored->block == block())
-            return;
-        contactWarning = BlockHistory::contactWarning(*stored, block(), windowLanguage());
-        if (contactWarning.isEmpty())
-            return;
-        notHeld = stored;
-        Output::printError(QStringLiteral("sbus-channel-cli %1: %2\n").arg(c.name, contactWarning) +
-                           said("  Another controller is on this adapter, or this one did not keep its last store. "
-                                "What was stored when: sbus-channel-cli history --port %1",
-                                "  此适配器上换了控制器，或此控制器未保留上次烧写的参数。烧写记录：sbus-channel-cli "
-                                "history --port %1")
-                               .arg(c.port));
-    }
-
-    // The contact check for scripts: null when the controller holds what was
-    // last stored through this adapter, or nothing was.
-    QJsonValue contactCheckJson() const
-    {
-        if (!notHeld)
-            return QJsonValue::Null;
-        QJsonArray list;
-        for (const BlockHistory::Difference &d : BlockHistory::differences(notHeld->block, block())) {
-            QJsonObject o;
-            o.insert(QStringLiteral("function"), functionJson(d.function));
-            o.insert(QStringLiteral("slot"), d.slot);
-            o.insert(QStringLiteral("stored"), int(d.from));
-            o.insert(QStringLiteral("now"), int(d.to));
-            list.append(o);
-        }
-        QJsonObject o;
-        o.insert(QStringLiteral("storedAt"),
-                 notHeld->time.toOffsetFromUtc(notHeld->time.offsetFromUtc()).toString(Qt::ISODateWithMs));
-        o.insert(QStringLiteral("differences"), list);
-        o.insert(QStringLiteral("message"), contactWarning);
-        return o;
-    }
-
-    void record(const Command &c, BlockHistory::Event event, const ParamBlock &held, bool stored = false,
-                std::optional<ParamBlock> before = std::nullopt)
-    {
-        history().append(BlockHistory::makeEntry(QDateTime::currentDateTime(), QStringLiteral("cli"), adapter, event, held,
-                                                 stored, before));
-        tellHistoryProblem(c.name);
-    }
-
-    // Runs the task's job; -1 when it finished, otherwise the exit code. A
-    // step that writes is not interruptible: a signal waits for its end,
-    // which the give-up rules bound.
-    int step(const Command &c, const QString &what, bool interruptible, const std::function<void()> &onCycle = {},
-             const std::function<bool()> &stopWhen = {})
-    {
-        const LinkRunner::Result result = runner.run(task, onCycle, [&] {
-            return (interruptible && StopSignals::pending() != 0) || (stopWhen && stopWhen());
-        });
-        switch (result) {
-        case LinkRunner::Result::Done:
-            return -1;
-        case LinkRunner::Result::Interrupted:
-            return interruptible && StopSignals::pending() != 0 ? stopped(c) : -1;
-        case LinkRunner::Result::Silent:
-            return failed(c, ExitCode::kDeviceSilent, what);
-        case LinkRunner::Result::Refused:
-            return failed(c, ExitCode::kDeviceRefused, what);
-        case LinkRunner::Result::PortLost:
-            return failed(c, ExitCode::kPortUnavailable, what);
-        }
-        return -1;
-    }
-
-    int download(const Command &c) { task.download(); return step(c, QStringLiteral("reading the parameters"), true); }
-
-    // After a step: a signal that came while it ran ends the command here.
-    int stopIfSignalled(const Command &c) const { return StopSignals::pending() != 0 ? stopped(c) : -1; }
-
-    int stopped(const Command &c) const
-    {
-        const int signalNumber = StopSignals::pending();
-        return c.fail(128 + signalNumber, StopSignals::describe(signalNumber) + QStringLiteral("; ") + aftermath(c));
-    }
-
-    int failed(const Command &c, int code, const QString &what) const
-    {
-        QString text = QStringLiteral("%1: %2").arg(what, runner.failure());
-        if (holds != Holds::Unchanged)
-            text += QLatin1Char('\n') + aftermath(c);
-        return c.fail(code, text);
-    }
-
-    // What the controller now holds, and the command that puts it right.
-    QString aftermath(const Command &c) const
-    {
-        const QString again = QStringLiteral("\nTo put it right, run again:\n  ") + c.commandLine();
-        switch (current()) {
-        case Holds::Unchanged:
-            return QStringLiteral("nothing was written; the controller keeps the parameters it had.");
-        case Holds::PartlyWritten:
-            return QStringLiteral("the write was cut off after %1 of its 3 parts: the controller's RAM may hold part "
-                                  "of the new parameters and part of the old. Nothing was stored permanently; "
-                                  "switching the controller off and on brings back the stored ones.")
-                       .arg(task.writesConfirmed()) +
-                   again;
-        case Holds::InRam:
-            return QStringLiteral("the controller holds the new parameters in RAM; they are not stored "
-                                  "permanently and last until it is switched off.") +
-                   (saveWanted ? QStringLiteral("\nTo store them, run again:\n  ") + c.commandLine() : QString());
-        case Holds::StoreUnknown:
-            return QStringLiteral("the controller holds the new parameters in RAM; whether it stored them "
-                                  "permanently is not known.") +
-                   again;
-        case Holds::StoreFailed:
-            return QStringLiteral("the controller holds the new parameters in RAM, but could not store them "
-                                  "permanently.") +
-                   again;
-        case Holds::Stored:
-            return QStringLiteral("the controller holds the new parameters, stored permanently.");
-        }
-        return {};
-    }
-
-    // A save that a reply answered and that still ended refused is one the
-    // controller reported as failed; any other end leaves it unknown.
-    Holds current() const
-    {
-        const bool reportedFailed = task.job() == LinkTask::Job::Save && task.state() == LinkTask::State::Refused &&
-                                    task.exchange().saveRequest == 0;
-        return holds == Holds::StoreUnknown && reportedFailed ? Holds::StoreFailed : holds;
-    }
-
-    ParamBlock block() const { return task.exchange().paramBlock; }
-};
 
 // Success: with --json, the command's report with the port and the block it ends with.
 int doneWith(const Command &c, QJsonObject report, const ParamBlock &block)
@@ -501,6 +220,7 @@ int writeBlock(const Command &c, Session &s, const ParamBlock &current, const Pa
     if (verify) {
         if (const int code = s.download(c); code >= 0)
             return code;
+        s.readBack = s.block();
         const QStringList wrong = Output::differences(target, s.block());
         if (!wrong.isEmpty())
             return c.fail(ExitCode::kDeviceRefused,
@@ -514,6 +234,87 @@ int writeBlock(const Command &c, Session &s, const ParamBlock &current, const Pa
         c.say(QStringLiteral("The change is in the controller's RAM and is lost when it is powered off; "
                              "add --save to store it."));
     return doneWith(c, report, target);
+}
+
+enum class Answer { Yes, No, None };
+
+static Answer ask(const QString &question)
+{
+    std::fputs(question.toUtf8().constData(), stderr);
+    std::fflush(stderr);
+    std::string answer;
+    if (!std::getline(std::cin, answer))
+        return Answer::None;
+    const QString a = QString::fromStdString(answer).trimmed().toLower();
+    return a == QLatin1String("y") || a == QLatin1String("yes") ? Answer::Yes : Answer::No;
+}
+
+// Lists every byte that writing `target` changes, under the heading made
+// for their number, asks unless --yes, and writes it as set does.
+int askAndWrite(const Command &c, Session &s, const ParamBlock &target, const std::function<QString(int)> &heading,
+                const QString &question)
+{
+    const bool yes = c.parser.isSet(QStringLiteral("yes"));
+    const ParamBlock current = s.block();
+    const QStringList changes = Output::differences(current, target);
+    QJsonObject report;
+    QJsonArray diff;
+    for (const QString &line : changes)
+        diff.append(line);
+    report.insert(QStringLiteral("differences"), diff);
+    if (!changes.isEmpty()) {
+        const QString list = QStringLiteral("  ") + changes.join(QStringLiteral("\n  "));
+        if (!c.json || !yes)
+            c.err(heading(int(changes.size())) + QLatin1Char('\n') + list);
+        const Answer answer = yes ? Answer::Yes : ask(question);
+        if (const int code = s.stopIfSignalled(c); code >= 0)
+            return code;
+        if (answer == Answer::None)
+            return c.fail(ExitCode::kNotDone, QStringLiteral("no answer to the question (standard input ended or is not "
+                                                             "a terminal); nothing was written. Add --yes to write "
+                                                             "without asking"));
+        if (answer == Answer::No)
+            return c.fail(ExitCode::kNotDone, QStringLiteral("nothing was written"));
+    }
+    return writeBlock(c, s, current, target, report);
+}
+
+int restoreUnit(const Command &c, Session &s, const QString &path, const ParamBlock &target)
+{
+    const auto heading = [&](int n) {
+        return QStringLiteral("%1 differs from the controller on %2 in %3 byte(s) (controller -> file):")
+            .arg(path, c.port, QString::number(n));
+    };
+    return askAndWrite(c, s, target, heading, QStringLiteral("Write the file's block to the controller? [y/N] "));
+}
+
+} // namespace Cli
+
+namespace {
+
+using namespace Cli;
+
+QJsonObject entryJson(const BlockHistory::Entry &e)
+{
+    static const char *const kEvents[] = {"read", "write", "store"};
+    QJsonObject o;
+    o.insert(QStringLiteral("time"), e.time.toOffsetFromUtc(e.time.offsetFromUtc()).toString(Qt::ISODateWithMs));
+    o.insert(QStringLiteral("program"), e.program);
+    o.insert(QStringLiteral("event"), QLatin1String(kEvents[int(e.event)]));
+    if (e.event == BlockHistory::Event::Store)
+        o.insert(QStringLiteral("stored"), e.stored);
+    QJsonObject adapter;
+    adapter.insert(QStringLiteral("serial"), e.adapter.serial);
+    adapter.insert(QStringLiteral("usb"), e.adapter.usbId);
+    adapter.insert(QStringLiteral("byId"), e.adapter.byId);
+    adapter.insert(QStringLiteral("port"), e.adapter.port);
+    adapter.insert(QStringLiteral("text"), BlockHistory::adapterText(e.adapter));
+    o.insert(QStringLiteral("adapter"), adapter);
+    o.insert(QStringLiteral("channels"), Output::channelsJson(e.block));
+    o.insert(QStringLiteral("block"), BackupFile::blockJson(e.block));
+    if (e.before)
+        o.insert(QStringLiteral("before"), BackupFile::blockJson(*e.before));
+    return o;
 }
 
 void addWriteOptions(Command &c)
@@ -781,54 +582,24 @@ int backup(Command &c, const QStringList &arguments)
     return doneWith(c, report, s.block());
 }
 
-enum class Answer { Yes, No, None };
-
-Answer ask(const QString &question)
-{
-    std::fputs(question.toUtf8().constData(), stderr);
-    std::fflush(stderr);
-    std::string answer;
-    if (!std::getline(std::cin, answer))
-        return Answer::None;
-    const QString a = QString::fromStdString(answer).trimmed().toLower();
-    return a == QLatin1String("y") || a == QLatin1String("yes") ? Answer::Yes : Answer::No;
-}
-
-// Lists every byte that writing `target` changes, under the heading made
-// for their number, asks unless --yes, and writes it as set does.
-int askAndWrite(const Command &c, Session &s, const ParamBlock &target, const std::function<QString(int)> &heading,
-                const QString &question)
-{
-    const bool yes = c.parser.isSet(QStringLiteral("yes"));
-    const ParamBlock current = s.block();
-    const QStringList changes = Output::differences(current, target);
-    QJsonObject report;
-    QJsonArray diff;
-    for (const QString &line : changes)
-        diff.append(line);
-    report.insert(QStringLiteral("differences"), diff);
-    if (!changes.isEmpty()) {
-        const QString list = QStringLiteral("  ") + changes.join(QStringLiteral("\n  "));
-        if (!c.json || !yes)
-            Output::printError(heading(int(changes.size())) + QLatin1Char('\n') + list);
-        const Answer answer = yes ? Answer::Yes : ask(question);
-        if (const int code = s.stopIfSignalled(c); code >= 0)
-            return code;
-        if (answer == Answer::None)
-            return c.fail(ExitCode::kNotDone, QStringLiteral("no answer to the question (standard input ended or is not "
-                                                             "a terminal); nothing was written. Add --yes to write "
-                                                             "without asking"));
-        if (answer == Answer::No)
-            return c.fail(ExitCode::kNotDone, QStringLiteral("nothing was written"));
-    }
-    return writeBlock(c, s, current, target, report);
-}
-
 const char kRestoreHelp[] =
     "Writes a block saved by backup back to the controller. Reads the controller\n"
     "first, shows every byte that would change, and asks before writing.\n"
     "A file that is malformed or not a backup is refused before the port is opened,\n"
-    "and so is one with a channel outside 1..18, unless --force is given.";
+    "and so is one with a channel outside 1..18, unless --force is given.\n"
+    "\n"
+    "A production line: --port given more than once configures every port at the\n"
+    "same time, each as restore configures one, with its messages on standard error\n"
+    "after its port's name and one line per unit on standard output as it finishes.\n"
+    "--wait configures every controller that appears, on the ports given, or without\n"
+    "--port on every serial port plugged in after the start, until Ctrl+C. --report\n"
+    "keeps one row per unit (time, port, adapter, block before and after, what the\n"
+    "controller holds, the result, its exit code) in a CSV file, or JSON for a name\n"
+    "ending in .json, written anew after every unit. These take --yes. The exit code\n"
+    "is the first failing unit's (in --port order; with --wait, in the order units\n"
+    "finished), 128+N when a signal stopped a unit's job, 1 when the report could not\n"
+    "be written, else 0; Ctrl+C while only waiting ends a --wait run with that code.\n"
+    "With --json, the report is printed on standard output at the end as well.";
 
 int restore(Command &c, const QStringList &arguments)
 {
@@ -836,12 +607,31 @@ int restore(Command &c, const QStringList &arguments)
     c.parser.addOption({QStringLiteral("force"),
                         QStringLiteral("Restore channels outside 1..18 in the file as they are (every other check "
                                        "of the file stays).")});
+    c.parser.addOption({QStringLiteral("wait"),
+                        QStringLiteral("Configure every controller that appears, one after another, until Ctrl+C.")});
+    c.parser.addOption({QStringLiteral("report"),
+                        QStringLiteral("One row per unit in FILE: CSV, or JSON when it ends in .json."),
+                        QStringLiteral("FILE")});
+    c.portOptional = true;
     QString path;
     if (const int code = c.parseWithFile(arguments, QStringLiteral("A file written by backup (- for standard input)."), &path);
         code >= 0)
         return code;
     const bool yes = c.parser.isSet(QStringLiteral("yes"));
     const bool force = c.parser.isSet(QStringLiteral("force"));
+    const bool wait = c.parser.isSet(QStringLiteral("wait"));
+    QStringList ports = c.parser.values(QStringLiteral("port"));
+    for (QString &port : ports)
+        port = PortList::knownName(port);
+    ports.removeAll(QString());
+    const bool batch = ports.size() > 1 || wait || c.parser.isSet(QStringLiteral("report"));
+    if (ports.isEmpty() && !wait)
+        return c.usage(QStringLiteral("which port? Give --port (sbus-channel-cli ports lists them)"));
+    // Ten questions at once can't be asked, nor one of a controller not plugged in yet.
+    if (batch && !yes)
+        return c.usage(QStringLiteral("more than one --port, --wait and --report leave no way to ask; add --yes"));
+    if (const QString twice = Batch::duplicatePorts(ports); !twice.isEmpty())
+        return c.usage(twice);
     if (path == QLatin1String("-") && !yes)
         return c.usage(QStringLiteral("reading the file from standard input leaves no way to ask; add --yes"));
 
@@ -876,14 +666,23 @@ int restore(Command &c, const QStringList &arguments)
                                .arg(path, Output::outOfRangeLine(target)));
     }
 
+    if (batch) {
+        Batch::Options o;
+        o.file = path;
+        o.target = target;
+        o.ports = ports;
+        o.wait = wait;
+        o.save = c.parser.isSet(QStringLiteral("save"));
+        o.verify = c.parser.isSet(QStringLiteral("verify"));
+        o.force = force;
+        o.json = c.json;
+        o.report = c.parser.value(QStringLiteral("report"));
+        return Batch::run(o);
+    }
     Session s;
     if (const int code = s.openAndRead(c); code >= 0)
         return code;
-    const auto heading = [&](int n) {
-        return QStringLiteral("%1 differs from the controller on %2 in %3 byte(s) (controller -> file):")
-            .arg(path, c.port, QString::number(n));
-    };
-    return askAndWrite(c, s, target, heading, QStringLiteral("Write the file's block to the controller? [y/N] "));
+    return restoreUnit(c, s, path, target);
 }
 
 // --- undo -------------------------------------------------------------------
@@ -907,7 +706,7 @@ int undo(Command &c, const QStringList &arguments)
     // Looked up before the port is opened: with nothing to undo, nothing is sent.
     const BlockHistory::Adapter adapter = adapterBehind(c.port);
     const std::optional<BlockHistory::Entry> last = history().lastWrite(adapter);
-    tellHistoryProblem(c.name);
+    tellHistoryProblem(c);
     if (!last)
         return c.fail(ExitCode::kFileRefused,
                       QStringLiteral("there is nothing to undo: the history of blocks (%1) holds no write through %2; "
@@ -1096,7 +895,7 @@ int historyCommand(Command &c, const QStringList &arguments)
 
     const QString path = history().path();
     const QList<BlockHistory::Entry> all = history().entries();
-    tellHistoryProblem(c.name);
+    tellHistoryProblem(c);
     // A history that is there and can't be read lists nothing, and is no
     // empty history.
     QByteArray probe;
@@ -1223,7 +1022,8 @@ const CommandEntry kCommands[] = {
     {"get", get, "--port P", "print the five channels and the 18-byte block", CommandEntry::Reads, kGetHelp},
     {"set", set, "--port P tilt=N ...", "change channels (tilt, pan, mode, rec, zoom)", CommandEntry::Writes, kSetHelp},
     {"backup", backup, "--port P FILE", "save the whole block to a JSON file", CommandEntry::Reads, kBackupHelp},
-    {"restore", restore, "--port P FILE", "write a saved block back, after showing the changes", CommandEntry::Writes, kRestoreHelp},
+    {"restore", restore, "--port P FILE", "write a saved block back, after showing the changes;\n"
+     "many --port, or --wait: a production line", CommandEntry::Writes, kRestoreHelp},
     {"undo", undo, "--port P", "write back what the last write replaced", CommandEntry::Writes, kUndoHelp},
     {"diff", diff, "A B", "compare two blocks, each a FILE or --port P", CommandEntry::Local, kDiffHelp},
     {"monitor", monitor, "--port P",

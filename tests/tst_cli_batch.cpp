@@ -1,0 +1,277 @@
+// SPDX-License-Identifier: MIT
+// SPDX-FileCopyrightText: 2026 The SBUS Channel developers
+// sbus-channel-cli restore as a production line: many simulated controllers,
+// served by this test on pseudo-terminals, configured by one process.
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <memory>
+#include <optional>
+
+#include "cli/exitcodes.h"
+#include "sim/gimbalmodel.h"
+#include "sim/ptycontroller.h"
+
+namespace {
+const QByteArray kBackup = R"({"format": "sbus-channel parameter block", "version": 1, )"
+                           R"("channels": {"tilt": 3, "pan": 2, "mode": 5, "rec": 6, "zoom": 7}, )"
+                           R"("block": [17,90,100,33,5,120,30,150,45,3,6,200,7,2,80,35,175,65]})";
+const QVariantList kFileBytes{17, 90, 100, 33, 5, 120, 30, 150, 45, 3, 6, 200, 7, 2, 80, 35, 175, 65};
+
+struct Controller {
+    std::unique_ptr<GimbalModel> model = std::make_unique<GimbalModel>();
+    std::unique_ptr<PtyController> pty = std::make_unique<PtyController>(*model);
+};
+
+// A report row, whichever form it came in.
+struct Row {
+    QString port, holds;
+    std::optional<ParamBlock> before, after;
+    int code = -1;
+};
+
+std::optional<ParamBlock> block(const QVariantList &bytes)
+{
+    if (bytes.size() != 18)
+        return std::nullopt;
+    ParamBlock b{};
+    for (int i = 0; i < 18; ++i)
+        b[std::size_t(i)] = std::uint8_t(bytes[i].toInt());
+    return b;
+}
+
+// RFC 4180, as a spreadsheet reads it: a line break outside quotes ends a record.
+QList<QStringList> parseCsv(const QString &text)
+{
+    QList<QStringList> records{{QString()}};
+    bool quoted = false;
+    const auto next = [&](int i) { return i + 1 < text.size() ? text[i + 1] : QChar(); };
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar ch = text[i];
+        if (quoted && ch == '"' && next(i) == '"')
+            records.last().last() += text[++i];
+        else if (ch == '"')
+            quoted = !quoted;
+        else if (!quoted && ch == ',')
+            records.last() << QString();
+        else if (!quoted && ch == '\r' && next(i) == '\n')
+            continue;
+        else if (!quoted && ch == '\n')
+            records << QStringList{QString()};
+        else
+            records.last().last() += ch;
+    }
+    records.removeLast(); // after the last line break
+    return records;
+}
+
+QList<Row> readReport(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray data = f.readAll();
+    QList<Row> rows;
+    if (path.endsWith(".json")) {
+        const QJsonObject d = QJsonDocument::fromJson(data).object();
+        if (d.value("block").toArray().toVariantList() != kFileBytes)
+            return {};
+        for (const QJsonValue &v : d.value("units").toArray()) {
+            const QJsonObject u = v.toObject();
+            rows << Row{u.value("port").toString(), u.value("holds").toString(),
+                        block(u.value("before").toArray().toVariantList()),
+                        block(u.value("after").toArray().toVariantList()), u.value("exitCode").toInt(-1)};
+        }
+        return rows;
+    }
+    const QList<QStringList> records = parseCsv(QString::fromUtf8(data));
+    const auto bytes = [](const QString &field) { return block(QVariant(field.split(' ', Qt::SkipEmptyParts)).toList()); };
+    for (const QStringList &r : records.mid(1))
+        if (r.size() == 12)
+            rows << Row{r[2], r[9], bytes(r[7]), bytes(r[8]), r[11].toInt()};
+    return rows;
+}
+} // namespace
+
+class TstCliBatch : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir dir;
+    std::vector<Controller> units;
+
+    QString file() const { return dir.filePath("backup.json"); }
+
+    Controller &add() { return units.emplace_back(); }
+
+    // The history of blocks is on, in this test's directory.
+    QProcessEnvironment environment() const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("SBUS_CHANNEL_HISTORY");
+        env.insert("XDG_DATA_HOME", dir.filePath("data"));
+        env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
+        return env;
+    }
+
+    void start(QProcess &p, const QStringList &args)
+    {
+        p.setProcessEnvironment(environment());
+        p.start(SBUS_CLI, QStringList{"restore", file()} + args);
+        QVERIFY(p.waitForStarted());
+    }
+
+    // This test's event loop serves the controllers while the program runs.
+    int finish(QProcess &p)
+    {
+        QSignalSpy finished(&p, SIGNAL(finished(int, QProcess::ExitStatus)));
+        if (p.state() != QProcess::NotRunning && !finished.wait(60000))
+            p.kill();
+        return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        qRegisterMetaType<QProcess::ExitStatus>();
+        QFile f(file());
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(kBackup) == kBackup.size());
+    }
+
+    void cleanup()
+    {
+        units.clear();
+        QFile::remove(dir.filePath("data/sbus-channel/history.jsonl"));
+    }
+
+    // Ten at once: one whose store fails, one that puts its old block back
+    // after the store, one unplugged half way through its write, one that
+    // already holds the file's block. Every row says what
+    // its controller really holds, and flash only ever takes whole blocks.
+    void tenUnitsInOneCommand_data()
+    {
+        QTest::addColumn<QString>("report");
+        QTest::newRow("csv") << "report.csv";
+        QTest::newRow("json") << "report.json";
+    }
+    void tenUnitsInOneCommand()
+    {
+        QFETCH(QString, report);
+        const ParamBlock old = GimbalModel::kDefaultBlock, fresh = *block(kFileBytes);
+        QStringList args{"--yes", "--save", "--verify", "--report", dir.filePath(report)};
+        for (int i = 0; i < 10; ++i) {
+            Controller &u = add();
+            args << "--port" << u.pty->devicePath();
+            GimbalModel *model = u.model.get();
+            PtyController *pty = u.pty.get();
+            connect(pty, &PtyController::requestsHandled, this, [=] {
+                QVERIFY(model->flash() == old || model->flash() == fresh);
+                if (i == 5 && model->flash() == fresh)
+                    model->setRam(old);
+                if (i == 6 && model->lastCommand() == WRITE_PARAM_2)
+                    pty->unplug();
+            });
+        }
+        units[3].model->faults.failSaves = 1;
+        units[8].model->setRam(fresh);
+        QProcess p;
+        start(p, args);
+        // The first failing unit's code, in --port order.
+        QCOMPARE(finish(p), ExitCode::kDeviceRefused);
+
+        const QList<Row> rows = readReport(dir.filePath(report));
+        QCOMPARE(rows.size(), 10);
+        for (int i = 0; i < 10; ++i) {
+            const Row &r = rows[i];
+            const GimbalModel &m = *units[std::size_t(i)].model;
+            const QString expected = i == 3 ? "store failed" : i == 6 ? "partly written" : "stored";
+            const int code = i == 3 || i == 5 ? ExitCode::kDeviceRefused : i == 6 ? ExitCode::kPortUnavailable : 0;
+            QVERIFY2(r.port == units[std::size_t(i)].pty->devicePath() && r.holds == expected && r.code == code,
+                     qPrintable(QString("unit %1: %2 %3").arg(i).arg(r.holds).arg(r.code)));
+            QVERIFY(r.before == (i == 8 ? fresh : old));
+            // A write cut off part way leaves RAM unknown, and the row says so.
+            QCOMPARE(r.after.has_value(), i != 6);
+            if (r.after)
+                QVERIFY(*r.after == m.ram());
+            QVERIFY(m.flash() == (r.holds == "stored" ? fresh : old));
+        }
+        // The units took turns at the history: every line whole.
+        QFile history(dir.filePath("data/sbus-channel/history.jsonl"));
+        QVERIFY(history.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = history.readAll().trimmed().split('\n');
+        QCOMPARE(lines.size(), 10 + 8 + 9); // reads, confirmed writes, answered stores
+        for (const QByteArray &line : lines)
+            QVERIFY2(QJsonDocument::fromJson(line).isObject(), line.constData());
+    }
+
+    // Nothing can be asked of many units, nor can one port be two of them:
+    // refused before any port is opened.
+    void usageErrorsOpenNothing_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("two ports, no --yes") << QStringList{"--port", "$0", "--port", "$1"} << "add --yes";
+        QTest::newRow("--report, no --yes") << QStringList{"--port", "$0", "--report", "$DIR/r.csv"} << "add --yes";
+        QTest::newRow("--wait, no --yes") << QStringList{"--wait"} << "add --yes";
+        QTest::newRow("a port twice") << QStringList{"--yes", "--port", "$0", "--port", "$1", "--port", "$0"}
+                                      << "given twice";
+        QTest::newRow("two names, one device") << QStringList{"--yes", "--port", "$0", "--port", "$DIR/link"}
+                                               << "the same device";
+    }
+    void usageErrorsOpenNothing()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, says);
+        const QString a = add().pty->devicePath(), b = add().pty->devicePath();
+        QFile::remove(dir.filePath("link"));
+        QVERIFY(QFile::link(a, dir.filePath("link")));
+        args.replaceInStrings("$0", a).replaceInStrings("$1", b).replaceInStrings("$DIR", dir.path());
+        QProcess p;
+        start(p, args);
+        QCOMPARE(finish(p), ExitCode::kUsage);
+        QVERIFY(p.readAllStandardError().contains(says.toUtf8()));
+        QCOMPARE(units[0].model->requestsSeen() + units[1].model->requestsSeen(), quint64(0));
+        QVERIFY(!QFile::exists(dir.filePath("r.csv")));
+    }
+
+    // --wait on a port with nothing behind it yet: each controller that comes
+    // is one unit, however long it stays; Ctrl+C then ends the run, all well.
+    void waitConfiguresEachArrival()
+    {
+        const QString link = dir.filePath("line"), report = dir.filePath("wait.csv");
+        QFile::remove(link);
+        QProcess p;
+        start(p, {"--wait", "--port", link, "--yes", "--save", "--verify", "--report", report});
+        QByteArray out;
+        const auto printed = [&](const char *text) { return (out += p.readAllStandardOutput()).contains(text); };
+        for (int n = 1; n <= 2; ++n) {
+            if (n == 2) {
+                // Still there a second later, still the same unit.
+                const quint64 seen = units.back().model->requestsSeen();
+                QTRY_VERIFY_WITH_TIMEOUT(units.back().model->requestsSeen() > seen + 20, 5000);
+                units.back().pty->unplug();
+            }
+            QFile::remove(link);
+            QVERIFY(QFile::link(add().pty->devicePath(), link));
+            QTRY_VERIFY_WITH_TIMEOUT(printed(qPrintable(QString("(unit %1)").arg(n))), 20000);
+        }
+        ::kill(pid_t(p.processId()), SIGINT);
+        QCOMPARE(finish(p), ExitCode::kOk);
+        QVERIFY2(!out.contains("(unit 3)"), out.constData());
+        const QList<Row> rows = readReport(report);
+        QCOMPARE(rows.size(), 2);
+        for (int n = 0; n < 2; ++n) {
+            QVERIFY(rows[n].before == GimbalModel::kDefaultBlock && rows[n].code == 0);
+            QVERIFY(units[std::size_t(n)].model->flash() == *block(kFileBytes));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TstCliBatch)
+#include "tst_cli_batch.moc"
