@@ -396,8 +396,14 @@ private slots:
         tick();
         QCOMPARE(ports->currentText(), chosen.isEmpty() ? QString() : a.path(chosen));
         QCOMPARE(storedLanguage().toString(), QStringLiteral("2"));
-        if (!chosen.isEmpty())
+        if (!chosen.isEmpty()) {
+            // The command line's --port comes first, and stays chosen as the list changes.
+            w.choosePort(a.path(QStringLiteral("ttyUSB0")));
+            a.plug(QStringLiteral("ttyACM7"), QStringLiteral("C3"));
+            tick();
+            QCOMPARE(ports->currentText(), a.path(QStringLiteral("ttyUSB0")));
             return;
+        }
         const QString tip = w.findChild<QWidget *>(QStringLiteral("linkStatusLineEdit"))->toolTip();
         QVERIFY2(tip.contains(QStringLiteral("serial A1")), qPrintable(tip));
         // It comes back with a name of its own: chosen again.
