@@ -95,7 +95,12 @@ void Tiravo::openPort()
         contactAdapter = adapter;
         chosenPort = portName;
         chosenAdapter = adapter;
-        if (!storedAdapter || !sameRecord(*storedAdapter, adapter)) {
+        // A pseudo-terminal (a simulated controller, a network bridge) gets
+        // a new name each time and is no adapter that could come back: the
+        // adapter remembered before it stays remembered.
+        const bool pseudoTerminal = adapter.serial.isEmpty() && adapter.usbId.isEmpty() && adapter.byId.isEmpty() &&
+                                    PortList::deviceName(portName).startsWith(QLatin1String("/dev/pts/"));
+        if (!pseudoTerminal && (!storedAdapter || !sameRecord(*storedAdapter, adapter))) {
             if (PortMemory::storeAdapter(portMemoryFile(true), adapter))
                 storedAdapter = adapter;
         }

@@ -145,6 +145,8 @@ private slots:
         Rig r;
         r.click("startPushButton");
         QVERIFY(controlsConnected(r, true));
+        // A pseudo-terminal is no adapter to remember.
+        QVERIFY(!readConfigRaw().contains("[Adapter]"));
         termios line{};
         QVERIFY(::tcgetattr(r.pty.slave(), &line) == 0 && cfgetispeed(&line) == B115200 && cfgetospeed(&line) == B115200);
         QCOMPARE(line.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), tcflag_t(CS8));
