@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -46,28 +47,21 @@ std::optional<ParamBlock> block(const QVariantList &bytes)
     return b;
 }
 
-// RFC 4180, as a spreadsheet reads it: a line break outside quotes ends a record.
+// RFC 4180, as a spreadsheet reads it: a quoted field may hold commas, line
+// breaks and doubled quotes; records end in CRLF. Anything else is no CSV.
 QList<QStringList> parseCsv(const QString &text)
 {
-    QList<QStringList> records{{QString()}};
-    bool quoted = false;
-    const auto next = [&](int i) { return i + 1 < text.size() ? text[i + 1] : QChar(); };
-    for (int i = 0; i < text.size(); ++i) {
-        const QChar ch = text[i];
-        if (quoted && ch == '"' && next(i) == '"')
-            records.last().last() += text[++i];
-        else if (ch == '"')
-            quoted = !quoted;
-        else if (!quoted && ch == ',')
-            records.last() << QString();
-        else if (!quoted && ch == '\r' && next(i) == '\n')
-            continue;
-        else if (!quoted && ch == '\n')
-            records << QStringList{QString()};
-        else
-            records.last().last() += ch;
+    static const QRegularExpression field(R"re(\G(?:"((?:[^"]|"")*)"|([^,"\r\n]*))(,|\r\n|$))re");
+    QList<QStringList> records{QStringList()};
+    for (int at = 0; at < text.size();) {
+        const QRegularExpressionMatch m = field.match(text, at);
+        if (m.capturedLength() == 0)
+            return {};
+        records.last() << (m.capturedStart(1) >= 0 ? m.captured(1).replace("\"\"", "\"") : m.captured(2));
+        at = m.capturedEnd();
+        if (m.captured(3) == "\r\n" && at < text.size())
+            records << QStringList();
     }
-    records.removeLast(); // after the last line break
     return records;
 }
 

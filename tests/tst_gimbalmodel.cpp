@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
 // SPDX-FileCopyrightText: 2026 The SBUS Channel developers
-// The simulated controller's model on its own and driven by the window's
-// sequencer: finding requests in any stream, its flash file, and a save that
-// rides on a write.
+// The simulated controller's model on its own: finding requests in any
+// stream, its flash file, and a save that rides on a write.
 #include <QtTest>
 
 #include <QTemporaryDir>
@@ -98,137 +97,33 @@ private slots:
         const QByteArray loaded = size == kParamSlots ? content : raw(kDefault);
         QCOMPARE(raw(m.ram()), loaded);
 
-        feed(m, request(WRITE_PARAM_2, 0, GimbalModel::defaultWith({18, 3, 5, 6, 7})));
+        // A store riding on the last write part keeps that part too.
+        ParamBlock written = GimbalModel::defaultWith({18, 3, 5, 6, 7});
+        written[17] = 0x55;
+        feed(m, request(WRITE_PARAM_2, 0, written));
         const bool stores = dirExists && node != "FIFO";
-        QCOMPARE(quint8(feed(m, request(READ_PARAM_1, kSaveRequested))[4]), stores ? kSaveStored : kSaveFailed);
+        QCOMPARE(quint8(feed(m, request(WRITE_PARAM_3, kSaveRequested, written))[4]), stores ? kSaveStored : kSaveFailed);
+        QCOMPARE(int(m.ram()[17]), 0x55);
         QCOMPARE(raw(m.flash()), stores ? raw(m.ram()) : loaded);
         GimbalModel next(path.toStdString());
         QCOMPARE(raw(next.ram()), raw(m.flash()));
         QCOMPARE(QFileInfo(path).isSymLink(), node == "link");
         QCOMPARE(QFileInfo(path).isFile(), stores);
     }
-    // A forgotten save answers "stored" and leaves the flash, in the model and
-    // on the disk, as it was; the one after it stores as ever.
+    // A forgotten save answers "stored" and leaves the flash file as it was;
+    // the one after it stores as ever.
     void forgottenSavesAreAnsweredStored()
     {
         QTemporaryDir dir;
         const std::string path = dir.filePath(QStringLiteral("flash.bin")).toStdString();
         GimbalModel m(path);
         m.faults.forgetSaves = 1;
-        const ParamBlock first = GimbalModel::defaultWith({3, 2, 5, 6, 7});
-        feed(m, request(WRITE_PARAM_2, 0, first));
-        QCOMPARE(quint8(feed(m, request(READ_PARAM_1, kSaveRequested))[4]), kSaveStored);
-        QCOMPARE(raw(m.flash()), raw(kDefault));
-        QCOMPARE(raw(GimbalModel(path).ram()), raw(kDefault));
-        QCOMPARE(quint8(feed(m, request(READ_PARAM_1, kSaveRequested))[4]), kSaveStored);
-        QCOMPARE(raw(GimbalModel(path).ram()), raw(m.ram()));
-        QCOMPARE(m.faults.forgetSaves, 0);
-    }
-
-    // A save asked for during a write goes out with the write requests that
-    // follow; the controller stores once the request's part is in RAM, so a
-    // save riding on the last write keeps the whole new block.
-    // Save pressed while an upload goes out, before any of its three write
-    // requests: the controller stores the whole new block, never a mix.
-    void saveDuringAWriteStoresTheWholeBlock_data()
-    {
-        QTest::addColumn<int>("writesBefore");
-        for (int n = 0; n < 3; ++n)
-            QTest::addRow("before write %d", n + 1) << n;
-    }
-    void saveDuringAWriteStoresTheWholeBlock()
-    {
-        QFETCH(int, writesBefore);
-        GimbalModel model;
-        ParamExchange ex;
-        ReplyAssembler assembler;
-        ReplyEffect::Save result = ReplyEffect::NoSaveResult;
-        const auto tick = [&] {
-            const QByteArray out = feed(model, raw(ex.nextRequest()));
-            assembler.feed(reinterpret_cast<const std::uint8_t *>(out.data()), std::size_t(out.size()),
-                           [&](const Frame &reply) {
-                               if (const auto effect = ex.replyArrived(reply); effect.save != ReplyEffect::NoSaveResult)
-                                   result = effect.save;
-                           });
-        };
-        ParamBlock block;
-        for (int i = 0; i < kParamSlots; ++i)
-            block[i] = std::uint8_t(101 + i);
-        // A store is taken only once the controller's block has been read.
-        for (int i = 0; i < 3; ++i)
-            tick();
-        ex.requestBlockWrite(block);
-        for (int i = 0; i < writesBefore; ++i)
-            tick();
-        ex.requestSave();
-        for (int i = 0; i < 4 && result == ReplyEffect::NoSaveResult; ++i)
-            tick();
-        QCOMPARE(int(result), int(ReplyEffect::Stored));
-        QCOMPARE(raw(model.flash()), raw(block));
-    }
-
-    // A write cut off by a silent controller, with or without a store asked
-    // for, pressed again or not, and a controller swapped during the outage:
-    // the controller ends with its old block or the whole new one, stored
-    // only as a whole. Steps: t a tick answered, q a tick the controller
-    // does not answer, A / B Upload of two choices, s Save, L the window's
-    // lost-link reset, X another controller on the line.
-    void cutOffWritesEndWhole_data()
-    {
-        QTest::addColumn<QString>("steps");
-        QTest::addColumn<QString>("ram");   // "old", "A", "B" or "other"
-        QTest::addColumn<QString>("flash"); // the same
-        const QString answered(8, QLatin1Char('t'));
-        for (int done = 0; done < 3; ++done) {
-            const QString cut = QString(done, QLatin1Char('t')) + QStringLiteral("qL");
-            QTest::addRow("cut after %d writes", done) << "A" + cut + answered << "A" << "old";
-            QTest::addRow("cut after %d writes, Save during the write", done) << "As" + cut + answered << "A" << "A";
-            QTest::addRow("cut after %d writes, Save in the outage", done) << "A" + cut + "s" + answered << "A"
-                                                                           << "old";
+        feed(m, request(WRITE_PARAM_2, 0, GimbalModel::defaultWith({3, 2, 5, 6, 7})));
+        for (const bool forgotten : {true, false}) {
+            QCOMPARE(quint8(feed(m, request(READ_PARAM_1, kSaveRequested))[4]), kSaveStored);
+            QCOMPARE(raw(m.flash()), raw(forgotten ? kDefault : m.ram()));
+            QCOMPARE(raw(GimbalModel(path).ram()), raw(m.flash()));
         }
-        QTest::newRow("pressed again while unfinished, then cut") << "AtBqL" + answered << "B" << "old";
-        QTest::newRow("another controller after the outage") << "sAtqLX" + answered << "other" << "old";
-    }
-    void cutOffWritesEndWhole()
-    {
-        QFETCH(QString, steps);
-        QFETCH(QString, ram);
-        QFETCH(QString, flash);
-        GimbalModel model;
-        ParamExchange ex;
-        ReplyAssembler assembler;
-        ParamBlock other = kDefault;
-        other[0] = 0xEE;
-        const Channels a = {3, 4, 5, 6, 7}, b = {8, 9, 10, 11, 12};
-        const auto tick = [&](bool answered) {
-            const QByteArray out = feed(model, raw(ex.nextRequest()));
-            if (answered)
-                assembler.feed(reinterpret_cast<const std::uint8_t *>(out.data()), std::size_t(out.size()),
-                               [&](const Frame &reply) { ex.replyArrived(reply); });
-            ex.downloadDone = 0;
-        };
-        for (int i = 0; i < 3; ++i)
-            tick(true);
-        for (const QChar step : steps) {
-            switch (step.toLatin1()) {
-            case 't': tick(true); break;
-            case 'q': tick(false); break;
-            case 'A': QVERIFY(ex.requestUpload(a)); break;
-            case 'B': QVERIFY(ex.requestUpload(b)); break;
-            case 's': ex.requestSave(); break;
-            case 'L': ex.reset(); break;
-            case 'X': model.setRam(other); break;
-            }
-        }
-        const auto named = [&](const QString &name) {
-            return name == QLatin1String("A")       ? GimbalModel::defaultWith(a)
-                   : name == QLatin1String("B")     ? GimbalModel::defaultWith(b)
-                   : name == QLatin1String("other") ? other
-                                                    : kDefault;
-        };
-        QCOMPARE(raw(model.ram()), raw(named(ram)));
-        QCOMPARE(raw(model.flash()), raw(named(flash)));
-        QVERIFY(!ex.writeUnfinished());
     }
 };
 

@@ -75,15 +75,16 @@ private slots:
         QTest::addColumn<QString>("change");
         QTest::addColumn<QStringList>("listed");
         const QStringList before = {QStringLiteral("ttyS0"), QStringLiteral("ttyUSB0")};
-        QTest::newRow("node appears") << "create ttyACM0" << QStringList{"ttyACM0", "ttyS0", "ttyUSB0"};
-        QTest::newRow("link appears") << "link ttyUSB1" << QStringList{"ttyS0", "ttyUSB0", "ttyUSB1"};
+        QTest::newRow("node appears") << "touch ttyACM0" << QStringList{"ttyACM0", "ttyS0", "ttyUSB0"};
+        QTest::newRow("link appears") << "link ttyS0 ttyUSB1" << QStringList{"ttyS0", "ttyUSB0", "ttyUSB1"};
         QTest::newRow("node goes") << "remove ttyUSB0" << QStringList{"ttyS0"};
-        QTest::newRow("node renamed") << "rename ttyUSB0" << QStringList{"ttyS0", "ttyUSB7"};
-        QTest::newRow("node moved in") << "move in" << QStringList{"ttyS0", "ttyUSB0", "ttyUSB9"};
+        QTest::newRow("node renamed") << "rename ttyUSB0 ttyUSB7" << QStringList{"ttyS0", "ttyUSB7"};
+        QTest::newRow("node moved in") << "rename $ELSEWHERE/ttyUSB9 ttyUSB9"
+                                       << QStringList{"ttyS0", "ttyUSB0", "ttyUSB9"};
         QTest::newRow("node given its mode") << "chmod ttyUSB0" << before;
-        QTest::newRow("stable name appears") << "link by-id" << before;
-        QTest::newRow("stable name goes") << "remove by-id" << before;
-        QTest::newRow("stable names all gone") << "remove serial" << before;
+        QTest::newRow("stable name appears") << "link ttyS0 serial/by-id/pci-0000:00:16.3" << before;
+        QTest::newRow("stable name goes") << "remove serial/by-id/usb-FTDI_0001-if00-port0" << before;
+        QTest::newRow("stable names all gone") << "rmdir serial" << before;
     }
     void nextCallAfterAChangeLists()
     {
@@ -101,25 +102,18 @@ private slots:
         QCOMPARE(scan.names(), (QStringList{"ttyS0", "ttyUSB0"}));
         QCOMPARE(enumerationsOver(scan, dev, 5), 0);
 
-        bool done = false;
-        if (change == QLatin1String("create ttyACM0"))
-            done = dev.touch(QStringLiteral("ttyACM0"));
-        else if (change == QLatin1String("link ttyUSB1"))
-            done = QFile::link(dev.path(QStringLiteral("ttyS0")), dev.path(QStringLiteral("ttyUSB1")));
-        else if (change == QLatin1String("remove ttyUSB0"))
-            done = QFile::remove(dev.path(QStringLiteral("ttyUSB0")));
-        else if (change == QLatin1String("rename ttyUSB0"))
-            done = QFile::rename(dev.path(QStringLiteral("ttyUSB0")), dev.path(QStringLiteral("ttyUSB7")));
-        else if (change == QLatin1String("move in"))
-            done = QFile::rename(elsewhere.filePath(QStringLiteral("ttyUSB9")), dev.path(QStringLiteral("ttyUSB9")));
-        else if (change == QLatin1String("chmod ttyUSB0"))
-            done = ::chmod(QFile::encodeName(dev.path(QStringLiteral("ttyUSB0"))).constData(), 0660) == 0;
-        else if (change == QLatin1String("link by-id"))
-            done = QFile::link(dev.path(QStringLiteral("ttyS0")), byId + QStringLiteral("/pci-0000:00:16.3"));
-        else if (change == QLatin1String("remove by-id"))
-            done = QFile::remove(stable);
-        else if (change == QLatin1String("remove serial"))
-            done = QDir(dev.path(QStringLiteral("serial"))).removeRecursively();
+        // "verb path [path]", paths under the stand-in for /dev unless they start at $ELSEWHERE.
+        const auto at = [&](QString name) {
+            return name.startsWith('$') ? name.replace("$ELSEWHERE", elsewhere.path()) : dev.path(name);
+        };
+        const QStringList op = change.split(' ');
+        const QString a = at(op.value(1)), b = at(op.value(2));
+        const bool done = op[0] == "touch"    ? QFile(a).open(QIODevice::WriteOnly)
+                          : op[0] == "link"   ? QFile::link(a, b)
+                          : op[0] == "remove" ? QFile::remove(a)
+                          : op[0] == "rename" ? QFile::rename(a, b)
+                          : op[0] == "rmdir"  ? QDir(a).removeRecursively()
+                                              : ::chmod(QFile::encodeName(a).constData(), 0660) == 0;
         QVERIFY2(done, qPrintable(change));
 
         const int before = dev.enumerations;

@@ -1,11 +1,7 @@
 // SPDX-License-Identifier: MIT
 // SPDX-FileCopyrightText: 2026 The SBUS Channel developers
-// The window's stored language choice: where it is kept, what each value in
-// config.ini gives at start-up, what is written back and found at the next
-// start, a store that is no file, the per-user file standing in where
-// the executable's directory is read-only, and what the operator is told
-// where the choice can't be kept. Built for Windows too and run under Wine,
-// where what only Unix has (FIFOs, HOME) is left out.
+// The window's stored language choice. Built for Windows too and run under
+// Wine, without what only Unix has (FIFOs, HOME).
 #include <QtTest>
 
 #include <QAbstractButton>
@@ -68,18 +64,10 @@ QString unwrapped(QString text)
     text.remove(QRegularExpression(QStringLiteral("\\s")));
     return text;
 }
-
-QStringList languageWarnings()
-{
-    return warnings.filter(QStringLiteral("language choice"));
-}
 #endif
 
-// Takes the right to make files in dir away, as QFile::setPermissions can;
-// false where that leaves this process writing there all the same, as Wine
-// run as root does (Windows ignores a folder's read-only flag, and Wine
-// stands for it with the Unix mode, which root is above). Asked by making a
-// file, not of the code under test.
+// False where this process writes in dir all the same, as Wine run as root
+// does; asked by making a file, not of the code under test.
 bool lockDirectory(const QString &dir)
 {
     if (!QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther |
@@ -101,13 +89,10 @@ class TestWindowLanguage : public QObject
 
     QFileDevice::Permissions dirMode;
     QByteArray home, configHome;
-    // What the window has said on standard error about its language store.
     QStringList heardBefore;
     bool rootConfigExisted = false;
 
-    // Where the settings library's own answer puts the user's file without a
-    // usable HOME or XDG_CONFIG_HOME, at the root; what it makes under the
-    // working directory is looked for by the case.
+    // Where the settings library puts the user's file without a usable HOME.
     static QString neverMade() { return QStringLiteral("/.config/") + QCoreApplication::applicationName(); }
     QString startDir;
 
@@ -127,12 +112,10 @@ private slots:
         rootConfigExisted = QFileInfo::exists(QStringLiteral("/.config"));
         startDir = QDir::currentPath();
         QVERIFY2(!QFileInfo::exists(neverMade()), qPrintable(neverMade() + QStringLiteral(" is left from an earlier run")));
-        // The per-user file goes to a location of the test's own.
         QStandardPaths::setTestModeEnabled(true);
         dirMode = QFile::permissions(QCoreApplication::applicationDirPath());
     }
 
-    // Also after a failed case, so the next one finds its directory as it was.
     void cleanup()
     {
         restoreVariable("HOME", home);
@@ -140,9 +123,9 @@ private slots:
         QStandardPaths::setTestModeEnabled(true);
         QFile::setPermissions(QCoreApplication::applicationDirPath(), dirMode);
         QFile::remove(perUserConfigPath());
+        QDir(configPath()).removeRecursively();
+        removeConfig();
         QDir::setCurrent(startDir);
-        // Made after a failure too, the folders are taken away again; the
-        // case that made them fails here.
         const bool made = QFileInfo::exists(neverMade());
         QDir(neverMade()).removeRecursively();
         if (!rootConfigExisted)
@@ -160,9 +143,7 @@ private slots:
         removeConfig();
     }
 
-    // Beside the executable while its directory takes writes, the user's own
-    // file where it does not, and always where the executable is an
-    // installed copy, which root could write beside.
+    // Never beside an installed copy, which root could write beside.
     void languageFilePath()
     {
 #ifdef Q_OS_UNIX
@@ -222,167 +203,121 @@ private slots:
     {
         QTest::addColumn<QByteArray>("file"); // null: no file at all
         QTest::addColumn<bool>("english");
-        QTest::addColumn<QString>("storedAfter");
-        QTest::addColumn<bool>("untouched");
+        QTest::addColumn<QString>("storedAfter"); // the file is left byte for byte when it held this
 
-        auto row = [](const char *name, const char *value, bool english, const char *after, bool untouched) {
+        auto row = [](const char *name, const char *value, bool english, const char *after) {
             QTest::newRow(name) << (QByteArray("[%General]\nLangureType=") + value + '\n') << english
-                                << QString::fromLatin1(after) << untouched;
+                                << QString::fromLatin1(after);
         };
-        QTest::newRow("no file") << QByteArray() << false << "1" << false;
-        row("1", "1", false, "1", true);
-        row("2", "2", true, "2", true);
-        row("0", "0", false, "1", false);
-        row("3", "3", false, "1", false);
-        row("257, low byte 1", "257", false, "257", true);
-        row("-254, low byte 2", "-254", true, "-254", true);
+        QTest::newRow("no file") << QByteArray() << false << "1";
+        row("1", "1", false, "1");
+        row("2", "2", true, "2");
+        row("0", "0", false, "1");
+        row("3", "3", false, "1");
+        row("257, low byte 1", "257", false, "257");
+        row("-254, low byte 2", "-254", true, "-254");
     }
     void storedChoiceAtStartUp()
     {
         QFETCH(QByteArray, file);
         QFETCH(bool, english);
         QFETCH(QString, storedAfter);
-        QFETCH(bool, untouched);
-
         if (!file.isNull())
             writeConfigRaw(file);
         Tiravo w;
         QCOMPARE(::english(w), english);
         QCOMPARE(int(LangureFlag), english ? 2 : 1);
         QCOMPARE(storedLanguage().toString(), storedAfter);
-        if (untouched)
+        if (file.endsWith("=" + storedAfter.toLatin1() + '\n'))
             QCOMPARE(readConfigRaw(), file);
     }
 
-    // A store that is no regular file is neither read nor written: the
-    // window comes up at once in Chinese, a switch still works, and what is
-    // there stays as it was. A link to a regular file is followed and kept.
-    // (A link to a FIFO is a row of choiceThatCantBeKept.)
+    // A switch works whatever the store; a read-only directory hands the
+    // choice to the user's own file. (A link to a FIFO: choiceThatCantBeKept.)
+    void unusualStore_data()
+    {
+        QTest::addColumn<QString>("store");
+        QTest::addColumn<bool>("english"); // at start
+        QTest::addColumn<bool>("kept");    // the switch reaches the next window
+        const auto row = [](const char *store, bool english, bool kept) {
+            QTest::newRow(store) << QString::fromLatin1(store) << english << kept;
+        };
 #ifdef Q_OS_UNIX
-    void storeThatIsNoFile_data()
-    {
-        QTest::addColumn<QString>("node");
-        QTest::newRow("directory") << "directory";
-        QTest::newRow("FIFO") << "FIFO";
-        QTest::newRow("link to a file") << "link to a file";
-    }
-    void storeThatIsNoFile()
-    {
-        QFETCH(QString, node);
-        QTemporaryDir elsewhere;
-        QFile kept(elsewhere.filePath(QStringLiteral("kept.ini")));
-        QVERIFY(kept.open(QIODevice::WriteOnly) && kept.write("[%General]\nLangureType=2\n") > 0);
-        kept.close();
-        const QByteArray store = QFile::encodeName(configPath());
-        if (node == "directory")
-            QVERIFY(QDir().mkpath(configPath()));
-        else if (node == "FIFO")
-            QVERIFY(::mkfifo(store.constData(), 0600) == 0);
-        else
-            QVERIFY(kept.link(configPath()));
-        struct stat before, after;
-        QVERIFY(::lstat(store.constData(), &before) == 0);
-        const bool linkToFile = node == "link to a file";
-        {
-            Tiravo w;
-            QCOMPARE(english(w), linkToFile);
-            w.findChild<QRadioButton *>(linkToFile ? QStringLiteral("chRadioButton") : QStringLiteral("enRadioButton"))
-                ->click();
-            QCOMPARE(english(w), !linkToFile);
-        }
-        QVERIFY(::lstat(store.constData(), &after) == 0);
-        QCOMPARE(after.st_mode & S_IFMT, before.st_mode & S_IFMT);
-        QVERIFY(!linkToFile || (kept.open(QIODevice::ReadOnly) && kept.readAll().contains("LangureType=1")));
-        if (node == "directory")
-            QVERIFY(QDir(configPath()).removeRecursively());
-        else
-            removeConfig();
-    }
-
+        row("directory", false, false);
+        row("FIFO", false, false);
+        row("link to a file", true, true);
+        row("unreadable file", false, false); // Windows has no file that its owner can't read
 #endif
-
-    // A store the window can't read starts it in Chinese, one it can't write
-    // keeps what it held, and a read-only directory hands the choice to the
-    // user's own file.
-    void hostileStore_data()
-    {
-        QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<int>("mode"); // QFileDevice::Permissions of the file, or 0 to leave them
-        QTest::addColumn<bool>("dirLocked"); // the executable's directory read-only
-        QTest::addColumn<bool>("english");
-
-        const QByteArray english = "[%General]\nLangureType=2\n";
-        const auto writeOnly = QFileDevice::WriteOwner | QFileDevice::WriteUser;
-        const auto readOnly = QFileDevice::ReadOwner | QFileDevice::ReadUser | QFileDevice::ReadGroup |
-                              QFileDevice::ReadOther;
-
-#ifdef Q_OS_UNIX
-        // Windows has no file that its owner can't read.
-        QTest::newRow("unreadable, English stored") << english << int(writeOnly) << false << false;
-#else
-        Q_UNUSED(writeOnly);
-#endif
-        // The per-user file stands in for the one beside the executable, and starts as its copy.
-        QTest::newRow("read-only directory, English stored") << english << 0 << true << true;
-        QTest::newRow("read-only directory, no file") << QByteArray() << 0 << true << false;
-        // The copy must still take this user's next choice.
-        QTest::newRow("read-only directory and file, English") << english << int(readOnly) << true << true;
-        QTest::newRow("read-only file, English stored") << english << int(readOnly) << false << true;
+        row("read-only file", true, false);
+        row("read-only directory", true, true);
+        row("read-only directory, no file", false, true);
+        row("read-only directory and file", true, true);
     }
-    void hostileStore()
+    void unusualStore()
     {
-        QFETCH(QByteArray, file);
-        QFETCH(int, mode);
-        QFETCH(bool, dirLocked);
+        QFETCH(QString, store);
         QFETCH(bool, english);
-
+        QFETCH(bool, kept);
         const QString dir = QCoreApplication::applicationDirPath();
-        if (!file.isNull())
-            writeConfigRaw(file);
-        if (mode)
-            QVERIFY(QFile::setPermissions(configPath(), QFileDevice::Permissions(mode)));
-        const auto dirMode = QFile::permissions(dir);
+        QTemporaryDir elsewhere;
+        if (store == "directory")
+            QVERIFY(QDir().mkpath(configPath()));
+#ifdef Q_OS_UNIX
+        if (store == "FIFO")
+            QVERIFY(::mkfifo(QFile::encodeName(configPath()).constData(), 0600) == 0);
+#endif
+        if (store == "link to a file")
+            QVERIFY(QFile::link(elsewhere.filePath(QStringLiteral("kept.ini")), configPath()));
+        const QByteArray held = store == "directory" || store == "FIFO" || store.endsWith(QLatin1String("no file"))
+                                    ? QByteArray()
+                                    : QByteArray("[%General]\nLangureType=2\n");
+        if (!held.isEmpty())
+            writeConfigRaw(held);
+        const bool modeSet = store == "unreadable file" || store == "read-only file" || store.endsWith("and file");
+        if (store == "unreadable file")
+            QVERIFY(QFile::setPermissions(configPath(), QFileDevice::WriteOwner | QFileDevice::WriteUser));
+        else if (modeSet)
+            QVERIFY(QFile::setPermissions(configPath(), QFileDevice::ReadOwner | QFileDevice::ReadUser |
+                                                            QFileDevice::ReadGroup | QFileDevice::ReadOther));
+        const bool dirLocked = store.startsWith(QLatin1String("read-only directory"));
         if (dirLocked && !lockDirectory(dir)) {
             QFile::setPermissions(configPath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
             QSKIP("this user writes in a read-only directory all the same");
         }
-        const bool storeWritable = !mode && !dirLocked;
+        const auto kind = [] {
+            const QFileInfo info(configPath());
+            return std::make_tuple(info.exists(), info.isSymLink(), info.isDir(), info.isFile());
+        };
+        const auto before = kind();
         {
             FilePermissionsApply permissions;
             QVERIFY(permissions.inForce());
             {
                 Tiravo w;
                 QCOMPARE(::english(w), english);
-                // The operator can still switch; the switch reaches the store where it is writable,
-                // which for a read-only directory is the per-user file.
-                w.findChild<QRadioButton *>(english ? QStringLiteral("chRadioButton")
-                                                    : QStringLiteral("enRadioButton"))
+                w.findChild<QRadioButton *>(english ? QStringLiteral("chRadioButton") : QStringLiteral("enRadioButton"))
                     ->click();
                 QCOMPARE(::english(w), !english);
             }
-            if (storeWritable || dirLocked) {
+            if (kept) {
                 Tiravo next;
                 QCOMPARE(::english(next), !english);
             }
         }
         QFile::setPermissions(dir, dirMode);
-        QFile::setPermissions(configPath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-        const QByteArray after = readConfigRaw();
-        if (storeWritable)
-            QVERIFY(after.contains(english ? "LangureType=1" : "LangureType=2"));
-        else
-            QCOMPARE(after, file.isNull() ? QByteArray() : file);
+        if (modeSet)
+            QFile::setPermissions(configPath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        QVERIFY(kind() == before);
+        if (store == "link to a file")
+            QVERIFY(readConfigRaw().contains("LangureType=1"));
+        else if (store != "FIFO") // which would block a reader
+            QCOMPARE(readConfigRaw(), held);
         QCOMPARE(QFile::exists(perUserConfigPath()), dirLocked);
-        removeConfig();
     }
 
-    // Where the choice can't be kept, the operator hears why and what to do:
-    // once on standard error, and in the status field's tooltip in the
-    // window's language for as long as it holds. What was stored stays as it
-    // was, and nothing is made at the root or under the working directory.
-    // A relative XDG_CONFIG_HOME is ignored, so the user's file is kept under
-    // HOME. The settings library's own test mode ignores XDG_CONFIG_HOME and
-    // is off here; HOME is a scratch directory.
+    // The operator hears why the choice can't be kept, and nothing is made at
+    // the root or under the working directory. Test mode would ignore
+    // XDG_CONFIG_HOME, so it is off and HOME is a scratch directory.
 #ifdef Q_OS_UNIX
     void choiceThatCantBeKept_data()
     {
@@ -458,7 +393,6 @@ private slots:
             QVERIFY(QFile::setPermissions(appDir, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
         const bool told = !reason.isEmpty();
         const bool readable = setup != "link to a FIFO";
-        const QString userFile = homeDir + QStringLiteral("/.config/") + app + QStringLiteral("/config.ini");
 
         warnings.clear();
         const QtMessageHandler previous = qInstallMessageHandler(recordWarning);
@@ -469,7 +403,6 @@ private slots:
                 Tiravo w;
                 QCOMPARE(::english(w), readable);
                 auto *status = w.findChild<QLineEdit *>(QStringLiteral("linkStatusLineEdit"));
-                // Several switches, each in both directions.
                 for (const bool toEnglish : {!readable, readable, !readable, readable}) {
                     w.findChild<QRadioButton *>(toEnglish ? QStringLiteral("enRadioButton")
                                                           : QStringLiteral("chRadioButton"))
@@ -490,7 +423,7 @@ private slots:
 
         // Rows with one reason between them (HOME unset, empty or relative)
         // hear it from the first of them only.
-        const QStringList said = languageWarnings();
+        const QStringList said = warnings.filter(QStringLiteral("language choice"));
         QVERIFY2(said.size() <= (told ? 1 : 0), qPrintable(said.join(QLatin1Char('\n'))));
         const auto names = [&](const QString &message) {
             return message.startsWith(app + QStringLiteral(": ")) && message.contains(reason) &&
@@ -502,7 +435,6 @@ private slots:
         }
         heardBefore += said;
 
-        QFile::setPermissions(appDir, dirMode);
         QFile::setPermissions(homeDir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
         QFile::setPermissions(QFileInfo(kept).absolutePath(),
                               QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
@@ -510,11 +442,10 @@ private slots:
         QVERIFY(old.open(QIODevice::ReadOnly));
         QCOMPARE(old.readAll(), english);
         QVERIFY(!QFileInfo::exists(scratch.filePath(QStringLiteral("relative"))));
-        QFile own(userFile);
+        QFile own(homeDir + QStringLiteral("/.config/") + app + QStringLiteral("/config.ini"));
         QVERIFY(told || (own.open(QIODevice::ReadOnly) && own.readAll().contains("LangureType=2")));
         // A link stays the link it was, not a file of the window's own.
         QVERIFY(kept == configPath() || QFileInfo(configPath()).isSymLink());
-        removeConfig();
     }
 #endif
 };

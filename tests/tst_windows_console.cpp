@@ -1,20 +1,14 @@
 // SPDX-License-Identifier: MIT
 // SPDX-FileCopyrightText: 2026 The SBUS Channel developers
-// What only Windows has: the console's control events, its code page and
-// cursor sequences, a window program's text where it has no console of its
-// own, a pipe whose reader has gone, shortcuts, pipes and devices by name.
-// Where a scene needs a process of its own or a console, this program runs
-// itself again (--child SCENE) with a pseudo console, whose screen comes back
-// as text.
+// What only Windows has: console control events, code page and cursor sequences, a window program's text, a pipe
+// whose reader has gone, shortcuts, pipes and devices by name. A scene that needs a process or a console of its own
+// is this program again (--child SCENE), in a pseudo console whose screen comes back as text.
 #include <QtTest>
 
 #include <QTemporaryDir>
 #include <QWidget>
 
 #include <windows.h>
-
-#include <fcntl.h>
-#include <io.h>
 
 #include <atomic>
 #include <csignal>
@@ -53,9 +47,8 @@ int windowScene(int argc, char *argv[])
     return app.exec() == 0 ? 128 + StopSignals::pending() : 99;
 }
 
-// A console event as the system hands it over, on a thread of its own,
-// while the program's main thread finishes what it was doing: 128 + the
-// signal it counts as, or 98 when the handler let the process go first.
+// A console event as the system hands it over, on a thread of its own, while the program's main thread finishes
+// what it was doing: 128 + the signal it counts as, or 98 when the handler let the process go first.
 int eventScene(DWORD event)
 {
     std::atomic<int> step{0};
@@ -82,6 +75,8 @@ int onConsole(const char *scene);
 
 int child(int argc, char *argv[])
 {
+    // The suite runs with Ctrl+C ignored, as its launcher asked; a console starts its programs without.
+    ::SetConsoleCtrlHandler(nullptr, FALSE);
     const QByteArray scene = argv[2];
     if (scene == "marker") {
         // The last thing on the screen: everything before it has been shown.
@@ -99,15 +94,12 @@ int child(int argc, char *argv[])
         return 0;
     }
     if (scene == "after") {
-        // The next program in the same console, which sets nothing: its
-        // bytes read in the console's code page.
+        // The next program in the same console, which sets nothing: its bytes read in the console's code page.
         const QByteArray line = "after: caf\xc3\xa9 sequences " + QByteArray::number(cursorSequencesOn()) + "\n";
         DWORD written;
         return ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), line.constData(), DWORD(line.size()), &written, nullptr) ? 0 : 1;
     }
     if (scene == "ctrl-c") {
-        // The suite runs with Ctrl+C ignored, as its launcher asked; a console starts its programs without.
-        ::SetConsoleCtrlHandler(nullptr, FALSE);
         StopSignals::install();
         for (int i = 0; i < 2; ++i) {
             ::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
@@ -116,10 +108,8 @@ int child(int argc, char *argv[])
         }
         return 128 + StopSignals::pending();
     }
-    if (scene == "window") {
-        ::SetConsoleCtrlHandler(nullptr, FALSE);
+    if (scene == "window")
         return windowScene(argc, argv);
-    }
     if (scene == "event")
         return eventScene(DWORD(std::atoi(argv[3])));
     if (scene == "closed-pipe") {
@@ -150,6 +140,15 @@ QString program(const char *name)
     return QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(QStringLiteral("../../%1").arg(QLatin1String(name)));
 }
 
+// This program again, playing a scene.
+QStringList scene(const char *name, const QString &argument = {})
+{
+    QStringList command{self(), QStringLiteral("--child"), QLatin1String(name)};
+    if (!argument.isEmpty())
+        command << argument;
+    return command;
+}
+
 QString quoted(const QStringList &words)
 {
     QStringList out;
@@ -158,8 +157,8 @@ QString quoted(const QStringList &words)
     return out.join(QLatin1Char(' '));
 }
 
-// Starts a program with these standard handles (null ones included), in
-// the pseudo console if one is given; its exit code, or -1.
+// Starts a program with these standard handles (null ones included), in the pseudo console if one is given; its
+// exit code, or -1.
 int run(const QStringList &command, HANDLE out = nullptr, HANDLE err = nullptr, void *console = nullptr)
 {
     SIZE_T size = 0;
@@ -192,14 +191,14 @@ int run(const QStringList &command, HANDLE out = nullptr, HANDLE err = nullptr, 
     return int(code);
 }
 
-// What Windows gives a console program started in a console, and Wine's
-// pseudo console does not: standard output and error on the console.
+// What Windows gives a console program started in a console, and Wine's pseudo console does not: standard output
+// and error on the console.
 int onConsole(const char *scene)
 {
     SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
     const HANDLE console = ::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                          &inherited, OPEN_EXISTING, 0, nullptr);
-    return run({self(), QStringLiteral("--child"), QLatin1String(scene)}, console, console);
+    return run(::scene(scene), console, console);
 }
 
 struct Screen {
@@ -242,8 +241,7 @@ Screen inConsole(const QList<QStringList> &commands, HANDLE out = nullptr)
     const HANDLE thread = ::CreateThread(nullptr, 0, readScreen, &reader, 0, nullptr);
     for (const QStringList &command : commands)
         screen.codes << run(command, out, nullptr, console);
-    run({self(), QStringLiteral("--child"), QStringLiteral("marker"), QString::fromLatin1(reader.marker)}, nullptr,
-        nullptr, console);
+    run(scene("marker", QString::fromLatin1(reader.marker)), nullptr, nullptr, console);
     const bool read = ::WaitForSingleObject(thread, kWaitMs) == WAIT_OBJECT_0;
     close(console);
     ::CloseHandle(inWrite);
@@ -260,10 +258,13 @@ Screen inConsole(const QList<QStringList> &commands, HANDLE out = nullptr)
     return screen;
 }
 
-HANDLE inheritable(HANDLE handle)
+// A new file, for a child to write to.
+HANDLE inheritableFile(const QString &path)
 {
-    ::SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
-    return handle;
+    const HANDLE file = ::CreateFileW(QDir::toNativeSeparators(path).toStdWString().c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ::SetHandleInformation(file, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    return file;
 }
 
 QByteArray readAll(const QString &path)
@@ -280,26 +281,16 @@ class TstWindowsConsole : public QObject
 
     QTemporaryDir dir;
 
-    QStringList childCommand(const QString &scene, const QString &argument = {}) const
-    {
-        QStringList command{self(), QStringLiteral("--child"), scene};
-        if (!argument.isEmpty())
-            command << argument;
-        return command;
-    }
-
 private slots:
     void initTestCase() { QVERIFY2(QFile::exists(program("sbus-channel.exe")), "build sbus-channel.exe first"); }
 
-    // Every console event is recorded as the signal it stands for, and the
-    // exit code says it: 128 + N, as on Unix. After a close, a logoff or a
-    // shutdown the system ends the process once the handler returns, so the
-    // handler holds on until the main thread has finished the write.
+    // Every console event is recorded as the signal it stands for, and the exit code says it: 128 + N, as on Unix
+    // (Ctrl+C: ctrlCFromTheConsole). After a close, a logoff or a shutdown the system ends the process once the
+    // handler returns, so the handler holds on until the main thread has finished the write.
     void consoleEvents_data()
     {
         QTest::addColumn<int>("event");
         QTest::addColumn<int>("code");
-        QTest::newRow("Ctrl+C") << int(CTRL_C_EVENT) << 130;
         QTest::newRow("Ctrl+Break") << int(CTRL_BREAK_EVENT) << 128 + SIGBREAK;
         QTest::newRow("console closed") << int(CTRL_CLOSE_EVENT) << 129;
         QTest::newRow("logoff") << int(CTRL_LOGOFF_EVENT) << 129;
@@ -309,30 +300,27 @@ private slots:
     {
         QFETCH(int, event);
         QFETCH(int, code);
-        QCOMPARE(run(childCommand(QStringLiteral("event"), QString::number(event))), code);
+        QCOMPARE(run(scene("event", QString::number(event))), code);
     }
 
-    // Real Ctrl+C from the console, twice: the second leaves the process be
-    // as the first did, and the first decides. The window closes on it.
+    // Real Ctrl+C from the console, twice: the second leaves the process be as the first did, and the first
+    // decides. The window closes on it.
     void ctrlCFromTheConsole()
     {
-        const Screen screen = inConsole({childCommand(QStringLiteral("ctrl-c")), childCommand(QStringLiteral("window"))});
-        QCOMPARE(screen.codes, (QList<int>{130, 130}));
+        QCOMPARE(inConsole({scene("ctrl-c"), scene("window")}).codes, (QList<int>{130, 130}));
     }
 
-    // UTF-8 reads as UTF-8 in a console whose code page is another, cursor
-    // sequences are on, and the next program in that console finds its code
-    // page and mode as they were.
+    // UTF-8 reads as UTF-8 in a console whose code page is another, cursor sequences are on, and the next program
+    // in that console finds its code page and mode as they were.
     void consoleOutput()
     {
-        const Screen screen = inConsole({childCommand(QStringLiteral("on-console"), QStringLiteral("output")),
-                                         childCommand(QStringLiteral("on-console"), QStringLiteral("after"))});
+        const Screen screen = inConsole({scene("on-console", QStringLiteral("output")),
+                                         scene("on-console", QStringLiteral("after"))});
         QCOMPARE(screen.codes, (QList<int>{0, 0}));
-        QVERIFY2(screen.text.contains(QStringLiteral("prepared: caf\u00e9 \u4e2d\u6587")), qPrintable(screen.text));
-        QVERIFY2(screen.text.contains(QStringLiteral("redraws 1 sequences 1")), qPrintable(screen.text));
-        QVERIFY2(screen.text.contains(QStringLiteral("after: caf")) && !screen.text.contains(QStringLiteral("after: caf\u00e9")),
-                 qPrintable(screen.text));
-        QVERIFY2(screen.text.contains(QStringLiteral("sequences 0")), qPrintable(screen.text));
+        for (const char *shown :
+             {"prepared: caf\u00e9 \u4e2d\u6587", "redraws 1 sequences 1", "after: caf", "sequences 0"})
+            QVERIFY2(screen.text.contains(QString::fromUtf8(shown)), qPrintable(screen.text));
+        QVERIFY2(!screen.text.contains(QStringLiteral("after: caf\u00e9")), qPrintable(screen.text));
     }
 
     // A pipe whose reader has gone is the broken pipe it is on Unix.
@@ -342,17 +330,16 @@ private slots:
         QVERIFY(::CreatePipe(&read, &write, nullptr, 0));
         ::CloseHandle(read);
         const QString errors = dir.filePath(QStringLiteral("errors"));
-        const HANDLE err = ::CreateFileW(QDir::toNativeSeparators(errors).toStdWString().c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                                         nullptr, CREATE_ALWAYS, 0, nullptr);
-        QCOMPARE(run(childCommand(QStringLiteral("closed-pipe")), inheritable(write), inheritable(err)), 0);
+        const HANDLE err = inheritableFile(errors);
+        ::SetHandleInformation(write, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+        QCOMPARE(run(scene("closed-pipe"), write, err), 0);
         ::CloseHandle(write);
         ::CloseHandle(err);
         QCOMPARE(readAll(errors).trimmed(), QByteArray("Broken pipe"));
     }
 
-    // The window program has no console of its own: its help, version and
-    // usage errors go to the console it was started from, unless its output
-    // was handed a file, which then gets them.
+    // The window program has no console of its own: its help, version and usage errors go to the console it was
+    // started from, unless its output was handed a file, which then gets them.
     void windowProgramText_data()
     {
         QTest::addColumn<QString>("argument");
@@ -370,9 +357,7 @@ private slots:
         QFETCH(int, code);
         QFETCH(QString, says);
         const QString file = dir.filePath(QStringLiteral("out.txt"));
-        const HANDLE out = toFile ? inheritable(::CreateFileW(QDir::toNativeSeparators(file).toStdWString().c_str(),
-                                                              GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr))
-                                  : nullptr;
+        const HANDLE out = toFile ? inheritableFile(file) : nullptr;
         const Screen screen = inConsole({{program("sbus-channel.exe"), argument}}, out);
         if (out)
             ::CloseHandle(out);
@@ -383,8 +368,8 @@ private slots:
             QVERIFY2(!screen.text.contains(says), qPrintable(screen.text));
     }
 
-    // A shortcut is a file like any other: saving replaces it, not the file
-    // it points to, and loading reads it (no backup), wherever it points.
+    // A shortcut is a file like any other: saving replaces it, not the file it points to, and loading reads it (no
+    // backup), wherever it points.
     void shortcuts_data()
     {
         QTest::addColumn<QString>("target");
@@ -395,8 +380,7 @@ private slots:
     void shortcuts()
     {
         QFETCH(QString, target);
-        const QString real = dir.filePath(target), shortcut = dir.filePath(QStringLiteral("x.lnk"));
-        QFile::remove(shortcut);
+        const QString real = dir.filePath(target), shortcut = real + QStringLiteral(".lnk");
         QString why;
         if (target == QLatin1String("folder"))
             QVERIFY(QDir().mkpath(real));
@@ -423,8 +407,7 @@ private slots:
         QCOMPARE(block, other);
     }
 
-    // A pipe or a device by name is neither read nor replaced: reading one
-    // could wait for ever.
+    // A pipe or a device by name is neither read nor replaced: reading one could wait for ever.
     void pipesAndDevices()
     {
         const QString pipe = QStringLiteral("//./pipe/sbus-channel-test-%1").arg(::GetCurrentProcessId());
