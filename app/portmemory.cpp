@@ -4,6 +4,8 @@
 
 #include <QSettings>
 
+#include "port/portlist.h"
+
 namespace PortMemory {
 
 namespace {
@@ -65,8 +67,14 @@ Remembered read(const QString &file)
 
 bool storeAdapter(const QString &file, const BlockHistory::Adapter &adapter)
 {
-    if (file.isEmpty())
+    const bool pseudoTerminal = adapter.serial.isEmpty() && adapter.usbId.isEmpty() && adapter.byId.isEmpty() &&
+                                PortList::deviceName(adapter.port).startsWith(QLatin1String("/dev/pts/"));
+    if (file.isEmpty() || pseudoTerminal)
         return false;
+    if (const std::optional<BlockHistory::Adapter> held = read(file).adapter;
+        held && held->serial == adapter.serial && held->usbId == adapter.usbId && held->byId == adapter.byId &&
+        held->port == adapter.port)
+        return true;
     QSettings settings(file, QSettings::IniFormat);
     settings.beginGroup(kGroup);
     settings.setValue(QStringLiteral("Serial"), adapter.serial);

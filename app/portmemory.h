@@ -28,7 +28,10 @@ struct Remembered {
 // reads as nothing remembered.
 Remembered read(const QString &file);
 
-// Each true when the file took it; an empty path takes nothing.
+// Keeps `adapter` as the last one, unless the file holds it already. A
+// pseudo-terminal (a simulated controller, a network bridge) gets a new name
+// each time and is no adapter that could come back: the one remembered
+// before it stays. Each true when the file took it; an empty path takes nothing.
 bool storeAdapter(const QString &file, const BlockHistory::Adapter &adapter);
 bool storeReconnect(const QString &file, bool on);
 

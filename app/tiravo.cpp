@@ -108,9 +108,8 @@ void Tiravo::restoreChoice()
     // Asked once, for the choice and the items' descriptions alike.
     if (!names.isEmpty())
         portFacts = PortList::factsOf(names);
-    const PortMemory::Remembered remembered = PortMemory::read(portMemoryFile(false));
+    const PortMemory::Remembered remembered = PortMemory::read(languageFilePath());
     reconnectAction->setChecked(remembered.reconnect);
-    storedAdapter = remembered.adapter;
     if (!remembered.adapter)
         return;
     chosenAdapter = remembered.adapter;

@@ -138,9 +138,9 @@ private:
     void takeChoice(int index);
     // The adapter behind a listed item, as the port list last found it.
     BlockHistory::Adapter adapterAt(int index) const;
-    // Where the remembered port and the reconnect choice are kept; empty
-    // where writes would not last (writing: true).
-    static QString portMemoryFile(bool writing);
+    // Where the remembered port and the reconnect choice are written (they
+    // are read from languageFilePath()); empty where writes would not last.
+    static QString portMemoryFile();
     void toggleReconnect(bool on);
     // Each disconnected tick: connects once the awaited adapter has been
     // back for the settle time.
@@ -238,8 +238,6 @@ private:
     std::optional<BlockHistory::Adapter> chosenAdapter;
     // What the system said of each listed port, in the list's order.
     QList<PortList::Facts> portFacts;
-    // The adapter of the last good connect, as the settings file holds it.
-    std::optional<BlockHistory::Adapter> storedAdapter;
     QAction *reconnectAction = nullptr;
     // The adapter of a link that ended because the adapter vanished, while
     // reconnecting is wanted; and for how many ticks it has been back.
@@ -247,8 +245,6 @@ private:
     int presentTicks = 0;
     // Ticks until the facts of a list that lacks the choice are asked again.
     int factsRecheckTicks = 0;
-    // The adapter of this contact, for what vanished when the link ends.
-    std::optional<BlockHistory::Adapter> contactAdapter;
     // The last port that would not open, kept to explain it again in
     // another language; empty after a good open.
     struct {

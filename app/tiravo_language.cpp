@@ -203,10 +203,10 @@ QString Tiravo::languageFilePath()
     return findLanguageStore().path;
 }
 
-QString Tiravo::portMemoryFile(bool writing)
+QString Tiravo::portMemoryFile()
 {
     const LanguageStore store = findLanguageStore();
-    return writing && !store.keeps ? QString() : store.path;
+    return store.keeps ? store.path : QString();
 }
 
 void Tiravo::LangureCharLoad()

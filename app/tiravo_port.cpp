@@ -21,10 +21,6 @@ QString noPortsNote(PortDiagnostics::Language language)
     return QString::fromUtf8(note.data(), int(note.size()));
 }
 
-bool sameRecord(const BlockHistory::Adapter &a, const BlockHistory::Adapter &b)
-{
-    return a.serial == b.serial && a.usbId == b.usbId && a.byId == b.byId && a.port == b.port;
-}
 } // namespace
 
 // The port as it was chosen, and who it is where that says more.
@@ -92,18 +88,10 @@ void Tiravo::openPort()
         // behind the name.
         const BlockHistory::Adapter adapter = BlockHistory::adapterOf(portName);
         memory.startContact(adapter);
-        contactAdapter = adapter;
+        // While the port is open the choice can't change: it is this contact's adapter.
         chosenPort = portName;
         chosenAdapter = adapter;
-        // A pseudo-terminal (a simulated controller, a network bridge) gets
-        // a new name each time and is no adapter that could come back: the
-        // adapter remembered before it stays remembered.
-        const bool pseudoTerminal = adapter.serial.isEmpty() && adapter.usbId.isEmpty() && adapter.byId.isEmpty() &&
-                                    PortList::deviceName(portName).startsWith(QLatin1String("/dev/pts/"));
-        if (!pseudoTerminal && (!storedAdapter || !sameRecord(*storedAdapter, adapter))) {
-            if (PortMemory::storeAdapter(portMemoryFile(true), adapter))
-                storedAdapter = adapter;
-        }
+        PortMemory::storeAdapter(portMemoryFile(), adapter);
     } else {
         openFailure = {portName, error};
         const QString why = PortList::whyNotOpened(portName, openFailure.error);
@@ -139,7 +127,6 @@ void Tiravo::closePort()
         tellCutOffWrite();
     link.abandonWrite();
     stopLiveLog();
-    contactAdapter.reset();
 }
 
 // The parameter controls work only on an open port; the port choice and the
@@ -173,14 +160,12 @@ void Tiravo::checkPortError()
         return;
     // Only an adapter that went away is waited for: a line that failed
     // while its adapter stayed would fail again.
-    const bool vanished = serialPort && serialPort->isOpen() && contactAdapter &&
+    const bool vanished = serialPort && serialPort->isOpen() &&
                           (serialPort->error() == QSerialPort::ResourceError ||
-                           serialPort->error() == QSerialPort::DeviceNotFoundError ||
-                           !PortList::isPresent(contactAdapter->port));
-    const std::optional<BlockHistory::Adapter> lost = contactAdapter;
+                           serialPort->error() == QSerialPort::DeviceNotFoundError || !PortList::isPresent(chosenPort));
     closePort();
     if (vanished && reconnectAction->isChecked()) {
-        awaitedAdapter = lost;
+        awaitedAdapter = chosenAdapter;
         presentTicks = 0;
         showStatusTip();
     }
@@ -285,7 +270,7 @@ void Tiravo::choosePort(const QString &name)
 
 void Tiravo::toggleReconnect(bool on)
 {
-    PortMemory::storeReconnect(portMemoryFile(true), on);
+    PortMemory::storeReconnect(portMemoryFile(), on);
     if (!on)
         awaitedAdapter.reset();
     showStatusTip();

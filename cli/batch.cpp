@@ -177,10 +177,7 @@ void watchPort(const Options &o, const QString &port, const BlockHistory::Adapte
         while (result == LinkRunner::Result::Done || result == LinkRunner::Result::Refused);
         if (result != LinkRunner::Result::Silent)
             return;
-        s.holds = Holds::Unchanged;
-        s.readBack.reset();
-        s.notHeld.reset();
-        s.contactWarning.clear();
+        s.newContact();
         c->failure.clear();
     }
 }
@@ -198,11 +195,6 @@ QString blockText(const std::optional<ParamBlock> &block)
 QJsonValue blockValue(const std::optional<ParamBlock> &block)
 {
     return block ? QJsonValue(BackupFile::blockJson(*block)) : QJsonValue(QJsonValue::Null);
-}
-
-QString timeText(const QDateTime &time)
-{
-    return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs);
 }
 
 // RFC 4180: a field with a comma, a quote or a line break goes in quotes, its quotes doubled.
@@ -242,16 +234,11 @@ QJsonObject document(const Options &o, const std::vector<Row> &rows)
 {
     QJsonArray units;
     for (const Row &r : rows) {
-        QJsonObject adapter;
-        adapter.insert(QStringLiteral("text"), BlockHistory::adapterText(r.adapter));
-        adapter.insert(QStringLiteral("serial"), r.adapter.serial);
-        adapter.insert(QStringLiteral("usb"), r.adapter.usbId);
-        adapter.insert(QStringLiteral("byId"), r.adapter.byId);
         QJsonObject u;
         u.insert(QStringLiteral("unit"), r.unit);
         u.insert(QStringLiteral("time"), timeText(r.time));
         u.insert(QStringLiteral("port"), r.port);
-        u.insert(QStringLiteral("adapter"), adapter);
+        u.insert(QStringLiteral("adapter"), adapterJson(r.adapter));
         u.insert(QStringLiteral("before"), blockValue(r.before));
         u.insert(QStringLiteral("after"), blockValue(r.after));
         u.insert(QStringLiteral("holds"), holdsWord(r.holds));

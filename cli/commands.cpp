@@ -142,9 +142,38 @@ BlockHistory::Adapter adapterBehind(const QString &port)
     return BlockHistory::adapterOf(PortList::absoluteName(port));
 }
 
-QJsonValue functionJson(int function)
+// Each slot that differs, its function null for one of the controller's
+// own slots, its two values under the names given.
+QJsonArray differencesJson(const std::vector<BlockHistory::Difference> &diffs, const QString &fromKey,
+                           const QString &toKey)
 {
-    return function >= 0 ? QJsonValue(functionName(function)) : QJsonValue(QJsonValue::Null);
+    QJsonArray list;
+    for (const BlockHistory::Difference &d : diffs) {
+        QJsonObject o;
+        o.insert(QStringLiteral("function"),
+                 d.function >= 0 ? QJsonValue(functionName(d.function)) : QJsonValue(QJsonValue::Null));
+        o.insert(QStringLiteral("slot"), d.slot);
+        o.insert(fromKey, int(d.from));
+        o.insert(toKey, int(d.to));
+        list.append(o);
+    }
+    return list;
+}
+
+QString timeText(const QDateTime &time)
+{
+    return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs);
+}
+
+QJsonObject adapterJson(const BlockHistory::Adapter &adapter)
+{
+    QJsonObject o;
+    o.insert(QStringLiteral("serial"), adapter.serial);
+    o.insert(QStringLiteral("usb"), adapter.usbId);
+    o.insert(QStringLiteral("byId"), adapter.byId);
+    o.insert(QStringLiteral("port"), adapter.port);
+    o.insert(QStringLiteral("text"), BlockHistory::adapterText(adapter));
+    return o;
 }
 
 // Two functions driven by one receiver channel move together; that may be
@@ -298,18 +327,12 @@ QJsonObject entryJson(const BlockHistory::Entry &e)
 {
     static const char *const kEvents[] = {"read", "write", "store"};
     QJsonObject o;
-    o.insert(QStringLiteral("time"), e.time.toOffsetFromUtc(e.time.offsetFromUtc()).toString(Qt::ISODateWithMs));
+    o.insert(QStringLiteral("time"), timeText(e.time));
     o.insert(QStringLiteral("program"), e.program);
     o.insert(QStringLiteral("event"), QLatin1String(kEvents[int(e.event)]));
     if (e.event == BlockHistory::Event::Store)
         o.insert(QStringLiteral("stored"), e.stored);
-    QJsonObject adapter;
-    adapter.insert(QStringLiteral("serial"), e.adapter.serial);
-    adapter.insert(QStringLiteral("usb"), e.adapter.usbId);
-    adapter.insert(QStringLiteral("byId"), e.adapter.byId);
-    adapter.insert(QStringLiteral("port"), e.adapter.port);
-    adapter.insert(QStringLiteral("text"), BlockHistory::adapterText(e.adapter));
-    o.insert(QStringLiteral("adapter"), adapter);
+    o.insert(QStringLiteral("adapter"), adapterJson(e.adapter));
     o.insert(QStringLiteral("channels"), Output::channelsJson(e.block));
     o.insert(QStringLiteral("block"), BackupFile::blockJson(e.block));
     if (e.before)
@@ -826,20 +849,11 @@ int diff(Command &c, const QStringList &arguments)
 
     const std::vector<BlockHistory::Difference> diffs = BlockHistory::differences(blocks[0], blocks[1]);
     if (c.json) {
-        QJsonArray list;
-        for (const BlockHistory::Difference &d : diffs) {
-            QJsonObject o;
-            o.insert(QStringLiteral("function"), functionJson(d.function));
-            o.insert(QStringLiteral("slot"), d.slot);
-            o.insert(QStringLiteral("a"), int(d.from));
-            o.insert(QStringLiteral("b"), int(d.to));
-            list.append(o);
-        }
         QJsonObject o;
         o.insert(QStringLiteral("a"), labels[0]);
         o.insert(QStringLiteral("b"), labels[1]);
         o.insert(QStringLiteral("equal"), diffs.empty());
-        o.insert(QStringLiteral("differences"), list);
+        o.insert(QStringLiteral("differences"), differencesJson(diffs, QStringLiteral("a"), QStringLiteral("b")));
         Output::printJson(o);
     } else if (diffs.empty()) {
         Output::print(QStringLiteral("%1 and %2 hold the same 18 bytes (%3).")

@@ -158,7 +158,11 @@ BlockHistory::History &history();
 std::recursive_mutex &historyLock();
 void tellHistoryProblem(const Command &c);
 BlockHistory::Adapter adapterBehind(const QString &port);
-QJsonValue functionJson(int function);
+QJsonArray differencesJson(const std::vector<BlockHistory::Difference> &diffs, const QString &fromKey,
+                           const QString &toKey);
+// ISO 8601 with the time's own offset, to the millisecond.
+QString timeText(const QDateTime &time);
+QJsonObject adapterJson(const BlockHistory::Adapter &adapter);
 void warnOfSharedChannels(const Command &c, const ParamBlock &block);
 
 // What the controller holds as far as this command knows, so that however a
@@ -182,6 +186,16 @@ struct Session {
     // contact, turned out not to hold.
     std::optional<BlockHistory::Entry> notHeld;
     QString contactWarning;
+
+    // The next controller on this line (a batch waiting on one adapter) is
+    // a contact of its own: nothing of the last one's job carries over.
+    void newContact()
+    {
+        holds = Holds::Unchanged;
+        readBack.reset();
+        notHeld.reset();
+        contactWarning.clear();
+    }
 
     // Every command that talks to the controller begins as the window's every
     // contact does: with a read of the whole block.
@@ -227,19 +241,11 @@ struct Session {
     {
         if (!notHeld)
             return QJsonValue::Null;
-        QJsonArray list;
-        for (const BlockHistory::Difference &d : BlockHistory::differences(notHeld->block, block())) {
-            QJsonObject o;
-            o.insert(QStringLiteral("function"), functionJson(d.function));
-            o.insert(QStringLiteral("slot"), d.slot);
-            o.insert(QStringLiteral("stored"), int(d.from));
-            o.insert(QStringLiteral("now"), int(d.to));
-            list.append(o);
-        }
         QJsonObject o;
-        o.insert(QStringLiteral("storedAt"),
-                 notHeld->time.toOffsetFromUtc(notHeld->time.offsetFromUtc()).toString(Qt::ISODateWithMs));
-        o.insert(QStringLiteral("differences"), list);
+        o.insert(QStringLiteral("storedAt"), timeText(notHeld->time));
+        o.insert(QStringLiteral("differences"),
+                 differencesJson(BlockHistory::differences(notHeld->block, block()), QStringLiteral("stored"),
+                                 QStringLiteral("now")));
         o.insert(QStringLiteral("message"), contactWarning);
         return o;
     }
