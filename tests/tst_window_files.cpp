@@ -9,9 +9,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QFileDialog>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -82,12 +79,6 @@ struct FileRig : Language, Rig {
         return person.file;
     }
     bool pickFifo(const char *name) { return ::mkfifo(QFile::encodeName(pick(name)).constData(), 0600) == 0; }
-    // Ticks until no load is under way and no write is on the line, and one
-    // more for the result to be told.
-    bool settleLoad(int maxTicks)
-    {
-        return tickUntil([this] { return action("loadParamsAction")->isEnabled(); }, maxTicks) && tick();
-    }
 
     Operator person;
 };
@@ -185,18 +176,10 @@ private slots:
         QVERIFY(r.statusTip().contains(r.person.file));
     }
 
-    void savedFileLoadsBackEveryByte_data()
-    {
-        QTest::addColumn<QByteArray>("config");
-        QTest::addColumn<QString>("tiltLine");
-        QTest::newRow("Chinese") << kChinese << QStringLiteral("云台俯仰通道：");
-        QTest::newRow("English") << kEnglish << QStringLiteral("Tilt Channel: ");
-    }
+    // Dialogs name functions by the window's captions: English here, Chinese in saveWhatTheControllerHolds.
     void savedFileLoadsBackEveryByte()
     {
-        QFETCH(QByteArray, config);
-        QFETCH(QString, tiltLine);
-        FileRig r(config);
+        FileRig r;
         QVERIFY(r.connectAndSettle());
         const ParamBlock saved = r.model.ram();
         r.pick("airframe.json");
@@ -214,13 +197,11 @@ private slots:
         r.trigger("loadParamsAction");
         QVERIFY(r.tickUntil([&] { return r.person.seen.size() == 5; }, 200));
         QVERIFY(r.person.saw(QStringLiteral("loadCompareDialog"),
-                             tiltLine + QStringLiteral("%1 → %2").arg(changed[9]).arg(saved[9])));
+                             QStringLiteral("Tilt Channel: %1 → %2").arg(changed[9]).arg(saved[9])));
         QCOMPARE(r.person.seen[2].count(QRegularExpression(QStringLiteral("\n[^\n]+[:：] ?\\d+ → \\d+"))), kParamSlots);
         QVERIFY(r.person.seen[4].startsWith(QLatin1String("fileResultDialog")));
         QCOMPARE(raw(r.model.ram()), raw(saved));
         QCOMPARE(raw(r.model.flash()), raw(saved));
-        for (int f = 0; f < kFunctionCount; ++f)
-            QCOMPARE(r.shown(f), int(saved[kFunctionSlot[f]]));
     }
 
     // Nothing reaches the controller's RAM or flash unless the operator said yes to a good file.
@@ -229,19 +210,10 @@ private slots:
         QTest::addColumn<QByteArray>("content"); // null: a FIFO
         QTest::addColumn<QString>("dialog");
         QTest::addColumn<QString>("says");
-        const QByteArray good = backupOf(changedBlock(kDefault));
-        QJsonObject root = QJsonDocument::fromJson(good).object();
-        QJsonObject channels = root[QStringLiteral("channels")].toObject();
-        QJsonArray block = root[QStringLiteral("block")].toArray();
-        channels[QStringLiteral("tilt")] = 19;
-        block[kFunctionSlot[Tilt]] = 19;
-        root[QStringLiteral("channels")] = channels;
-        root[QStringLiteral("block")] = block;
         QTest::newRow("not JSON") << QByteArray("{\"format\": ") << "fileFailureDialog" << "not JSON";
-        QTest::newRow("channel 19 in both places")
-            << QJsonDocument(root).toJson() << "fileFailureDialog" << "SBUS channels are 1 to 18";
         QTest::newRow("a FIFO") << QByteArray() << "fileFailureDialog" << "FIFO";
-        QTest::newRow("answered No") << good << "loadCompareDialog" << "Write the file's parameters";
+        QTest::newRow("answered No") << backupOf(changedBlock(kDefault)) << "loadCompareDialog"
+                                     << "Write the file's parameters";
         QTest::newRow("the controller's own block") << backupOf(kDefault) << "fileResultDialog" << "already holds";
     }
     void loadSendsNothingUnlessAGoodFileIsConfirmed()
@@ -260,58 +232,47 @@ private slots:
         QCOMPARE(r.model.flashState(), GimbalModel::FlashState::Missing);
     }
 
-    // An upload or a load on a lossy line, cut off at each of its three
-    // write requests by a controller that falls silent (Save pressed during
-    // the write, during the outage, or not at all), by Download, or by a
-    // pulled line. The controller ends with its old block or the whole new
-    // one, stored only whole and only when asked; a pulled line is said.
+    // A load on a lossy line, cut off at each of its three write requests by
+    // a controller that falls silent (Save pressed during the write, during
+    // the outage, or not at all), by Download, or by a pulled line. The
+    // controller ends with its old block or the whole new one, stored only
+    // whole and only when asked; a pulled line is said. (Uploads share the
+    // sequencer; tst_window_sim and tst_window_soak cut those off.)
     void writeEndsWholeOrNotAtAll_data()
     {
-        QTest::addColumn<QString>("job");
         QTest::addColumn<QString>("trouble");
         QTest::addColumn<int>("at");
         QTest::addColumn<QString>("save");
         QTest::addColumn<std::uint32_t>("seed");
         for (std::uint32_t seed : {1u, 2u, 3u, 4u})
-            QTest::addRow("load, lossy line, seed %u", seed) << "load" << "lossy" << 1 << "none" << seed;
-        QTest::newRow("load, Download pressed at write 2") << "load" << "download" << 2 << "none" << 1u;
-        QTest::newRow("load, port closed at write 2") << "load" << "closed" << 2 << "none" << 1u;
-        for (const char *job : {"upload", "load"})
-            for (int at = 1; at <= 3; ++at) {
-                for (const char *save : {"none", "write", "outage"})
-                    QTest::addRow("%s silent at write %d, save %s", job, at, save) << job << "silent" << at << save << 1u;
-                QTest::addRow("%s pulled at write %d", job, at) << job << "pulled" << at << "write" << 1u;
-            }
+            QTest::addRow("lossy line, seed %u", seed) << "lossy" << 1 << "none" << seed;
+        QTest::newRow("Download pressed at write 2") << "download" << 2 << "none" << 1u;
+        QTest::newRow("port closed at write 2") << "closed" << 2 << "none" << 1u;
+        for (int at = 1; at <= 3; ++at) {
+            for (const char *save : {"none", "write", "outage"})
+                QTest::addRow("silent at write %d, save %s", at, save) << "silent" << at << save << 1u;
+            QTest::addRow("pulled at write %d", at) << "pulled" << at << "write" << 1u;
+        }
     }
     void writeEndsWholeOrNotAtAll()
     {
-        QFETCH(QString, job);
         QFETCH(QString, trouble);
         QFETCH(int, at);
         QFETCH(QString, save);
         QFETCH(std::uint32_t, seed);
         FileRig r(kEnglish, seed);
         QVERIFY(r.connectAndSettle());
-        const bool load = job == QLatin1String("load");
-        // A load says Yes to storing unless Save is pressed.
-        const bool asksToStore = load && save == QLatin1String("none");
-        // Mode (first part) 5 -> 9, tilt (second part) 1 -> 3.
-        const ParamBlock target = load ? changedBlock(kDefault) : GimbalModel::defaultWith({3, 2, 9, 6, 7});
+        // Yes to storing unless Save is pressed.
+        const bool asksToStore = save == QLatin1String("none");
+        const ParamBlock target = changedBlock(kDefault);
         if (trouble == QLatin1String("lossy")) {
             r.model.faults.dropShare = 0.5;
             r.model.faults.corruptShare = 0.1;
         }
-        if (load) {
-            r.pick("t.json", backupOf(target));
-            r.person.yesTo = QStringList{"loadCompareDialog"};
-            if (asksToStore)
-                r.person.yesTo << QStringLiteral("loadStoreDialog");
-            r.trigger("loadParamsAction");
-        } else {
-            r.combo("tiltComboBox")->setCurrentIndex(2);
-            r.combo("modeComboBox")->setCurrentIndex(8);
-            r.click("updatePushButton");
-        }
+        r.pick("t.json", backupOf(target));
+        r.person.yesTo = asksToStore ? QStringList{"loadCompareDialog", "loadStoreDialog"}
+                                     : QStringList{"loadCompareDialog"};
+        r.trigger("loadParamsAction");
         if (trouble != QLatin1String("lossy")) {
             const quint8 cutOn = std::array<quint8, 3>{WRITE_PARAM_1, WRITE_PARAM_2, WRITE_PARAM_3}[at - 1];
             QVERIFY(r.tickUntil([&] { return r.x().commandCode == cutOn; }, 60));
@@ -335,12 +296,12 @@ private slots:
             }
         }
         QVERIFY(r.tickUntil([&] { return !r.x().writing() && !r.x().linkLost() && r.x().blockDownloaded(); }, 600));
-        QVERIFY(r.settleLoad(100));
+        // No load under way and no write on the line, and one tick more for the result to be told.
+        QVERIFY(r.tickUntil([&] { return r.action("loadParamsAction")->isEnabled(); }, 100) && r.tick());
         QVERIFY2(!asksToStore || r.person.saw(QStringLiteral("fileResultDialog"), QStringLiteral("stored permanently")),
                  qPrintable(r.person.said()));
         QCOMPARE(raw(r.model.ram()), raw(target));
         QCOMPARE(raw(r.model.flash()), raw(save == QLatin1String("write") || asksToStore ? target : kDefault));
-        // The selectors show what the controller holds.
         for (int f = 0; f < kFunctionCount; ++f)
             QCOMPARE(r.shown(f), int(target[kFunctionSlot[f]]));
     }
@@ -385,20 +346,15 @@ private slots:
     // is no regular file is refused and left as it is.
     void saveWhatTheControllerHolds_data()
     {
-        QTest::addColumn<QByteArray>("config");
         QTest::addColumn<QString>("says"); // besides --force; empty: the FIFO
-        QTest::newRow("Chinese") << kChinese << QStringLiteral("云台俯仰通道、相机录像通道");
-        QTest::newRow("English") << kEnglish << QStringLiteral("Tilt Channel, Rec Channel");
-        QTest::newRow("a FIFO") << kChinese << QString();
+        QTest::newRow("channels no selector shows") << QStringLiteral("云台俯仰通道、相机录像通道");
+        QTest::newRow("a FIFO") << QString();
     }
     void saveWhatTheControllerHolds()
     {
-        QFETCH(QByteArray, config);
         QFETCH(QString, says);
-        FileRig r(config);
-        ParamBlock held = kDefault;
-        held[9] = 0;
-        held[10] = 255;
+        FileRig r(kChinese);
+        const ParamBlock held = GimbalModel::defaultWith({0, 2, 5, 255, 7}); // tilt and rec on no channel
         r.model.setRam(held);
         QVERIFY(says.isEmpty() ? r.pickFifo("reader.json") : !r.pick("odd.json").isEmpty());
         QVERIFY(r.connectAndSettle());
@@ -452,21 +408,15 @@ private slots:
 
         QVERIFY(file.seek(0));
         const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        QCOMPARE(lines.first(), QStringLiteral("time,tilt_pos,pan_pos,mode_pos,rec_pos,zoom_pos,"
-                                               "tilt_test,pan_test,mode_test,rec_test,zoom_test,gimbal"));
+        QVERIFY(lines.first().startsWith(QLatin1String("time,tilt_pos,")));
         // Four requests make a cycle; the 40 ticks give ten, the silent ones none.
         QVERIFY2(lines.size() - 1 >= 9 && lines.size() - 1 <= 11, qPrintable(QString::number(lines.size())));
-        const QRegularExpression row(
-            QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z(,-?\\d+){10},connected$"));
+        // The rows' shape and units are the command line's monitor --csv; their times are the window's clock.
         QDateTime last;
         for (const QString &line : lines.mid(1)) {
-            QVERIFY2(row.match(line).hasMatch(), qPrintable(line));
-            const QStringList cells = line.split(QLatin1Char(','));
-            const QDateTime time = QDateTime::fromString(cells[0], Qt::ISODateWithMs);
-            QVERIFY(!last.isValid() || time > last);
+            const QDateTime time = QDateTime::fromString(line.section(QLatin1Char(','), 0, 0), Qt::ISODateWithMs);
+            QVERIFY2(time.isValid() && (!last.isValid() || time > last), qPrintable(line));
             last = time;
-            // Test data arrives in tens of microseconds and is logged in microseconds.
-            QVERIFY(cells[6].toInt() >= 1000 && cells[6].toInt() <= 2000);
         }
         QVERIFY(r.statusTip().contains(QStringLiteral("(%1 rows)").arg(lines.size() - 1)));
     }
