@@ -90,8 +90,23 @@ int main(void)
     ZeroMemory(&si, sizeof si);
     si.cb = sizeof si;
     PROCESS_INFORMATION pi;
-    if (!CreateProcessW(NULL, line, NULL, NULL, TRUE, DEBUG_ONLY_THIS_PROCESS, NULL, NULL, &si, &pi)) {
-        fprintf(stderr, "wine-launch: cannot start %ls (error %lu)\n", argv[2], GetLastError());
+    /* Wine reports ERROR_INTERNAL_ERROR when the new process died inside its
+       own loader, before any of the program's code ran; under a loaded
+       machine that happens now and then (the address space it reserves was
+       taken), and the same start a moment later works. Anything else is the
+       program's or the caller's fault and is reported at once. */
+    BOOL started = FALSE;
+    DWORD error = 0;
+    for (int attempt = 0; attempt < 4 && !started; ++attempt) {
+        if (attempt)
+            Sleep(250);
+        started = CreateProcessW(NULL, line, NULL, NULL, TRUE, DEBUG_ONLY_THIS_PROCESS, NULL, NULL, &si, &pi);
+        error = started ? 0 : GetLastError();
+        if (!started && error != ERROR_INTERNAL_ERROR)
+            break;
+    }
+    if (!started) {
+        fprintf(stderr, "wine-launch: cannot start %ls (error %lu)\n", argv[2], error);
         return 125;
     }
     DebugSetProcessKillOnExit(FALSE);
