@@ -244,6 +244,8 @@ private:
     std::optional<BlockHistory::Adapter> awaitedAdapter;
     int presentTicks = 0;
     // Ticks until the facts of a list that lacks the choice are asked again.
+    // One second: by then the system has said who a fresh adapter is.
+    static constexpr int kFactsRecheckTicks = 20;
     int factsRecheckTicks = 0;
     // The last port that would not open, kept to explain it again in
     // another language; empty after a good open.

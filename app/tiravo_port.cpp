@@ -212,7 +212,7 @@ void Tiravo::refreshPortList()
     // the adapter is; a choice not found is looked for once more a second
     // later, by when it has.
     if (!recheck)
-        factsRecheckTicks = chosenPortGone() && !names.isEmpty() ? 20 : 0;
+        factsRecheckTicks = chosenPortGone() && !names.isEmpty() ? kFactsRecheckTicks : 0;
     if (wasGone != chosenPortGone())
         showStatusTip();
 }

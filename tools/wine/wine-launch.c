@@ -91,9 +91,8 @@ int main(void)
     si.cb = sizeof si;
     PROCESS_INFORMATION pi;
     /* Wine reports ERROR_INTERNAL_ERROR when the new process died inside its
-       own loader, before any of the program's code ran; under a loaded
-       machine that happens now and then (the address space it reserves was
-       taken), and the same start a moment later works. Anything else is the
+       own loader, before any of the program's code ran; on a loaded machine
+       that happens now and then, and the same start a moment later works. Anything else is the
        program's or the caller's fault and is reported at once. */
     BOOL started = FALSE;
     DWORD error = 0;
