@@ -13,6 +13,7 @@
 #include "port/portlist.h"
 #include "ui/rownames.h"
 #include "app/portmemory.h"
+#include "link/linktask.h"
 #include "ui_tiravo.h"
 
 Tiravo::Tiravo(QWidget *parent)
@@ -47,7 +48,7 @@ Tiravo::Tiravo(QWidget *parent)
             qWarning().noquote() << QStringLiteral("%1: closing once the controller has finished the write under "
                                                    "way (at most %2 s)")
                                         .arg(QCoreApplication::applicationName())
-                                        .arg(CloseGuard::kMaxTicks * 50 / 1000);
+                                        .arg(CloseGuard::kMaxTicks * LinkTask::kTickMs / 1000);
     });
 
     connect(sysTimer, SIGNAL(timeout()), this, SLOT(SYS_QTimerUpDate()));
@@ -64,7 +65,7 @@ Tiravo::Tiravo(QWidget *parent)
     enableForOpenPort(false);
 
     resetLinkData();
-    sysTimer->start(50);
+    sysTimer->start(LinkTask::kTickMs);
 }
 
 Tiravo::~Tiravo()

@@ -42,6 +42,15 @@ class Ui_Tiravo;
 // disappears 45 ticks after the first one appeared.
 extern std::uint8_t statusTicks;
 
+// Number of ports comComboBox was last filled with. Process-wide on purpose:
+// the refresh compares against it, and it must not be reset by a new window.
+extern quint16 portCount;
+
+// Both counts back to where a program starts them, for a test, a benchmark or
+// the rig that makes one window after another and wants each to list its
+// ports and count its messages as the first window of a program does.
+void resetWindowCounts();
+
 // The one window of the program: it owns the form, the link data and the
 // 50 ms tick, and moves data between them and the widgets.
 class Tiravo : public QWidget
@@ -79,6 +88,8 @@ public:
     // to it by itself: a controller powered through the same plug may still
     // be starting.
     static constexpr int kReconnectSettleTicks = 40;
+    // A message is shown for this many ticks (2.25 s), counted from the first of a run.
+    static constexpr std::uint8_t kMessageTicks = 45;
 
 protected:
     void contextMenuEvent(QContextMenuEvent *event) override;

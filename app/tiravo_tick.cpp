@@ -17,19 +17,25 @@
 #endif
 
 #include "formats/liverecord.h"
+#include "link/linktask.h"
 #include "ui_tiravo.h"
 
 std::uint8_t statusTicks = 0;
+quint16 portCount = 0;
+
+void resetWindowCounts()
+{
+    statusTicks = 0;
+    portCount = 0;
+}
 
 namespace {
-// A message is shown for this many ticks (2.25 s), counted from the first of a run.
-constexpr std::uint8_t kMessageTicks = 45;
 // Disconnected ticks after which nothing on screen can still change but for
 // the port list: every message has run out.
-constexpr int kTicksBeforeRest = kMessageTicks + 1;
+constexpr int kTicksBeforeRest = Tiravo::kMessageTicks + 1;
 // While resting, the port list is still taken as often as the scan's own
 // safety net takes it while ticking, in case the system missed a notice.
-constexpr int kRestNetMs = PortList::SystemPortScan::kRecheckCalls * 50;
+constexpr int kRestNetMs = PortList::SystemPortScan::kRecheckCalls * LinkTask::kTickMs;
 
 // The display is written only where what it shows changes: a line edit
 // tells screen readers of every setText, even of the text it already holds,
@@ -123,7 +129,7 @@ void Tiravo::resumeTicking()
     quietTicks = 0;
     wakeOnNotice->setEnabled(false);
     restNet.stop();
-    sysTimer->start(50);
+    sysTimer->start(LinkTask::kTickMs);
 }
 
 // The tick that follows the notice lists the ports, so a plugged adapter

@@ -25,6 +25,7 @@
 
 #include "rig/englishconfig.h"
 #include "link/frame.h"
+#include "link/linktask.h"
 #include "port/portlist.h"
 #include "sim/gimbalmodel.h"
 #include "sim/ptycontroller.h"
@@ -122,8 +123,7 @@ void BM_WindowTickOwnThread(benchmark::State &state)
         return;
     }
     PortList::registerPort(device);
-    portCount = 0;
-    statusTicks = 0;
+    resetWindowCounts();
     {
         Tiravo w;
         w.findChild<QTimer *>(QString(), Qt::FindDirectChildrenOnly)->stop();
@@ -136,7 +136,7 @@ void BM_WindowTickOwnThread(benchmark::State &state)
         // On a clean line every request gets one good reply.
         auto tick = [&] {
             const std::uint64_t before = w.receiver().framesGood();
-            controller.ms += 50;
+            controller.ms += LinkTask::kTickMs;
             QMetaObject::invokeMethod(&w, "SYS_QTimerUpDate");
             QCoreApplication::processEvents();
             if (w.receiver().framesGood() > before)
@@ -227,7 +227,7 @@ void BM_ModelAnswer(benchmark::State &state)
     std::int64_t ms = 0;
     std::size_t i = 0;
     for (auto _ : state) {
-        ms += 50;
+        ms += LinkTask::kTickMs;
         const Frame &r = requests[i++ & 3];
         auto out = model.receive(r.data(), r.size(), ms);
         benchmark::DoNotOptimize(out.data());
@@ -268,7 +268,7 @@ void BM_SimRoundTrip(benchmark::State &state)
         requests[i] = buildRequest(kPolls[i], 0, ParamBlock{});
     std::size_t i = 0;
     for (auto _ : state) {
-        ms += 50;
+        ms += LinkTask::kTickMs;
         const Frame &r = requests[i++ & 3];
         const std::uint64_t seen = model.requestsSeen();
         if (::write(fd, r.data(), r.size()) != ssize_t(r.size())) {

@@ -25,7 +25,6 @@
 #include "port/devicenotices.h"
 #include "port/portdiagnostics.h"
 
-quint16 portCount = 0;
 
 namespace {
 QStringList &registeredPorts()
@@ -71,8 +70,23 @@ SystemPortScan::~SystemPortScan()
 #endif
 }
 
+namespace {
+QString &watchedInstead()
+{
+    static QString dir;
+    return dir;
+}
+} // namespace
+
+void SystemPortScan::watchInsteadOfSystem(const QString &dir)
+{
+    watchedInstead() = dir;
+}
+
 QString SystemPortScan::defaultDeviceDir()
 {
+    if (!watchedInstead().isNull())
+        return watchedInstead();
     // Watched through inotify, which only Linux has; Windows's device
     // namespace stands for the notices it sends instead.
 #if defined(Q_OS_LINUX)

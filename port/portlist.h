@@ -16,10 +16,6 @@ namespace PortList {
 class DeviceNotices;
 }
 
-// Number of ports comComboBox was last filled with. Process-wide on purpose:
-// the refresh compares against it, and it must not be reset by a new window.
-extern quint16 portCount;
-
 // The one place that enumerates serial ports. Besides the system's ports it
 // lists ports registered by a program that embeds the window (a simulated
 // controller on a pseudo-terminal), so those are probed and offered exactly
@@ -63,6 +59,11 @@ public:
     void expire() { enumerated_ = false; }
 
     static QString defaultDeviceDir();
+    // Scans made after this watch dir instead of the system's device
+    // directory, so that a test wakes a resting window by a file of its own,
+    // never by a node under the real /dev. A null string goes back to the
+    // system's.
+    static void watchInsteadOfSystem(const QString &dir);
     static QStringList systemPortNames();
 
 private:

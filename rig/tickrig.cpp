@@ -7,6 +7,7 @@
 
 #include <utility>
 
+#include "link/linktask.h"
 #include "port/portlist.h"
 #include "rig/eventwait.h"
 
@@ -16,10 +17,7 @@ TickRig::TickRig(std::string flashPath, std::uint32_t seed)
 {
     pty.setClock([this] { return ms; });
     PortList::registerPort(pty.devicePath());
-    // Both are process-wide; a window made after another one must list its
-    // ports and count its messages afresh, as the first window of a program does.
-    portCount = 0;
-    statusTicks = 0;
+    resetWindowCounts();
     w = std::make_unique<Tiravo>();
     w->findChild<QTimer *>(QString(), Qt::FindDirectChildrenOnly)->stop();
     w->choosePort(pty.devicePath());
@@ -74,7 +72,7 @@ bool TickRig::tick(bool settle)
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     const bool expectRequest = connected() && pty.isOpen();
     const std::uint64_t seen = model.requestsSeen();
-    ms += 50;
+    ms += LinkTask::kTickMs;
     QMetaObject::invokeMethod(w.get(), "SYS_QTimerUpDate");
     if (afterSlot)
         afterSlot();

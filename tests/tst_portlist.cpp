@@ -14,8 +14,11 @@
 
 #include "app/commandline.h"
 #include "app/tiravo.h"
+#include "link/linktask.h"
 #include "port/portlist.h"
 #include "rig/eventwait.h"
+#include "support/clicks.h"
+#include "support/settingsfile.h"
 
 namespace {
 
@@ -244,6 +247,8 @@ private slots:
     // The window itself, left disconnected on its own timer: once a tick
     // would only repeat the last one, the timer stops, and each of these
     // brings the ticks back.
+    // The window that rests starts from a language file and a watched device
+    // directory of the test's own, so a second run starts where the first did.
     void disconnectedWindowRestsUntilWanted_data()
     {
         QTest::addColumn<QString>("waker");
@@ -253,37 +258,35 @@ private slots:
     void disconnectedWindowRestsUntilWanted()
     {
         QFETCH(QString, waker);
-        const QString node = QStringLiteral("/dev/sbus-channel-test-%1").arg(QCoreApplication::applicationPid());
-        if (waker == QLatin1String("device node") && !QFileInfo(QStringLiteral("/dev")).isWritable())
-            QSKIP("a change under /dev needs a writable /dev");
+        QTemporaryDir dev;
+        PortList::SystemPortScan::watchInsteadOfSystem(dev.path());
+        freshEnglishWindow();
         Tiravo w;
+        PortList::SystemPortScan::watchInsteadOfSystem(QString());
         auto *timer = w.findChild<QTimer *>(QString(), Qt::FindDirectChildrenOnly);
         const auto tick = [&] { QMetaObject::invokeMethod(&w, "SYS_QTimerUpDate"); };
         // Long enough for any message to have run out, and no longer.
-        for (int i = 0; i < 45; ++i)
+        for (int i = 0; i < Tiravo::kMessageTicks; ++i)
             tick();
         QVERIFY(timer->isActive());
         tick();
         QVERIFY(!timer->isActive());
 
         if (waker == QLatin1String("device node")) {
-            QVERIFY(QFile(node).open(QIODevice::WriteOnly));
-            const bool woken = waitUntil([&] { return timer->isActive(); });
-            QFile::remove(node);
-            QVERIFY(woken);
+            QVERIFY(QFile(dev.filePath(QStringLiteral("ttyUSB0"))).open(QIODevice::WriteOnly));
+            QVERIFY(waitUntil([&] { return timer->isActive(); }));
         } else if (waker == QLatin1String("Connect")) {
             w.findChild<QAbstractButton *>(QStringLiteral("startPushButton"))->click();
         } else if (waker == QLatin1String("Return")) {
             QTest::keyClick(&w, Qt::Key_Return);
         } else {
-            const bool chinese = w.findChild<QAbstractButton *>(QStringLiteral("chRadioButton"))->isChecked();
-            QTest::mouseClick(w.findChild<QAbstractButton *>(chinese ? QStringLiteral("enRadioButton")
-                                                                      : QStringLiteral("chRadioButton")),
-                              Qt::LeftButton);
+            clickCaption(w.findChild<QRadioButton *>(QStringLiteral("chRadioButton")));
+            QCOMPARE(LangureFlag, 1);
         }
         QVERIFY(timer->isActive());
-        QCOMPARE(timer->interval(), 50);
+        QCOMPARE(timer->interval(), LinkTask::kTickMs);
     }
+    void cleanupTestCase() { removeConfig(); }
 };
 
 QTEST_MAIN(TestPortList)

@@ -17,6 +17,7 @@
 #include "app/tiravo.h"
 #include "link/frame.h"
 #include "port/portlist.h"
+#include "support/clicks.h"
 #include "support/pty.h"
 #include "support/settingsfile.h"
 #include "ui/rownames.h"
@@ -68,17 +69,9 @@ template <typename T = QWidget> T *child(QWidget &w, const char *name)
     return w.findChild<T *>(QString::fromLatin1(name));
 }
 
-// A radio button takes clicks on its circle and caption only, and its caption is set in the platform's default font
-// (12 pt on Qt 5's offscreen platform, 9 pt on Qt 6's and on X11), which may leave the middle of the button empty
-// space. So click the caption, as the operator does.
 void clickCaption(QWidget &w, const char *name)
 {
-    auto *radio = child<QRadioButton>(w, name);
-    QStyleOptionButton option;
-    option.initFrom(radio);
-    option.text = radio->text();
-    const QRect hit = radio->style()->subElementRect(QStyle::SE_RadioButtonClickRect, &option, radio);
-    QTest::mouseClick(radio, Qt::LeftButton, {}, hit.center());
+    clickCaption(child<QRadioButton>(w, name));
 }
 
 // The tests tick the window themselves.
