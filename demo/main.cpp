@@ -8,11 +8,14 @@
 #include <QFile>
 
 #include <cstdio>
+#include <optional>
 
+#include "app/closeguard.h"
 #include "app/commandline.h"
 #include "app/fonts.h"
 #include "app/tiravo.h"
 #include "demo/tour.h"
+#include "rig/keptfile.h"
 #include "port/portlist.h"
 #include "sim/gimbalmodel.h"
 #include "sim/ptycontroller.h"
@@ -87,17 +90,28 @@ int main(int argc, char *argv[])
     QObject::connect(&pty, &PtyController::unpluggedNow, &app,
                      [path = pty.devicePath()] { PortList::unregisterPort(path); });
 
+    // Before the window, which stores a language when it finds none.
+    std::optional<KeptFile> config;
+    if (!tourDir.isEmpty())
+        config.emplace(Tiravo::languageFilePath());
     Tiravo window;
     // The simulated controller, whatever real adapter the window used last.
     window.choosePort(pty.devicePath());
+    // Ctrl+C closes the window as it does the program's own: a write under way ends first.
+    closeOnStopSignals(window);
     window.show();
     if (tourDir.isEmpty()) {
         std::fprintf(stderr, "simulated controller on %s\n", qPrintable(pty.devicePath()));
         return app.exec();
     }
 
-    Tour tour(window, model, pty, tourDir);
+    Tour tour(window, model, pty, *config, tourDir);
     QObject::connect(&tour, &Tour::finished, &app, &QCoreApplication::exit);
     tour.start();
-    return app.exec();
+    const int code = app.exec();
+    if (!tour.isDone()) {
+        std::printf("Tour stopped: the window was closed before the tour's end.\n");
+        return 1;
+    }
+    return code;
 }

@@ -18,18 +18,20 @@
 #include <cstdio>
 
 #include "app/tiravo.h"
+#include "link/linktask.h"
+#include "rig/keptfile.h"
 #include "sim/gimbalmodel.h"
 #include "sim/ptycontroller.h"
 #include "ui/rownames.h"
 #include "ui/texts.h"
 
-Tour::Tour(Tiravo &w, GimbalModel &m, PtyController &p, const QString &outDir)
+Tour::Tour(Tiravo &w, GimbalModel &m, PtyController &p, const KeptFile &config, const QString &outDir)
     : window(w)
     , model(m)
     , pty(p)
+    , config(config)
     , dir(outDir)
 {
-    configPath = Tiravo::languageFilePath();
     startBlock = model.ram();
     // Away from the channel the controller starts with, so the slider visibly changes source.
     newTilt = startBlock[kFunctionSlot[Tilt]] == 3 ? 4 : 3;
@@ -102,11 +104,6 @@ Tour::Tour(Tiravo &w, GimbalModel &m, PtyController &p, const QString &outDir)
 
 void Tour::start()
 {
-    QFile config(configPath);
-    hadConfig = config.open(QIODevice::ReadOnly);
-    if (hadConfig)
-        savedConfig = config.readAll();
-
     auto *tick = window.findChild<QTimer *>(QString(), Qt::FindDirectChildrenOnly);
     if (!tick) {
         std::printf("tour: the window has no tick timer\n");
@@ -121,7 +118,7 @@ void Tour::start()
         std::printf("tour: no tick for too long; giving up\n");
         finish(false);
     });
-    watchdog.start(int(steps.size()) * kStepTicks * 50 * 2);
+    watchdog.start(int(steps.size()) * kStepTicks * LinkTask::kTickMs * 2);
     std::printf("Tour of SBUS Channel against the simulated controller on %s\n", qPrintable(pty.devicePath()));
     steps[0].act();
 }
@@ -142,6 +139,9 @@ void Tour::onTick()
         finish(false);
         return;
     }
+    // As soon as the window has stored the language it switched to: a tour
+    // stopped from outside after that leaves the operator's choice as it was.
+    putBackConfig();
     std::printf("%d. %-22s ok in %3d ticks: %s\n", number, step.name, ticks, qPrintable(shown()));
     std::fflush(stdout);
     screenshot(number, step.name);
@@ -159,18 +159,19 @@ void Tour::finish(bool ok)
         return;
     done = true;
     watchdog.stop();
-    QFile config(configPath);
-    if (hadConfig) {
-        if (config.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            config.write(savedConfig);
-    } else {
-        config.remove();
-    }
+    putBackConfig();
     std::printf(ok ? "Tour complete: every step reached its expected state. Screenshots in %s\n"
                    : "Tour failed. Screenshots so far in %s\n",
                 qPrintable(QDir(dir).absolutePath()));
     std::fflush(stdout);
     emit finished(ok ? 0 : 1);
+}
+
+void Tour::putBackConfig()
+{
+    QString why;
+    if (!config.putBack(&why))
+        std::printf("tour: could not put back %s: %s\n", qPrintable(config.path()), qPrintable(why));
 }
 
 void Tour::screenshot(int number, const char *name) const

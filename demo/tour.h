@@ -13,6 +13,7 @@
 #include "link/frame.h"
 
 class GimbalModel;
+class KeptFile;
 class PtyController;
 class Tiravo;
 
@@ -26,9 +27,13 @@ class Tour : public QObject
     Q_OBJECT
 
 public:
-    Tour(Tiravo &window, GimbalModel &model, PtyController &pty, const QString &outDir);
+    // The tour switches language but must not change the operator's choice:
+    // `config` holds the language file as it was before the window was made.
+    Tour(Tiravo &window, GimbalModel &model, PtyController &pty, const KeptFile &config, const QString &outDir);
 
     void start();
+    // Whether the tour reached its end or gave up; false when the window went first.
+    bool isDone() const { return done; }
 
     // A step must get there within this many ticks (5 s) or the tour fails.
     static constexpr int kStepTicks = 100;
@@ -45,6 +50,8 @@ private:
 
     void onTick();
     void finish(bool ok);
+    // Writes the language file back as it was before the window, if it changed.
+    void putBackConfig();
     void screenshot(int number, const char *name) const;
 
     QString shown() const;
@@ -56,6 +63,7 @@ private:
     Tiravo &window;
     GimbalModel &model;
     PtyController &pty;
+    const KeptFile &config;
     QString dir;
     std::vector<Step> steps;
     std::size_t current = 0;
@@ -67,9 +75,4 @@ private:
     ParamBlock startBlock{};
     int newTilt = 3;
     std::int64_t uploadSeenMs = -1;
-    // The language stored beside the executable, put back at the end: the
-    // tour switches language but must not change the operator's choice.
-    QString configPath;
-    QByteArray savedConfig;
-    bool hadConfig = false;
 };

@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include "cli/exitcodes.h"
+#include "rig/englishconfig.h"
 #include "sim/gimbalmodel.h"
 #include "sim/ptycontroller.h"
 
@@ -768,7 +769,7 @@ private slots:
         r = cli({"get", "-p", link});
         QVERIFY2(r.code == 0 && r.err.count(chinese.toUtf8()) == 1, r.err.constData());
         QCOMPARE(json(cli({"get", "-p", link, "--json"}).out).value("contactCheck")["message"].toString(), chinese);
-        QVERIFY(chooseLanguage("[%General]\nLangureType=2\n"));
+        QVERIFY(chooseLanguage(kEnglishLanguageFile));
         QVERIFY2(cli({"get", "-p", link}).err.contains(english.toUtf8()), "English chosen");
         restarted.terminate();
         QVERIFY(restarted.waitForFinished() && !QFileInfo::exists(flash));

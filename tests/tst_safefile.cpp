@@ -162,7 +162,7 @@ private slots:
         mounts = std::make_unique<Mounts>();
         disk = scratch.filePath(QStringLiteral("disk"));
         QVERIFY(QDir().mkpath(disk));
-        writeConfigRaw("[%General]\nLangureType=2\n");
+        writeConfigRaw(kEnglishLanguageFile);
     }
 
     // Unmounted before anything else, also after a failed check.

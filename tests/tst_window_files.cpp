@@ -23,7 +23,7 @@
 #include "support/simrig.h"
 
 namespace {
-const QByteArray kEnglish = "[%General]\nLangureType=2\n";
+const QByteArray kEnglish = kEnglishLanguageFile;
 const QByteArray kChinese = "[%General]\nLangureType=1\n";
 
 // Stands in for the operator at every dialog the window opens: file dialogs

@@ -270,7 +270,7 @@ private slots:
             QVERIFY(QFile::link(elsewhere.filePath(QStringLiteral("kept.ini")), configPath()));
         const QByteArray held = store == "directory" || store == "FIFO" || store.endsWith(QLatin1String("no file"))
                                     ? QByteArray()
-                                    : QByteArray("[%General]\nLangureType=2\n");
+                                    : QByteArray(kEnglishLanguageFile);
         if (!held.isEmpty())
             writeConfigRaw(held);
         const bool modeSet = store == "unreadable file" || store == "read-only file" || store.endsWith("and file");
@@ -339,7 +339,7 @@ private slots:
         QFETCH(QString, reason);
 
         const QString appDir = QCoreApplication::applicationDirPath();
-        const QByteArray english = "[%General]\nLangureType=2\n";
+        const QByteArray english = kEnglishLanguageFile;
         QTemporaryDir scratch;
         const QString homeDir = scratch.filePath(QStringLiteral("home"));
         QVERIFY(QDir().mkpath(homeDir));

@@ -105,12 +105,12 @@ private slots:
         QTest::addColumn<QByteArray>("config");
         QTest::addColumn<int>("storedTilt");
         QTest::addColumn<QString>("told");
-        QTest::newRow("English, forgotten") << QByteArray("[%General]\nLangureType=2\n") << 3
+        QTest::newRow("English, forgotten") << QByteArray(kEnglishLanguageFile) << 3
                                             << "This controller does not hold what was stored on 2026-12-07 14:02 "
                                                "through this adapter: tilt 3 → 1";
         QTest::newRow("Chinese, forgotten") << QByteArray("[%General]\nLangureType=1\n") << 3
                                             << "此控制器未保存 2026-12-07 14:02 通过此适配器烧写的参数：俯仰 3 → 1";
-        QTest::newRow("unchanged") << QByteArray("[%General]\nLangureType=2\n") << 1 << QString();
+        QTest::newRow("unchanged") << QByteArray(kEnglishLanguageFile) << 1 << QString();
     }
     void contactCheck()
     {
@@ -138,7 +138,7 @@ private slots:
     void undoRestoresTheBlockBeforeTheLastWrite()
     {
         QFETCH(bool, load);
-        writeConfigRaw("[%General]\nLangureType=2\n");
+        writeConfigRaw(kEnglishLanguageFile);
         MemoryRig r;
         QVERIFY(r.connectAndSettle());
         ParamBlock written = withTilt(kDefault, load ? 11 : 7);
@@ -191,7 +191,7 @@ private slots:
         QFETCH(bool, leaves);
         QFETCH(int, storedTilt);
         // The close is asked in Chinese, the disconnect in English.
-        writeConfigRaw(closing ? "[%General]\nLangureType=1\n" : "[%General]\nLangureType=2\n");
+        writeConfigRaw(closing ? "[%General]\nLangureType=1\n" : kEnglishLanguageFile);
         MemoryRig r;
         r.w->show();
         QVERIFY(r.connectAndSettle());
@@ -225,7 +225,7 @@ private slots:
     // Said, not refused: No keeps the controller as it was, Yes writes.
     void twoFunctionsOnOneChannel()
     {
-        writeConfigRaw("[%General]\nLangureType=2\n");
+        writeConfigRaw(kEnglishLanguageFile);
         MemoryRig r;
         QVERIFY(r.connectAndSettle());
         r.choose(Tilt, 7);  // zoom is on 7 already

@@ -369,7 +369,7 @@ private slots:
         QTest::addColumn<QByteArray>("config");
         QTest::addColumn<QStringList>("plugged"); // name:serial
         QTest::addColumn<QString>("chosen");
-        const QByteArray language = "[%General]\nLangureType=2\n";
+        const QByteArray language = kEnglishLanguageFile;
         QTest::newRow("under its name") << rememberedA1("$DIR/ttyUSB0") << QStringList{"ttyUSB0:A1"} << "ttyUSB0";
         QTest::newRow("under another name")
             << rememberedA1("$DIR/ttyUSB0") << QStringList{"ttyUSB0:B2", "ttyUSB1:A1"} << "ttyUSB1";

@@ -11,6 +11,7 @@
 
 #include "app/tiravo.h"
 #include "port/portlist.h"
+#include "rig/englishconfig.h"
 
 // The language store lives beside the executable under test.
 inline QString configPath()
@@ -62,7 +63,6 @@ inline QVariant storedLanguage()
 // message run under way, however earlier windows of the test left the globals.
 inline void freshEnglishWindow()
 {
-    writeConfigRaw("[%General]\nLangureType=2\n");
-    portCount = 0;
-    statusTicks = 0;
+    writeConfigRaw(kEnglishLanguageFile);
+    resetWindowCounts();
 }
