@@ -9,6 +9,7 @@
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #endif
 
 #include "formats/backupfile.h"
@@ -44,6 +45,30 @@ class TstBackupFile : public QObject
     Q_OBJECT
 
     QTemporaryDir dir;
+
+    // At `path`: a FIFO, a character device (a node of its own, never the
+    // system's /dev/null, which a faulty save would replace), a link to
+    // either, or a directory. False where the system has no such thing.
+    bool makeNode(const QString &node, const QString &path)
+    {
+        if (node == "directory")
+            return QDir().mkdir(path);
+#ifdef Q_OS_UNIX
+        const QString target = dir.filePath(QStringLiteral("node"));
+        const bool made = node.contains("FIFO") ? ::mkfifo(QFile::encodeName(target).constData(), 0600) == 0
+                          : node.contains("character device")
+                              ? ::mknod(QFile::encodeName(target).constData(), S_IFCHR | 0600, makedev(1, 3)) == 0
+                              : true;
+        if (!made)
+            return false;
+        if (node.startsWith("link to"))
+            return QFile::link(target, path);
+        return !node.contains("FIFO") && !node.contains("character device") ? true : QFile::rename(target, path);
+#else
+        // FIFOs are Unix's; Windows' named pipes and devices live outside the file system.
+        return !node.contains("FIFO") && !node.contains("character device");
+#endif
+    }
 
 private slots:
     void cleanup() { QVERIFY(QDir(dir.path()).removeRecursively() && QDir().mkpath(dir.path())); }
@@ -119,20 +144,8 @@ private slots:
         const QString path = dir.filePath("target");
         if (node == "file")
             QVERIFY(writeFile(path, content));
-#ifdef Q_OS_UNIX
-        const QString fifo = dir.filePath("fifo");
-        if (node.contains("FIFO"))
-            QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
-        if (node == "FIFO")
-            QVERIFY(QFile::rename(fifo, path));
-        else if (node == "link to a FIFO")
-            QVERIFY(QFile::link(fifo, path));
-#else
-        if (node.contains("FIFO"))
-            QSKIP("FIFOs are Unix's; Windows' named pipes live outside the file system");
-#endif
-        if (node == "directory")
-            QVERIFY(QDir().mkdir(path));
+        if (!makeNode(node, path))
+            QSKIP(qPrintable(node + QStringLiteral(" can't be made here")));
         ParamBlock block = kBlock;
         QString why;
         logged.clear();
@@ -150,6 +163,38 @@ private slots:
                  result);
         QCOMPARE(allowedWhy, why);
         QCOMPARE(block, kBlock);
+    }
+
+    // A backup goes only into a regular file or through a link to one: onto
+    // anything else it is refused, with the reason, before anything is
+    // opened (a FIFO would block), and the node is left as it was.
+    void saveRefused_data()
+    {
+        QTest::addColumn<QString>("node");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("FIFO") << "FIFO" << "it is a FIFO, not a regular file";
+        QTest::newRow("character device") << "character device" << "it is a character device, not a regular file";
+        QTest::newRow("link to a character device")
+            << "link to a character device" << "which is a character device, not a regular file";
+        QTest::newRow("directory") << "directory" << "it is a directory, not a regular file";
+    }
+    void saveRefused()
+    {
+        QFETCH(QString, node);
+        QFETCH(QString, reason);
+        const QString path = dir.filePath("target");
+        if (!makeNode(node, path))
+            QSKIP(qPrintable(node + QStringLiteral(" can't be made here")));
+        const QFileInfo before(path);
+        QString why;
+        QVERIFY(!BackupFile::save(path, kBlock, QDateTime::currentDateTimeUtc(), "p", &why));
+        QVERIFY2(why.contains(reason), qPrintable(why));
+        const QFileInfo after(path);
+        QCOMPARE(after.isSymLink(), before.isSymLink());
+        QCOMPARE(after.isFile(), before.isFile());
+        QCOMPARE(after.isDir(), before.isDir());
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size(),
+                 node.startsWith("link to") ? 2 : 1);
     }
 
     // Each value a slot can hold that is no SBUS channel, in each function's
