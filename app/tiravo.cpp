@@ -35,8 +35,13 @@ Tiravo::Tiravo(QWidget *parent)
     LangureCharLoad();
 
     sysTimer = new QTimer(this);
-    probePorts();
-    restoreChoice();
+    {
+        // The probe's names and the facts of those that opened, from one
+        // listing of the system's ports.
+        const PortList::OneListing listing;
+        probePorts();
+        restoreChoice();
+    }
     describePortItems();
     setUpAssistance();
 
@@ -88,7 +93,9 @@ Tiravo::~Tiravo()
 // is left out at start; the refresh while disconnected lists it later.
 void Tiravo::probePorts()
 {
-    const QStringList names = PortList::availablePortNames();
+    // Through the scan, which keeps the names: the first tick finds them
+    // listed already unless a device came or went since.
+    const QStringList names = PortList::availablePortNames(portScan);
     QString error;
     for (const QString &name : names) {
         if (!PortList::open(probePort, name, &error))

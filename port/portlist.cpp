@@ -10,6 +10,8 @@
 #include <QSerialPort>
 #include <QSerialPortInfo>
 
+#include <optional>
+
 #ifdef Q_OS_LINUX
 #include <sys/file.h>
 #include <sys/inotify.h>
@@ -116,10 +118,46 @@ int SystemPortScan::noticeDescriptor() const
 #endif
 }
 
+namespace {
+// The OneListing in force, and its listing once taken.
+struct HeldListing {
+    bool active = false;
+    std::optional<QList<QSerialPortInfo>> ports;
+};
+HeldListing &held()
+{
+    static HeldListing h;
+    return h;
+}
+
+QList<QSerialPortInfo> systemPorts()
+{
+    if (!held().active)
+        return QSerialPortInfo::availablePorts();
+    if (!held().ports)
+        held().ports = QSerialPortInfo::availablePorts();
+    return *held().ports;
+}
+} // namespace
+
+OneListing::OneListing()
+    : outermost_(!held().active)
+{
+    held().active = true;
+}
+
+OneListing::~OneListing()
+{
+    if (!outermost_)
+        return;
+    held().active = false;
+    held().ports.reset();
+}
+
 QStringList SystemPortScan::systemPortNames()
 {
     QStringList names;
-    const auto infos = QSerialPortInfo::availablePorts();
+    const auto infos = systemPorts();
     for (const QSerialPortInfo &info : infos)
         names.append(info.portName());
     return names;
@@ -283,7 +321,7 @@ bool isPresent(const QString &name)
 
 QList<Facts> factsOf(const QStringList &names)
 {
-    const QList<QSerialPortInfo> infos = QSerialPortInfo::availablePorts();
+    const QList<QSerialPortInfo> infos = systemPorts();
     const QHash<QString, QString> byId = stableNames();
     QList<Facts> all;
     for (const QString &name : names) {

@@ -153,6 +153,23 @@ struct Facts {
 // Facts for each name, in the same order; the system is asked once.
 QList<Facts> factsOf(const QStringList &names);
 
+// While one lives, the system's ports are listed once: the names and the
+// facts asked for in its time all come from its first listing. Each listing
+// walks some two thousand paths under /sys on Linux, and a window's start
+// wants the names, then the facts of those that opened. Not for anything
+// that must notice a change: the listing is as old as the object.
+class OneListing
+{
+public:
+    OneListing();
+    ~OneListing();
+    OneListing(const OneListing &) = delete;
+    OneListing &operator=(const OneListing &) = delete;
+
+private:
+    bool outermost_ = false;
+};
+
 // Whether a registered name's device is there now. Looked up without
 // opening it, so a port another program holds stays undisturbed.
 bool isPresent(const QString &name);
