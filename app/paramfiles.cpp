@@ -99,7 +99,11 @@ void ParamFiles::enableActions()
 {
     const bool open = !portClosed();
     const bool busy = link_.writing() || load_.running();
-    saveAction_->setEnabled(open && link_.blockDownloaded() && !busy);
+    // A Download under way replaces the block part by part: saved halfway,
+    // the file would mix what the controller held before with what it holds now.
+    const bool reading =
+        link_.commandCode == READ_PARAM_1 || link_.commandCode == READ_PARAM_2 || link_.commandCode == READ_PARAM_3;
+    saveAction_->setEnabled(open && link_.blockDownloaded() && !reading && !busy);
     loadAction_->setEnabled(open && !busy);
     undoAction_->setEnabled(open && !busy);
     logAction_->setEnabled(liveLog_.active() || (open && !link_.linkLost()));

@@ -70,8 +70,9 @@ public:
     // Save, Load, Undo and the live log, in the menu's order.
     QList<QAction *> actions() const;
     void renewTexts();
-    // Saving needs a block read whole in this contact and not being rewritten;
-    // a load waits for the write under way, which its read would cut off.
+    // Saving needs a block read whole in this contact and neither being read
+    // again nor rewritten; a load waits for the write under way, which its
+    // read would cut off.
     void enableActions();
 
     // What the window tells of the link.
