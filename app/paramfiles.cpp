@@ -144,8 +144,6 @@ QDateTime ParamFiles::now() const
     return hooks_.now ? hooks_.now() : QDateTime::currentDateTimeUtc();
 }
 
-// ---- Dialogs
-
 int ParamFiles::runDialog(QDialog &dialog)
 {
     activeDialog_ = &dialog;
@@ -235,8 +233,6 @@ bool ParamFiles::confirmSharedChannels(const ParamBlock &block)
     return ask("sharedChannelDialog", QMessageBox::Question, windowWidget_.windowTitle(),
                text(SHARED_CHANNEL_ASK).arg(shared), QMessageBox::No) == QMessageBox::Yes;
 }
-
-// ---- Saving and loading
 
 void ParamFiles::saveToFile()
 {
@@ -401,8 +397,6 @@ void ParamFiles::abandonLoad()
     tellAboutLoad(id, holds != BlockLoad::Holds::Unchanged);
 }
 
-// ---- The live log
-
 void ParamFiles::toggleLiveLog()
 {
     if (liveLog_.active()) {
@@ -450,8 +444,6 @@ void ParamFiles::stopLiveLog()
     renewTexts();
     enableActions();
 }
-
-// ---- The history of blocks
 
 // After each reply: what the history learnt, shown in the tooltip and on
 // standard error.
