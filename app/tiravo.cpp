@@ -25,8 +25,9 @@ Tiravo::Tiravo(QWidget *parent)
     PortSelector::install(*ui->comComboBox);
     findRows();
     setWindowTitle(QStringLiteral("SBUS CHANNEL"));
+    files = std::make_unique<ParamFiles>(*this, link, lentToFiles());
     // Before the language is loaded, which names them.
-    setUpFileActions();
+    setUpContextMenu();
 
     // Restoring the language clicks a radio button; ChangeLangure is connected
     // only further down so that this click neither rewrites the settings file
@@ -77,8 +78,7 @@ Tiravo::~Tiravo()
 {
     // A dialog of ours still running would outlive the window it belongs to,
     // holding the port open behind it.
-    if (activeDialog)
-        activeDialog->reject();
+    files->endDialog();
     delete ui;
     // A port still open when the window goes is closed now rather than left to
     // the end of the process, so the device node is free for the next program
@@ -194,7 +194,7 @@ void Tiravo::readChannelCombos()
     ParamBlock chosen = link.paramBlock;
     for (int f = 0; f < kFunctionCount; ++f)
         chosen[kFunctionSlot[f]] = channels[f];
-    if (!confirmSharedChannels(chosen) || !paramControlsLive())
+    if (!files->confirmSharedChannels(chosen) || !paramControlsLive())
         return;
     link.requestUpload(channels);
 }

@@ -2,8 +2,6 @@
 // SPDX-FileCopyrightText: 2026 The SBUS Channel developers
 #pragma once
 
-#include <QDateTime>
-#include <QMessageBox>
 #include <QPointer>
 #include <QSerialPort>
 #include <QSocketNotifier>
@@ -16,10 +14,8 @@
 #include <memory>
 #include <optional>
 
-#include "app/blockmemory.h"
 #include "app/closeguard.h"
-#include "formats/livelog.h"
-#include "link/blockload.h"
+#include "app/paramfiles.h"
 #include "link/frame.h"
 #include "link/paramexchange.h"
 #include "port/portlist.h"
@@ -30,7 +26,6 @@ class QComboBox;
 class QLabel;
 class QCloseEvent;
 class QContextMenuEvent;
-class QDialog;
 class QLineEdit;
 class QSlider;
 class QKeyEvent;
@@ -70,14 +65,10 @@ public:
     const ParamExchange &exchange() const { return link; }
     const ReplyAssembler &receiver() const { return rxAssembler; }
 
-    // Stand-ins for a person and a clock, for tests: `dialog` answers each of
-    // the window's dialogs in place of exec(), returning what exec() would;
-    // `now` gives the time live data is logged with.
-    struct Hooks {
-        std::function<int(QDialog &)> dialog;
-        std::function<QDateTime()> now;
-    };
-    void setHooks(Hooks hooks) { this->hooks = std::move(hooks); }
+    // Stand-ins for a person and a clock, for tests: every dialog of the
+    // window is one of its parameter files'.
+    using Hooks = ParamFiles::Hooks;
+    void setHooks(Hooks hooks) { files->setHooks(std::move(hooks)); }
 
     // Makes `name` the operator's choice in the port list, over the adapter
     // remembered from the last run: the command line's first --port, or a
@@ -157,40 +148,17 @@ private:
     // back for the settle time.
     void followAwaitedAdapter();
 
-    // Parameter files and the live log, from the context menu.
-    void setUpFileActions();
+    // The context menu: the parameter files' actions and the reconnect choice.
+    void setUpContextMenu();
+    // What the parameter files borrow of the window.
+    ParamFiles::Window lentToFiles();
+    // The menu's texts, in the window's language.
     void renewFileTexts();
-    void enableFileActions();
-    void showContextMenu(const QPoint &globalPos);
-    void saveParamsToFile();
-    void loadParamsFromFile();
-    void toggleLiveLog();
-    void logPollCycle();
-    void stopLiveLog();
-    void followLoad(BlockLoad::Next next);
-    void askToWrite();
-    void askToStore();
-    void abandonLoad();
-    // Writes back what the controller held before the last write through
-    // this adapter, with a load's comparison and questions.
-    void undoLastWrite();
-    // A write of this contact not stored yet: asks whether to store it
-    // before closing (or disconnecting). True when the close may go ahead now.
-    bool settleUnstoredWrite(bool closingWindow);
-    // After each reply: what the history learnt, shown in the tooltip and
-    // on standard error.
-    void followMemory(const ReplyEffect &effect);
-    // Two functions on one channel: true when the operator still wants the upload.
-    bool confirmSharedChannels(const ParamBlock &block);
-    // Opens a file (no proposed name) or saves one (named as proposed); empty when cancelled.
-    QString chooseFile(const char *name, FileText title, FileText filter, const QString &proposed);
-    int runDialog(QDialog &dialog);
-    int ask(const char *name, QMessageBox::Icon icon, const QString &title, const QString &text,
-            QMessageBox::StandardButton preferred = QMessageBox::NoButton);
-    void tell(const QString &text, bool failure);
-    void tellLater(const QString &text, bool failure);
-    // The text names the file being loaded.
-    void tellAboutLoad(FileText text, bool failure);
+    // What the port and the link do, told to the parameter files.
+    void enableFileActions() { files->enableActions(); }
+    void abandonLoad() { files->abandonLoad(); }
+    void stopLiveLog() { files->stopLiveLog(); }
+    bool settleUnstoredWrite(bool closingWindow) { return files->settleUnstoredWrite(closingWindow); }
     QString fileText(FileText id) const;
     void showStatusTip();
     // The window's language, for the reports of port and file checks.
@@ -214,9 +182,6 @@ private:
     void showChannels(const ParamBlock &block);
     // After the port closed: what a write it cut off may have left.
     void tellCutOffWrite();
-    // What the controller holds while a write or store is under way, for
-    // standard error when the window closes; empty when nothing is at stake.
-    QString whatControllerHolds() const;
     void resetLinkData();
 
     Ui_Tiravo *ui;
@@ -273,24 +238,10 @@ private:
     // Declared after the link data it reads.
     CloseGuard closeGuard{*this, link};
 
-    BlockLoad load;
-    QString loadPath;
-    // How the questions and results of a load name what is loaded: the
-    // file's name, or the write an undo goes back on.
-    QString loadName;
-    BlockMemory memory;
-    QAction *undoWriteAction = nullptr;
-    // The operator chose to store before closing or disconnecting: done once
-    // the controller answers the store, whatever the answer.
-    enum class AfterStore { Nothing, Close, Disconnect } afterStore = AfterStore::Nothing;
-    // The close question was answered; a close held back meanwhile does not ask again.
-    bool closeAnswered = false;
-    LiveLog liveLog;
-    QAction *saveParamsAction = nullptr;
-    QAction *loadParamsAction = nullptr;
-    QAction *logLiveAction = nullptr;
-    // Where the last file was chosen; the dialogs start there.
-    QString fileDirectory;
+    // Owned here rather than by the QObject tree: it holds the link data by
+    // reference, so it must go before that does, which a child of the window,
+    // deleted only once all members are gone, would not.
+    std::unique_ptr<ParamFiles> files;
     // What the status field's tooltip tells of the last file, renewed in the
     // window's language: which text, its path and the row count.
     struct {
@@ -298,12 +249,7 @@ private:
         QString path;
         qint64 rows = 0;
     } fileNote;
-    Hooks hooks;
     // Functions whose slot, as last read, holds no channel of 1..18; one bit
     // each, in function order, for the status field's tooltip.
     std::uint8_t channelsOutOfRange = 0;
-    // The dialog running now, so that closing the window can end it.
-    QPointer<QDialog> activeDialog;
-    // The window has been closed: a result arriving now is not shown.
-    bool closing = false;
 };

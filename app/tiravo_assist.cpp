@@ -322,7 +322,7 @@ void Tiravo::showStatusTip()
         tip = tip.isEmpty() ? note : tip + QStringLiteral("\n\n") + note;
     }
     // The controller itself, as the history remembers it.
-    if (const QString warning = memory.contactWarning(reportLanguage()); !warning.isEmpty())
+    if (const QString warning = files->contactWarning(reportLanguage()); !warning.isEmpty())
         tip = tip.isEmpty() ? warning : tip + QStringLiteral("\n\n") + warning;
     // Below whatever the port or a file gave: that is what the operator is at now.
     if (!languageNote.english.isEmpty()) {

@@ -87,7 +87,7 @@ void Tiravo::openPort()
         // Asked afresh: the list's facts may be older than the adapter now
         // behind the name.
         const BlockHistory::Adapter adapter = BlockHistory::adapterOf(portName);
-        memory.startContact(adapter);
+        files->startContact(adapter);
         // While the port is open the choice can't change: it is this contact's adapter.
         chosenPort = portName;
         chosenAdapter = adapter;
@@ -121,7 +121,7 @@ void Tiravo::closePort()
     enableForOpenPort(false);
     ui->statusLabel->clear();
     // A load tells of its own write; a plain upload's is told here.
-    if (load.running())
+    if (files->loadRunning())
         abandonLoad();
     else
         tellCutOffWrite();

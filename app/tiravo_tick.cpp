@@ -181,16 +181,7 @@ void Tiravo::my_readuart()
 
 void Tiravo::parseFrame(const Frame &reply)
 {
-    const ReplyEffect effect = link.replyArrived(reply);
-    if (load.running())
-        followLoad(load.afterReply(effect, link));
-    else if (effect.step == ReplyEffect::WriteDropped)
-        tellLater(fileText(WRITE_DROPPED), true);
-    followMemory(effect);
-    // The test data request ends a poll cycle: one row per cycle.
-    if (liveLog.active() && effect.answered == POLL_TEST_DATA)
-        logPollCycle();
-    enableFileActions();
+    files->replyArrived(link.replyArrived(reply));
 }
 
 void Tiravo::updateDisplay()
@@ -198,14 +189,7 @@ void Tiravo::updateDisplay()
     if (link.linkLost() || portClosed()) {
         showIfChanged(ui->linkStatusLineEdit, LangureChar[TXT_PORT_DISCONNECTED]);
         resetLinkData();
-        memory.endContact();
-        // The store asked for before disconnecting can't be answered now.
-        if (afterStore == AfterStore::Disconnect) {
-            afterStore = AfterStore::Nothing;
-            if (!portClosed())
-                closePort();
-        }
-        stopLiveLog();
+        files->linkDown();
     } else {
         showIfChanged(ui->linkStatusLineEdit,
                       LangureChar[link.gimbalState == 1 ? TXT_GIMBAL_DISCONNECTED : TXT_GIMBAL_CONNECTED]);
@@ -246,41 +230,7 @@ void Tiravo::updateDisplay()
 void Tiravo::tellCutOffWrite()
 {
     if (link.writeUnfinished())
-        tellLater(fileText(UPLOAD_CUT).arg(link.writesConfirmed()), true);
-}
-
-// In English, like everything the window says on standard error: whoever
-// reads it there started us from a terminal or a script.
-QString Tiravo::whatControllerHolds() const
-{
-    if (load.running()) {
-        const QString &file = loadName;
-        switch (load.stage()) {
-        case BlockLoad::Stage::Reading:
-        case BlockLoad::Stage::Asking:
-            return QStringLiteral("nothing of %1 was written; the controller keeps the parameters it had.").arg(file);
-        case BlockLoad::Stage::OfferingStore:
-            return QStringLiteral("the controller holds the parameters of %1 in RAM; they are not stored "
-                                  "permanently and last until it is switched off.")
-                .arg(file);
-        case BlockLoad::Stage::Writing:
-        case BlockLoad::Stage::Storing:
-        case BlockLoad::Stage::Idle:
-            break;
-        }
-    }
-    if (link.writeUnfinished())
-        return QStringLiteral("the write was cut off after %1 of its 3 parts: the controller's RAM may hold part of "
-                              "the new parameters and part of the old. Nothing was stored permanently; switching "
-                              "the controller off and on brings back the stored ones.")
-            .arg(link.writesConfirmed());
-    if (link.saveRequest != 0)
-        return QStringLiteral("the controller holds the new parameters in RAM; whether it stored them permanently "
-                              "is not known. Connect again and press Save Param.");
-    if (memory.unstoredWrite())
-        return QStringLiteral("the controller holds parameters written in this session in RAM only; they were not "
-                              "stored permanently and last until it is switched off.");
-    return {};
+        files->tellLater(fileText(UPLOAD_CUT).arg(link.writesConfirmed()), true);
 }
 
 // Items are "1".."18", so channel n is item n-1; 0 or anything above 18

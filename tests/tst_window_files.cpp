@@ -306,6 +306,101 @@ private slots:
             QCOMPARE(r.shown(f), int(target[kFunctionSlot[f]]));
     }
 
+    // Save offers only a block this contact read whole from the controller:
+    // not one left from the last contact or the last link, nor the zeros
+    // before the first read, nor the old one while Download reads it again,
+    // part by part. The controller's block changes first, so a file with
+    // anything else in it is caught.
+    void saveOffersOnlyABlockReadWhole_data()
+    {
+        QTest::addColumn<QString>("after");
+        QTest::newRow("connect") << "connect";
+        QTest::newRow("reconnect") << "reconnect";
+        QTest::newRow("lost link") << "lost link";
+        QTest::newRow("Download pressed") << "download";
+    }
+    void saveOffersOnlyABlockReadWhole()
+    {
+        QFETCH(QString, after);
+        FileRig r;
+        const ParamBlock changed = changedBlock(kDefault);
+        if (after != QLatin1String("connect"))
+            QVERIFY(r.connectAndSettle());
+        if (after == QLatin1String("reconnect")) {
+            r.click("startPushButton");
+            QVERIFY(r.tick());
+        } else if (after == QLatin1String("lost link")) {
+            r.model.silenceFor(r.ms, 2000);
+            QVERIFY(r.untilText("linkStatusLineEdit", "Port Disonnection", 60));
+        }
+        r.model.setRam(changed);
+        if (after == QLatin1String("download"))
+            r.click("downloadPushButton");
+        else if (after != QLatin1String("lost link"))
+            r.click("startPushButton");
+        QWidget *label = r.get("tiltLabel");
+        const auto rightClick = [label] {
+            QContextMenuEvent e(QContextMenuEvent::Mouse, label->rect().center(),
+                                label->mapToGlobal(label->rect().center()));
+            QApplication::sendEvent(label, &e);
+        };
+        int refused = 0;
+        QString saved;
+        for (int i = 0; i < 100 && saved.isEmpty(); ++i) {
+            const QString path = r.pick(qPrintable(QStringLiteral("at-%1.json").arg(i)));
+            const bool offered = !menuOpenedBy(rightClick).value(1).endsWith(QLatin1String(" (off)"));
+            r.trigger("saveParamsAction");
+            QCOMPARE(QFile::exists(path), offered);
+            if (offered) {
+                ParamBlock inFile{};
+                QString why;
+                QCOMPARE(BackupFile::load(path, &inFile, &why), BackupFile::LoadResult::Loaded);
+                QCOMPARE(raw(inFile), raw(changed));
+                saved = path;
+            } else {
+                ++refused;
+            }
+            QVERIFY(r.tick());
+        }
+        QVERIFY(refused > 0);
+        QVERIFY(!saved.isEmpty());
+    }
+
+    // A store the lost link dropped goes out again once the block is read
+    // back; if the controller lost the write too (switched off and on), the
+    // file's block is written again first, so what is stored is the file's.
+    void storeDroppedByALostLinkStoresTheFile_data()
+    {
+        QTest::addColumn<bool>("ramLost");
+        QTest::newRow("the controller kept the write") << false;
+        QTest::newRow("the controller lost the write") << true;
+    }
+    void storeDroppedByALostLinkStoresTheFile()
+    {
+        QFETCH(bool, ramLost);
+        FileRig r;
+        QVERIFY(r.connectAndSettle());
+        const ParamBlock target = changedBlock(kDefault);
+        r.pick("t.json", backupOf(target));
+        r.person.yesTo = QStringList{"loadCompareDialog", "loadStoreDialog"};
+        r.trigger("loadParamsAction");
+        // Yes to storing was said; the request carrying it has not left yet.
+        QVERIFY(r.tickUntil([&] { return r.x().saveRequest != 0; }, 60));
+        r.model.silenceFor(r.ms, 2000);
+        QVERIFY(r.untilText("linkStatusLineEdit", "Port Disonnection", 60));
+        QCOMPARE(raw(r.model.ram()), raw(target));
+        QCOMPARE(r.model.flashState(), GimbalModel::FlashState::Missing);
+        if (ramLost)
+            r.model.setRam(kDefault);
+        QVERIFY2(r.tickUntil([&] { return r.person.saw(QStringLiteral("fileResultDialog"), QStringLiteral("stored")); },
+                             200),
+                 qPrintable(r.person.said()));
+        QVERIFY2(r.person.saw(QStringLiteral("fileResultDialog"), QStringLiteral("stored permanently")),
+                 qPrintable(r.person.said()));
+        QCOMPARE(raw(r.model.flash()), raw(target));
+        QCOMPARE(raw(r.model.ram()), raw(target));
+    }
+
     // A close (the window manager's, or a signal's) while the store question
     // is open ends the question with No; standard error then says that the
     // controller holds the file's block in RAM only.
