@@ -67,7 +67,7 @@ std::optional<BlockHistory::Entry> BlockMemory::lastWrite()
     return write;
 }
 
-QString BlockMemory::contactWarning(PortDiagnostics::Language language) const
+QString BlockMemory::contactWarning(Language language) const
 {
     return storedElsewise_ ? BlockHistory::contactWarning(*storedElsewise_, foundAtContact_, language) : QString();
 }

@@ -37,9 +37,9 @@ public:
     std::optional<BlockHistory::Entry> lastWrite();
     // The contact check's finding, empty when the controller holds what was
     // stored or nothing was stored through this adapter.
-    QString contactWarning(PortDiagnostics::Language language) const;
+    QString contactWarning(Language language) const;
     // What went wrong with the history file, once.
-    QString takeProblem(PortDiagnostics::Language language) { return history_.takeProblem(language); }
+    QString takeProblem(Language language) { return history_.takeProblem(language); }
 
 private:
     void record(BlockHistory::Event event, const ParamBlock &block, const QDateTime &now, bool stored = false,

@@ -25,18 +25,6 @@ QString text(FileText id)
     return inWindowLanguage(kFileTexts[id]);
 }
 
-// The window's language, for the reports of file checks and the history.
-PortDiagnostics::Language language()
-{
-    return LangureFlag == 1 ? PortDiagnostics::Language::Chinese : PortDiagnostics::Language::English;
-}
-
-// "Tilt Channel: 3" or "云台俯仰通道：3", as the window's language writes a label.
-QString labelled(const QString &label, const QString &value)
-{
-    return label + (LangureFlag == 1 ? QStringLiteral("：") : QStringLiteral(": ")) + value;
-}
-
 QString fileName(const QString &path)
 {
     return QFileInfo(path).fileName();
@@ -226,7 +214,7 @@ QString ParamFiles::chooseFile(const char *name, FileText title, FileText filter
 
 bool ParamFiles::confirmSharedChannels(const ParamBlock &block)
 {
-    QString shared = BlockHistory::sharedChannelWarning(block, language());
+    QString shared = BlockHistory::sharedChannelWarning(block, windowLanguage());
     if (shared.isEmpty())
         return true;
     shared[0] = shared[0].toUpper();
@@ -272,7 +260,7 @@ void ParamFiles::loadFromFile()
         return;
     ParamBlock target{};
     QString why;
-    switch (BackupFile::load(path, &target, &why, language())) {
+    switch (BackupFile::load(path, &target, &why, windowLanguage())) {
     case BackupFile::LoadResult::Unreadable:
         tell(text(LOAD_UNREADABLE).arg(QDir::toNativeSeparators(path), why), true);
         return;
@@ -452,13 +440,13 @@ void ParamFiles::followMemory(const ReplyEffect &effect)
     const QDateTime at = hooks_.now ? hooks_.now().toLocalTime() : QDateTime::currentDateTime();
     if (memory_.afterReply(effect, link_, at)) {
         window_.renewStatusTip();
-        const QString warning = memory_.contactWarning(language());
+        const QString warning = memory_.contactWarning(windowLanguage());
         if (!warning.isEmpty())
             warn(warning);
     }
     // The history is a help, not a condition: without it the window works
     // as before, and says once why it can't remember.
-    const QString problem = memory_.takeProblem(language());
+    const QString problem = memory_.takeProblem(windowLanguage());
     if (!problem.isEmpty())
         warn(problem);
     if (effect.save != ReplyEffect::NoSaveResult && afterStore_ == AfterStore::Disconnect) {

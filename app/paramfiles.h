@@ -96,7 +96,7 @@ public:
     void endDialog();
 
     // For the status field's tooltip: the history's finding on this controller.
-    QString contactWarning(PortDiagnostics::Language language) const { return memory_.contactWarning(language); }
+    QString contactWarning(Language language) const { return memory_.contactWarning(language); }
 
     // Two functions on one channel: true when the operator still wants the write.
     bool confirmSharedChannels(const ParamBlock &block);

@@ -15,17 +15,11 @@
 #include <vector>
 
 #include "formats/functionnames.h"
+#include "lang/qtlanguage.h"
 #include "link/paramexchange.h"
 #include "os/safefile.h"
 
 namespace {
-using Language = PortDiagnostics::Language;
-
-QString pick(Language language, const char *english, const char *chinese)
-{
-    return QString::fromUtf8(language == Language::Chinese ? chinese : english);
-}
-
 const QString kFormat = QStringLiteral("sbus-channel parameter block");
 
 bool wholeNumber(const QJsonValue &v, int low, int high, int *out)
@@ -122,7 +116,7 @@ QByteArray write(const ParamBlock &block, const QDateTime &taken, const QString 
 
 bool read(const QByteArray &data, ParamBlock *block, QString *error, Language language, OutOfRange outOfRange)
 {
-    const auto say = [&](const char *english, const char *chinese) { return pick(language, english, chinese); };
+    const auto say = [&](const char *english, const char *chinese) { return textIn({chinese, english}, language); };
     // Files and standard input are read only one byte past the limit, so
     // the size of what came says nothing about the size of what was there.
     if (data.size() > kMaxBytes) {
@@ -223,11 +217,11 @@ QString outOfRangeReason(const ParamBlock &block, Language language)
         return {};
     QStringList held;
     for (int f : functions)
-        held << pick(language, "%1 is on channel %2", "%1 在通道 %2")
+        held << textIn({"%1 在通道 %2", "%1 is on channel %2"}, language)
                     .arg(functionName(f))
                     .arg(block[std::size_t(kFunctionSlot[f])]);
-    return held.join(pick(language, ", ", "，")) +
-           pick(language, "; SBUS channels are 1 to 18", "；SBUS 通道为 1 到 18");
+    return held.join(textIn({"，", ", "}, language)) +
+           textIn({"；SBUS 通道为 1 到 18", "; SBUS channels are 1 to 18"}, language);
 }
 
 LoadResult load(const QString &path, ParamBlock *block, QString *error, Language language, OutOfRange outOfRange)

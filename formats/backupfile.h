@@ -8,7 +8,7 @@
 #include <QString>
 
 #include "link/frame.h"
-#include "port/portdiagnostics.h"
+#include "lang/language.h"
 
 // A controller's whole parameter block as a small JSON document that a person
 // can read and a script can diff: what format it is, when and from which port
@@ -36,19 +36,19 @@ enum class OutOfRange { Refuse, Allow };
 // channels 1..18. Returns false with the reason, in the given language, in
 // error.
 bool read(const QByteArray &data, ParamBlock *block, QString *error,
-          PortDiagnostics::Language language = PortDiagnostics::Language::English,
+          Language language = Language::English,
           OutOfRange outOfRange = OutOfRange::Refuse);
 
 // Why `block` can't be read back without allowing it: each function whose
 // slot holds no SBUS channel, with what it holds; empty when all are 1..18.
 QString outOfRangeReason(const ParamBlock &block,
-                         PortDiagnostics::Language language = PortDiagnostics::Language::English);
+                         Language language = Language::English);
 
 enum class LoadResult { Loaded, Unreadable, Refused };
 // A file by name, with read()'s checks: only a regular file is read, and never
 // in a way that could block. Unreadable gives the system's reason in error.
 LoadResult load(const QString &path, ParamBlock *block, QString *error,
-                PortDiagnostics::Language language = PortDiagnostics::Language::English,
+                Language language = Language::English,
                 OutOfRange outOfRange = OutOfRange::Refuse);
 
 // Replaces `path` all at once, and only when it is a regular file or new.

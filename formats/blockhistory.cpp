@@ -25,18 +25,12 @@
 #endif
 
 #include "formats/functionnames.h"
+#include "lang/qtlanguage.h"
 #include "link/paramexchange.h"
 #include "os/safefile.h"
 
 namespace BlockHistory {
 namespace {
-using Language = PortDiagnostics::Language;
-
-QString pick(Language language, const char *english, const char *chinese)
-{
-    return QString::fromUtf8(language == Language::Chinese ? chinese : english);
-}
-
 const char *const kChineseFunctionNames[kFunctionCount] = {"俯仰", "指向", "模式", "录像", "变焦"};
 
 QString functionText(int function, Language language)
@@ -505,28 +499,29 @@ QString History::problem(Language language) const
     case Trouble::None:
         return {};
     case Trouble::NotRegular:
-        return pick(language,
-                    "The history of stored blocks at %1 is not a regular file (%2); nothing is read from it or "
-                    "written to it, so checks after power cycles and undo are off. Remove it, or put a regular "
-                    "file there.",
-                    "已烧写参数的历史记录 %1 不是普通文件（%2）；程序不读也不写它，因此断电后的核对和撤销不可用。"
-                    "请删除它，或在该处放置一个普通文件。")
+        return textIn({"已烧写参数的历史记录 %1 不是普通文件（%2）；程序不读也不写它，因此断电后的核对和撤销不可用。"
+                       "请删除它，或在该处放置一个普通文件。",
+                       "The history of stored blocks at %1 is not a regular file (%2); nothing is read from it or "
+                       "written to it, so checks after power cycles and undo are off. Remove it, or put a regular "
+                       "file there."},
+                      language)
             .arg(path, systemError_);
     case Trouble::Unreadable:
-        return pick(language,
-                    "The history of stored blocks at %1 can't be read (%2); checks after power cycles and undo are "
-                    "off until it can.",
-                    "无法读取已烧写参数的历史记录 %1（%2）；在能读取之前，断电后的核对和撤销不可用。")
+        return textIn({"无法读取已烧写参数的历史记录 %1（%2）；在能读取之前，断电后的核对和撤销不可用。",
+                       "The history of stored blocks at %1 can't be read (%2); checks after power cycles and undo "
+                       "are off until it can."},
+                      language)
             .arg(path, systemError_);
     case Trouble::Unwritable:
-        return pick(language,
-                    "The history of stored blocks at %1 can't be written (%2); what was just done is not in it, so "
-                    "it can't be checked after a power cycle or undone.",
-                    "无法写入已烧写参数的历史记录 %1（%2）；刚才的操作未记入，断电后无法核对，也无法撤销。")
+        return textIn({"无法写入已烧写参数的历史记录 %1（%2）；刚才的操作未记入，断电后无法核对，也无法撤销。",
+                       "The history of stored blocks at %1 can't be written (%2); what was just done is not in it, "
+                       "so it can't be checked after a power cycle or undone."},
+                      language)
             .arg(path, systemError_);
     case Trouble::Corrupt:
-        return pick(language, "The history of stored blocks at %1 has %2 unreadable lines, which were skipped.",
-                    "已烧写参数的历史记录 %1 中有 %2 行无法读取，已跳过。")
+        return textIn({"已烧写参数的历史记录 %1 中有 %2 行无法读取，已跳过。",
+                       "The history of stored blocks at %1 has %2 unreadable lines, which were skipped."},
+                      language)
             .arg(path)
             .arg(corruptLines_);
     }
@@ -563,10 +558,10 @@ QString differencesText(const std::vector<Difference> &diffs, Language language)
     QStringList parts;
     for (const Difference &d : diffs) {
         const QString what = d.function >= 0 ? functionText(d.function, language)
-                                             : pick(language, "slot %1", "第 %1 字节").arg(d.slot);
+                                             : textIn({"第 %1 字节", "slot %1"}, language).arg(d.slot);
         parts << QStringLiteral("%1 %2 \u2192 %3").arg(what).arg(d.from).arg(d.to);
     }
-    return parts.join(pick(language, ", ", "，"));
+    return parts.join(textIn({"，", ", "}, language));
 }
 
 QString contactWarning(const Entry &stored, const ParamBlock &now, Language language)
@@ -574,8 +569,9 @@ QString contactWarning(const Entry &stored, const ParamBlock &now, Language lang
     const std::vector<Difference> diffs = differences(stored.block, now);
     if (diffs.empty())
         return {};
-    return pick(language, "This controller does not hold what was stored on %1 through this adapter: %2",
-                "此控制器未保存 %1 通过此适配器烧写的参数：%2")
+    return textIn({"此控制器未保存 %1 通过此适配器烧写的参数：%2",
+                   "This controller does not hold what was stored on %1 through this adapter: %2"},
+                  language)
         .arg(stored.time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")), differencesText(diffs, language));
 }
 
@@ -610,7 +606,7 @@ QString sharedChannelWarning(const ParamBlock &block, Language language)
                            .arg(channel);
         }
     }
-    return clauses.join(pick(language, "; ", "；"));
+    return clauses.join(textIn({"；", "; "}, language));
 }
 
 } // namespace BlockHistory

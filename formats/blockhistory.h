@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "link/frame.h"
-#include "port/portdiagnostics.h"
+#include "lang/language.h"
 #include "port/portlist.h"
 
 // A memory of every block this user's programs read from, wrote to or had
@@ -87,8 +87,8 @@ public:
     // What went wrong with the file, in a bench user's words and the given
     // language; empty when nothing did. takeProblem() gives it once only, so
     // a program that says so on every contact says it once.
-    QString problem(PortDiagnostics::Language language = PortDiagnostics::Language::English) const;
-    QString takeProblem(PortDiagnostics::Language language = PortDiagnostics::Language::English);
+    QString problem(Language language = Language::English) const;
+    QString takeProblem(Language language = Language::English);
 
     const QString &path() const { return path_; }
 
@@ -114,15 +114,15 @@ struct Difference {
 };
 std::vector<Difference> differences(const ParamBlock &from, const ParamBlock &to);
 // "tilt 3 → 1, slot 2 0 → 7" (Chinese: "俯仰 3 → 1，第 2 字节 0 → 7").
-QString differencesText(const std::vector<Difference> &diffs, PortDiagnostics::Language language);
+QString differencesText(const std::vector<Difference> &diffs, Language language);
 
 // The contact check: empty when `now` is what `stored` holds; otherwise
 // "This controller does not hold what was stored on 2026-12-07 14:02 through
 // this adapter: tilt 3 → 1" in the given language, the time in local time.
-QString contactWarning(const Entry &stored, const ParamBlock &now, PortDiagnostics::Language language);
+QString contactWarning(const Entry &stored, const ParamBlock &now, Language language);
 
 // Two or more functions on one SBUS channel: "tilt and zoom are both on
 // channel 3" (one clause per shared channel); empty when all differ.
-QString sharedChannelWarning(const ParamBlock &block, PortDiagnostics::Language language);
+QString sharedChannelWarning(const ParamBlock &block, Language language);
 
 } // namespace BlockHistory

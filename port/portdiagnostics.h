@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "lang/language.h"
+
 // Why a serial device node can't be opened, in terms an operator can act on.
 // Plain C++ over the operating system's own facts (the node's owner and mode,
 // the user's groups, the processes holding it, lock files); nothing here opens
@@ -13,7 +15,7 @@ namespace PortDiagnostics {
 
 // The language of a report's texts. The texts are UTF-8; paths, group, user
 // and process names and commands inside them stay as the system has them.
-enum class Language { English, Chinese };
+using Language = ::Language;
 
 enum class Access {
     Openable,      // nothing found that would stop this user (ModemManager may still be noted)

@@ -158,7 +158,7 @@ private slots:
         QCOMPARE(logged, QStringList());
 
         QString allowedWhy;
-        QCOMPARE(BackupFile::load(path, &block, &allowedWhy, PortDiagnostics::Language::English,
+        QCOMPARE(BackupFile::load(path, &block, &allowedWhy, Language::English,
                                   BackupFile::OutOfRange::Allow),
                  result);
         QCOMPARE(allowedWhy, why);
@@ -228,11 +228,11 @@ private slots:
         QVERIFY(!BackupFile::read(text, &read, &why));
         QCOMPARE(why, outside.join(", ") + "; SBUS channels are 1 to 18");
         QCOMPARE(read, kBlock);
-        QVERIFY2(BackupFile::read(text, &read, &why, PortDiagnostics::Language::English, BackupFile::OutOfRange::Allow),
+        QVERIFY2(BackupFile::read(text, &read, &why, Language::English, BackupFile::OutOfRange::Allow),
                  qPrintable(why));
         QCOMPARE(read, block);
         // The window says it in Chinese, with the same functions.
-        QVERIFY(!BackupFile::read(text, &read, &why, PortDiagnostics::Language::Chinese));
+        QVERIFY(!BackupFile::read(text, &read, &why, Language::Chinese));
         QCOMPARE(why.count(QStringLiteral("在通道")), 4);
     }
 };

@@ -15,7 +15,7 @@
 #include "formats/blockhistory.h"
 
 using namespace BlockHistory;
-using Language = PortDiagnostics::Language;
+using Language = Language;
 
 Q_DECLARE_METATYPE(BlockHistory::Adapter)
 Q_DECLARE_METATYPE(ParamBlock)

@@ -55,12 +55,12 @@ struct Operator {
 };
 
 // Written before the window is made, so it starts in that language.
-struct Language {
-    explicit Language(const QByteArray &config) { writeConfigRaw(config); }
+struct StartingLanguage {
+    explicit StartingLanguage(const QByteArray &config) { writeConfigRaw(config); }
 };
 
-struct FileRig : Language, Rig {
-    explicit FileRig(const QByteArray &config = kEnglish, std::uint32_t seed = 1) : Language(config), Rig(seed)
+struct FileRig : StartingLanguage, Rig {
+    explicit FileRig(const QByteArray &config = kEnglish, std::uint32_t seed = 1) : StartingLanguage(config), Rig(seed)
     {
         w->setHooks({[this](QDialog &d) { return person.answer(d); },
                      [this] { return QDateTime(QDate(2026, 12, 6), QTime(12, 0), Qt::UTC).addMSecs(ms); }});
@@ -465,7 +465,7 @@ private slots:
                  qPrintable(r.person.said()));
         ParamBlock inFile{};
         QString why;
-        QCOMPARE(BackupFile::load(r.person.file, &inFile, &why, PortDiagnostics::Language::English,
+        QCOMPARE(BackupFile::load(r.person.file, &inFile, &why, Language::English,
                                   BackupFile::OutOfRange::Allow),
                  BackupFile::LoadResult::Loaded);
         QCOMPARE(raw(inFile), raw(held));

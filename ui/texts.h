@@ -5,6 +5,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include "lang/qtlanguage.h"
+
 // Indices into Tiravo::LangureChar. Entries 0..28 are replaced on every load;
 // 29..49 stay empty, room for texts to come without resizing the window's
 // table (the menu's texts keep a table of their own, kFileTexts).
@@ -71,21 +73,28 @@ enum AssistText : int {
     kAssistTextCount
 };
 
-struct TextPair {
-    const char *chinese;
-    const char *english;
-};
-
 extern const TextPair kAssistTexts[kAssistTextCount];
 
 // Process-wide language flag: 1 Chinese, 2 English, 0 until the stored choice
 // has been read at start-up.
 extern quint8 LangureFlag;
 
+// The window's language, for whatever it has reported in it.
+inline Language windowLanguage()
+{
+    return LangureFlag == 1 ? Language::Chinese : Language::English;
+}
+
 // The pair's text in the window's language.
 inline QString inWindowLanguage(const TextPair &pair)
 {
-    return QString::fromUtf8(LangureFlag == 1 ? pair.chinese : pair.english);
+    return textIn(pair, windowLanguage());
+}
+
+// "Tilt Channel: 3" or "云台俯仰通道：3", as the window's language writes a label.
+inline QString labelled(const QString &label, const QString &value)
+{
+    return label + inWindowLanguage({"：", ": "}) + value;
 }
 
 // The context menu, its file dialogs and what they tell. %1 names a file

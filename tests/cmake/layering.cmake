@@ -4,6 +4,7 @@
 # the form and its texts (ui/) on nothing above them, and neither on the
 # window class (app/). Run as: cmake -DSOURCE=<repository> -P layering.cmake
 set(rules
+    "lang|app/|port/|formats/|os/|ui/|sim/|rig/|cli/|link/"
     "link|app/|port/|formats/|os/|ui/|sim/|rig/|cli/"
     "ui|app/|sim/|rig/|cli/"
     "port|app/|ui/|sim/|rig/|cli/"
