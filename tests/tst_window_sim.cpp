@@ -96,19 +96,25 @@ private slots:
 
     // With reconnecting chosen, an adapter that vanished is connected to again
     // once it has been back for the settle time, a return that does not last
-    // starting the count afresh; never after the operator's own Disconnect.
+    // starting the count afresh; never after the operator's own Disconnect,
+    // nor once the operator pressed the button or turned the item off while
+    // the window waited.
     void reconnectWhenTheAdapterReturns_data()
     {
         QTest::addColumn<bool>("chosen");
         QTest::addColumn<bool>("disconnectFirst");
-        QTest::newRow("unplugged") << true << false;
-        QTest::newRow("disconnected, then unplugged") << true << true;
-        QTest::newRow("not chosen") << false << false;
+        QTest::addColumn<QString>("whileWaiting");
+        QTest::newRow("unplugged") << true << false << "";
+        QTest::newRow("disconnected, then unplugged") << true << true << "";
+        QTest::newRow("not chosen") << false << false << "";
+        QTest::newRow("Connect pressed while waiting") << true << false << "Connect";
+        QTest::newRow("turned off while waiting") << true << false << "off";
     }
     void reconnectWhenTheAdapterReturns()
     {
         QFETCH(bool, chosen);
         QFETCH(bool, disconnectFirst);
+        QFETCH(QString, whileWaiting);
         Rig r;
         QTemporaryDir names;
         const QString adapter = names.filePath(QStringLiteral("ttyUSB0"));
@@ -135,9 +141,17 @@ private slots:
         r.pty.unplug();
         plug(nullptr);
         QVERIFY(r.tickUntil([&] { return !r.connected(); }, 2));
-        const bool waits = chosen && !disconnectFirst;
+        bool waits = chosen && !disconnectFirst;
         const QString tip = r.get("linkStatusLineEdit")->toolTip().simplified();
         QCOMPARE(tip.contains(QStringLiteral("waiting for it to return")), waits);
+        if (whileWaiting == QLatin1String("Connect"))
+            r.click("startPushButton");
+        else if (whileWaiting == QLatin1String("off"))
+            r.w->findChild<QAction *>(QStringLiteral("reconnectAction"))->trigger();
+        if (!whileWaiting.isEmpty()) {
+            waits = false;
+            QVERIFY(!r.get("linkStatusLineEdit")->toolTip().simplified().contains(QStringLiteral("waiting")));
+        }
         PtyController back(r.model);
         back.setClock([&] { return r.ms; });
         // Back for 20 ticks, gone for one, back for good: the count starts again.
