@@ -26,7 +26,6 @@
 #include <unistd.h>
 #endif
 
-#include "app/tiravo.h"
 #include "cli/batch.h"
 #include "cli/exitcodes.h"
 #include "cli/linkrunner.h"
@@ -39,6 +38,7 @@
 #include "link/paramexchange.h"
 #include "port/portdiagnostics.h"
 #include "port/portlist.h"
+#include "os/configfile.h"
 #include "os/safefile.h"
 #include "os/stopsignals.h"
 
@@ -92,7 +92,7 @@ Language windowLanguage()
         // The window finds its per-user file under its own name, not ours.
         const QString own = QCoreApplication::applicationName();
         QCoreApplication::setApplicationName(QStringLiteral("sbus-channel"));
-        const QString path = Tiravo::languageFilePath();
+        const QString path = ConfigFile::find().path;
         QCoreApplication::setApplicationName(own);
         if (path.isEmpty() || !QFileInfo(path).isFile())
             return Language::English;
