@@ -21,6 +21,7 @@
 #include "cli/output.h"
 #include "formats/backupfile.h"
 #include "formats/blockhistory.h"
+#include "link/holds.h"
 #include "link/linktask.h"
 #include "link/paramexchange.h"
 #include "os/stopsignals.h"
@@ -165,14 +166,12 @@ QString timeText(const QDateTime &time);
 QJsonObject adapterJson(const BlockHistory::Adapter &adapter);
 void warnOfSharedChannels(const Command &c, const ParamBlock &block);
 
-// What the controller holds as far as this command knows, so that however a
-// job ends, the user is told.
-enum class Holds { Unchanged, PartlyWritten, InRam, StoreUnknown, StoreFailed, Stored };
-
 // An open link to the controller and the job it is running.
 struct Session {
     LinkRunner runner;
     LinkTask task;
+    // What the controller holds as far as this command knows, so that
+    // however a job ends, the user is told.
     Holds holds = Holds::Unchanged;
     // --save was asked for, so a block only in RAM is a job not finished.
     bool saveWanted = false;
