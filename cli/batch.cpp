@@ -438,7 +438,7 @@ private:
             Output::printJson(document(o, rows));
         }
         for (const Row &r : rows)
-            if (r.code >= 128)
+            if (r.code >= ExitCode::kSignalled)
                 return r.code;
         for (const Row &r : rows)
             if (r.code != ExitCode::kOk)

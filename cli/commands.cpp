@@ -16,6 +16,7 @@
 
 #include <cstdio>
 #include <iostream>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <string>
@@ -59,21 +60,7 @@ const char kOverviewTail[] =
     "  -h, --help                   this overview (help COMMAND: one command's options)\n"
     "  --version                    print the program's version\n"
     "\n"
-    "Exit codes:\n"
-    "  0  done; diff: the two blocks are the same\n"
-    "  1  not done: you declined or gave no answer, or the backup file or standard\n"
-    "     output could not be written; diff: the two blocks differ\n"
-    "  2  usage error, or a channel outside 1..18 given, or left in place by set\n"
-    "     without --force (nothing was written)\n"
-    "  3  the port could not be opened, or went away\n"
-    "  4  the controller is silent (15 requests in a row unanswered)\n"
-    "  5  the controller refused: a save failed, a read-back differs, or its answers never fit\n"
-    "  6  the backup file was refused: it can't be read, is not a regular file, is not\n"
-    "     a well-formed backup, or holds a channel outside 1..18 and restore was not\n"
-    "     given --force; or undo found no write through that adapter in the history\n"
-    "     (nothing was sent)\n"
-    "  128+N  stopped by signal N (130 Ctrl+C, 143 SIGTERM, 129 SIGHUP); a write under way\n"
-    "         is finished first, and what the controller then holds is said\n";
+    "Exit codes:\n";
 
 } // namespace
 
@@ -672,7 +659,7 @@ int restore(Command &c, const QStringList &arguments)
         loaded = BackupFile::load(path, &target, &why, PortDiagnostics::Language::English, BackupFile::OutOfRange::Allow);
     }
     if (StopSignals::pending() != 0)
-        return c.fail(128 + StopSignals::pending(),
+        return c.fail(ExitCode::kSignalled + StopSignals::pending(),
                       StopSignals::describe(StopSignals::pending()) + QStringLiteral("; nothing was sent"));
     if (loaded == BackupFile::LoadResult::Unreadable)
         return c.fail(ExitCode::kFileRefused, QStringLiteral("cannot read %1: %2; nothing was sent").arg(path, why));
@@ -827,7 +814,7 @@ int diff(Command &c, const QStringList &arguments)
             loaded = BackupFile::load(path, &blocks[i], &why, Language::English, BackupFile::OutOfRange::Allow);
         }
         if (StopSignals::pending() != 0)
-            return c.fail(128 + StopSignals::pending(), StopSignals::describe(StopSignals::pending()));
+            return c.fail(ExitCode::kSignalled + StopSignals::pending(), StopSignals::describe(StopSignals::pending()));
         if (loaded == BackupFile::LoadResult::Unreadable)
             return c.fail(ExitCode::kFileRefused, QStringLiteral("cannot read %1: %2").arg(path, why));
         if (loaded == BackupFile::LoadResult::Refused)
@@ -864,7 +851,7 @@ int diff(Command &c, const QStringList &arguments)
                           .arg(diffs.size())
                           .arg(Output::differences(blocks[0], blocks[1]).join(QStringLiteral("\n  "))));
     }
-    return diffs.empty() ? ExitCode::kOk : ExitCode::kDiffers;
+    return diffs.empty() ? ExitCode::kSame : ExitCode::kDiffers;
 }
 
 // --- history ----------------------------------------------------------------
@@ -1062,6 +1049,25 @@ int runCommand(const CommandEntry &entry, const QStringList &arguments)
     return entry.handler(c, arguments);
 }
 
+// The exit codes' lines, one per code: its meanings in table order, each
+// line after the first indented under the first's text.
+QString exitCodeLines()
+{
+    QString text;
+    for (std::size_t i = 0; i < std::size(ExitCode::kMeanings);) {
+        const ExitCode::Meaning &first = ExitCode::kMeanings[i];
+        const QString code = QString::number(first.code) + (first.plusSignal ? QStringLiteral("+N") : QString());
+        const QString indent(code.size() + 4, QLatin1Char(' '));
+        QStringList meanings;
+        for (; i < std::size(ExitCode::kMeanings) && ExitCode::kMeanings[i].code == first.code; ++i)
+            meanings << QString::fromLatin1(ExitCode::kMeanings[i].description);
+        text += QStringLiteral("  ") + code + QStringLiteral("  ") +
+                meanings.join(QStringLiteral("; ")).replace(QLatin1Char('\n'), QLatin1Char('\n') + indent) +
+                QLatin1Char('\n');
+    }
+    return text;
+}
+
 QString overview()
 {
     QString text = QString::fromLatin1(kOverviewHead);
@@ -1071,7 +1077,7 @@ QString overview()
         text += head + QLatin1Char(' ') +
                 QString::fromLatin1(c.summary).replace(QLatin1Char('\n'), QLatin1Char('\n') + indent) + QLatin1Char('\n');
     }
-    return (text + QLatin1Char('\n') + QString::fromLatin1(kOverviewTail)).trimmed();
+    return (text + QLatin1Char('\n') + QString::fromLatin1(kOverviewTail) + exitCodeLines()).trimmed();
 }
 
 } // namespace

@@ -290,7 +290,7 @@ struct Session {
     int stopped(const Command &c) const
     {
         const int signalNumber = StopSignals::pending();
-        return c.fail(128 + signalNumber, StopSignals::describe(signalNumber) + QStringLiteral("; ") + aftermath(c));
+        return c.fail(ExitCode::kSignalled + signalNumber, StopSignals::describe(signalNumber) + QStringLiteral("; ") + aftermath(c));
     }
 
     int failed(const Command &c, int code, const QString &what) const
