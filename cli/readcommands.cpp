@@ -8,7 +8,6 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QSerialPort>
-#include <QSerialPortInfo>
 
 #include <string>
 #include <vector>
@@ -50,6 +49,19 @@ QJsonArray toJson(const std::vector<std::string> &lines)
     return a;
 }
 
+// The system's location of a listed port, as the serial port library gives
+// it: the device node, or on Windows "\\.\" before a COM port's name.
+QString listedLocation(const QString &name, const PortList::Facts &facts)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(facts);
+    return name.startsWith(QLatin1String("COM")) ? QStringLiteral("\\\\.\\") + name : name;
+#else
+    Q_UNUSED(name);
+    return facts.device;
+#endif
+}
+
 QJsonObject entryJson(const BlockHistory::Entry &e)
 {
     static const char *const kEvents[] = {"read", "write", "store"};
@@ -85,23 +97,26 @@ int ports(Command &c, const QStringList &arguments)
     if (const int code = c.parse(arguments); code >= 0)
         return code;
 
+    // The ports in the order the window offers them.
+    const QStringList names = PortList::availablePortNames();
     QJsonArray list;
-    const QList<QSerialPortInfo> infos = QSerialPortInfo::availablePorts();
     if (c.parser.isSet(QStringLiteral("names"))) {
-        for (const QSerialPortInfo &info : infos) {
+        for (const QString &port : names) {
             if (c.json)
-                list.append(PortList::knownName(info.systemLocation()));
+                list.append(PortList::systemLocation(port));
             else
-                Output::print(PortList::knownName(info.systemLocation()));
+                Output::print(PortList::systemLocation(port));
         }
         if (c.json)
             Output::printJson(list);
         return ExitCode::kOk;
     }
-    for (const QSerialPortInfo &info : infos) {
+    const QList<PortList::Facts> facts = PortList::factsOf(names);
+    for (int i = 0; i < names.size(); ++i) {
+        const PortList::Facts &f = facts[i];
         // Users know a port as /dev/ttyUSB0, or as COM3 where the system's
         // location is \\.\COM3.
-        const QString name = PortList::knownName(info.systemLocation());
+        const QString &name = f.device;
         QSerialPort probe;
         QString openError;
         const bool opened = PortList::open(probe, name, &openError);
@@ -109,15 +124,17 @@ int ports(Command &c, const QStringList &arguments)
         const PortDiagnostics::Report report = opened ? PortDiagnostics::examine(name.toStdString())
                                                       : PortList::examineFailedOpen(name, openError);
 
+        // Scripts read the vendor and the product apart.
+        const QStringList usb = f.usbId.split(QLatin1Char(':'));
+        const auto usbPart = [&](int part) { return f.usbId.isEmpty() ? QJsonValue() : QJsonValue(usb.value(part)); };
         QJsonObject o;
-        o.insert(QStringLiteral("name"), info.portName());
-        o.insert(QStringLiteral("location"), info.systemLocation());
-        o.insert(QStringLiteral("description"), info.description());
-        o.insert(QStringLiteral("manufacturer"), info.manufacturer());
-        o.insert(QStringLiteral("serialNumber"), info.serialNumber());
-        const auto hex4 = [](quint16 v) { return QStringLiteral("%1").arg(v, 4, 16, QLatin1Char('0')); };
-        o.insert(QStringLiteral("vendorId"), info.hasVendorIdentifier() ? QJsonValue(hex4(info.vendorIdentifier())) : QJsonValue());
-        o.insert(QStringLiteral("productId"), info.hasProductIdentifier() ? QJsonValue(hex4(info.productIdentifier())) : QJsonValue());
+        o.insert(QStringLiteral("name"), names[i]);
+        o.insert(QStringLiteral("location"), listedLocation(names[i], f));
+        o.insert(QStringLiteral("description"), f.description);
+        o.insert(QStringLiteral("manufacturer"), f.manufacturer);
+        o.insert(QStringLiteral("serialNumber"), f.serialNumber);
+        o.insert(QStringLiteral("vendorId"), usbPart(0));
+        o.insert(QStringLiteral("productId"), usbPart(1));
         o.insert(QStringLiteral("openable"), opened);
         o.insert(QStringLiteral("openError"), openError);
         o.insert(QStringLiteral("access"), opened ? accessName(PortDiagnostics::Access::Openable) : accessName(report.access));
@@ -128,15 +145,14 @@ int ports(Command &c, const QStringList &arguments)
         if (c.json)
             continue;
         QStringList about;
-        if (!info.manufacturer().isEmpty())
-            about << info.manufacturer();
-        if (info.hasVendorIdentifier() && info.hasProductIdentifier())
-            about << QStringLiteral("USB %1:%2").arg(hex4(info.vendorIdentifier()), hex4(info.productIdentifier()));
-        if (!info.serialNumber().isEmpty())
-            about << QStringLiteral("serial %1").arg(info.serialNumber());
+        if (!f.manufacturer.isEmpty())
+            about << f.manufacturer;
+        if (!f.usbId.isEmpty())
+            about << QStringLiteral("USB %1").arg(f.usbId);
+        if (!f.serialNumber.isEmpty())
+            about << QStringLiteral("serial %1").arg(f.serialNumber);
         Output::print(QStringLiteral("%1  %2%3")
-                          .arg(name,
-                               info.description().isEmpty() ? QStringLiteral("(no description)") : info.description(),
+                          .arg(name, f.description.isEmpty() ? QStringLiteral("(no description)") : f.description,
                                about.isEmpty() ? QString() : QStringLiteral("  (%1)").arg(about.join(QStringLiteral(", ")))));
         if (opened) {
             Output::print(QStringLiteral("    can be opened"));
@@ -154,7 +170,7 @@ int ports(Command &c, const QStringList &arguments)
     }
     if (c.json)
         Output::printJson(list);
-    else if (infos.isEmpty())
+    else if (names.isEmpty())
         Output::print(QString::fromStdString(PortDiagnostics::noPortsFound()));
     return ExitCode::kOk;
 }
