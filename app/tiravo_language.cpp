@@ -8,19 +8,17 @@
 #include <QFileInfo>
 #include <QSet>
 #include <QSettings>
-#include <QStandardPaths>
 
 #include <cerrno>
 #include <cstring>
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
-#include "app/installedcopy.h"
-#include "os/safefile.h"
+#include "os/configfile.h"
+#include "os/installedcopy.h"
 #include "ui_tiravo.h"
 
 namespace {
@@ -31,68 +29,6 @@ QString systemError(int error)
 }
 #endif
 
-// The per-user settings folder, or empty where there is none: a program
-// never writes at the file system's root or relative to wherever it was
-// started from, which is what the settings library does without HOME.
-QString perUserFolder()
-{
-    const QString own = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
-#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
-    const QString home = qEnvironmentVariable("HOME");
-    const bool homeUsable = home.startsWith(QLatin1Char('/'));
-    // Test mode puts everything under HOME, whatever XDG_CONFIG_HOME says.
-    if (QStandardPaths::isTestModeEnabled())
-        return homeUsable ? own : QString();
-    const QString configHome = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (configHome.startsWith(QLatin1Char('/')))
-        return own;
-    if (!homeUsable)
-        return {};
-    if (configHome.isEmpty())
-        return own;
-    // A relative XDG_CONFIG_HOME is to be ignored, but Qt 5 takes it as it
-    // stands; the folder is rebuilt on the default base.
-    const QString generic = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-    const QString tail = own.startsWith(generic) ? own.mid(generic.size())
-                                                 : QLatin1Char('/') + QCoreApplication::applicationName();
-    return QDir::cleanPath(home) + QStringLiteral("/.config") + tail;
-#else
-    return QDir::isAbsolutePath(own) ? own : QString();
-#endif
-}
-
-// Like QDir::mkpath, but it says which part stood in the way and why.
-bool makeFolder(const QString &folder, QString *why)
-{
-#ifdef Q_OS_UNIX
-    const QByteArray path = QFile::encodeName(QDir::cleanPath(folder));
-    for (int end = path.indexOf('/', 1);; end = path.indexOf('/', end + 1)) {
-        const QByteArray part = end < 0 ? path : path.left(end);
-        struct stat st;
-        int error = 0;
-        if (::stat(part.constData(), &st) == 0) {
-            if (!S_ISDIR(st.st_mode))
-                error = ENOTDIR;
-        } else if (errno != ENOENT) {
-            error = errno;
-        } else if (::mkdir(part.constData(), 0777) != 0 && errno != EEXIST) {
-            error = errno;
-        }
-        if (error) {
-            *why = QFile::decodeName(part) + QStringLiteral(": ") + systemError(error);
-            return false;
-        }
-        if (end < 0)
-            return true;
-    }
-#else
-    if (QDir().mkpath(folder))
-        return true;
-    *why = QStringLiteral("it can't be made");
-    return false;
-#endif
-}
-
 // Where the choice is read from, whether a write there can last, and if not,
 // which text tells why and what fills it in.
 struct LanguageStore {
@@ -102,53 +38,29 @@ struct LanguageStore {
     QStringList args;
 };
 
-// The file a settings object may be made on: config.ini itself, or the
-// regular file it links to. Empty for anything else: the settings library
-// would block the window on a FIFO before it ever shows, and its atomic
-// rename would turn a device node into a file of ours.
-LanguageStore storeIn(const QString &file)
-{
-    LanguageStore store;
-    QString why;
-    store.path = SafeFile::writeTarget(file, &why);
-    store.keeps = !store.path.isEmpty();
-    if (!store.keeps) {
-        store.why = LANG_NOT_FILE;
-        store.args = QStringList{QDir::toNativeSeparators(file), why};
-    }
-    return store;
-}
-
-// A copy in a folder of its own keeps the choice beside the executable as
-// long as that folder takes it. An installed copy never writes there, even
-// as root, and each user keeps a file of their own; so does a copy whose
-// folder can't be written, instead of losing the choice.
 LanguageStore findLanguageStore()
 {
-    const QString dir = QCoreApplication::applicationDirPath();
-    const QString beside = dir + QStringLiteral("/config.ini");
-    if (!isInstalledCopy(dir) && directoryTakesFiles(dir))
-        return storeIn(beside);
-    const QString folder = perUserFolder();
-    QString why;
-    if (folder.isEmpty() || !makeFolder(folder, &why)) {
-        // The file beside us is still read; what it holds is all there is.
-        LanguageStore store = storeIn(beside);
-        store.keeps = false;
-        const QString shownDir = QDir::toNativeSeparators(dir);
-        store.why = folder.isEmpty() ? LANG_NO_HOME : LANG_NO_FOLDER;
-        store.args = folder.isEmpty() ? QStringList{shownDir}
-                                      : QStringList{QDir::toNativeSeparators(folder), why, shownDir};
-        return store;
+    const ConfigFile::Place place = ConfigFile::find();
+    LanguageStore store;
+    store.path = place.path;
+    store.keeps = place.keeps;
+    switch (place.problem) {
+    case ConfigFile::Problem::None:
+        break;
+    case ConfigFile::Problem::NotAFile:
+        store.why = LANG_NOT_FILE;
+        store.args = QStringList{place.refused, place.why};
+        break;
+    case ConfigFile::Problem::NoHome:
+        store.why = LANG_NO_HOME;
+        store.args = QStringList{place.programDir};
+        break;
+    case ConfigFile::Problem::NoFolder:
+        store.why = LANG_NO_FOLDER;
+        store.args = QStringList{place.refused, place.why, place.programDir};
+        break;
     }
-    const QString own = folder + QStringLiteral("/config.ini");
-    // A choice stored beside the executable before its directory became
-    // read-only, or left there by whoever installed it, is where this user's
-    // file starts from, so it is not lost.
-    const QString source = SafeFile::writeTarget(beside, &why);
-    if (!QFileInfo::exists(own) && !source.isEmpty() && QFileInfo::exists(source))
-        QFile::copy(source, own);
-    return storeIn(own);
+    return store;
 }
 
 // The settings library only says a write failed; the file's folder or the
@@ -200,7 +112,7 @@ void tellOnce(const QString &english)
 
 QString Tiravo::languageFilePath()
 {
-    return findLanguageStore().path;
+    return ConfigFile::find().path;
 }
 
 QString Tiravo::portMemoryFile()

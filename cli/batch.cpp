@@ -16,7 +16,9 @@
 #include <vector>
 
 #include "cli/session.h"
+#include "cli/writecommands.h"
 #include "os/safefile.h"
+#include "os/stopsignals.h"
 
 // Each unit runs restore's own blocking session, on a thread of its own with
 // its own link: the one code path that writes a controller stays the one
@@ -438,7 +440,7 @@ private:
             Output::printJson(document(o, rows));
         }
         for (const Row &r : rows)
-            if (r.code >= 128)
+            if (r.code >= ExitCode::kSignalled)
                 return r.code;
         for (const Row &r : rows)
             if (r.code != ExitCode::kOk)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "link/frame.h"
+#include "link/holds.h"
 #include "link/paramexchange.h"
 
 // Loading a parameter file into the controller through the window's own
@@ -18,8 +19,9 @@ public:
     enum class Stage { Idle, Reading, Asking, Writing, OfferingStore, Storing };
     // What the window has to do after a reply.
     enum class Next { Nothing, AskToWrite, AlreadyHeld, AskToStore, Stored, StoreFailed, WriteDropped };
-    // What the controller holds when the port is closed in the middle of a load.
-    enum class Holds { Unchanged, PartlyWritten, InRam, StoreUnknown };
+    // What the controller holds when the port is closed in the middle of a
+    // load: one of Unchanged, PartlyWritten, InRam and StoreUnknown.
+    using Holds = ::Holds;
 
     // Reads the controller's block again, so the comparison is with what it
     // holds now rather than with what the window read earlier.

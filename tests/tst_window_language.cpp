@@ -19,7 +19,7 @@
 #include <unistd.h>
 #endif
 
-#include "app/installedcopy.h"
+#include "os/installedcopy.h"
 #include "app/tiravo.h"
 #include "support/settingsfile.h"
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // SPDX-FileCopyrightText: 2026 The SBUS Channel developers
-#include "app/installedcopy.h"
+#include "os/installedcopy.h"
 
 #include <QDir>
 #include <QFile>
