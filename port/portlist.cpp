@@ -408,7 +408,6 @@ PortDiagnostics::Report examineFailedOpen(const QString &name, const QString &sy
 QString whyNotOpened(const QString &name, const QString &systemError, PortDiagnostics::Language language)
 {
     const QString location = systemLocation(name);
-    const std::string path = QFile::encodeName(location).toStdString();
     PortDiagnostics::Report report = examineFailedOpen(name, systemError, language);
     // The Chinese texts are UTF-8 literals, which a Windows code page would garble.
     const auto decoded = [](const std::string &s) { return QString::fromUtf8(s.data(), int(s.size())); };
@@ -433,7 +432,7 @@ QString whyNotOpened(const QString &name, const QString &systemError, PortDiagno
     // With nothing found in the way, the platform's general advice is the fix;
     // describe() words it like every other.
     if (report.reasons.empty() && report.fixes.empty())
-        report.fixes.push_back(PortDiagnostics::hintForFailedOpen(path, language));
+        report.fixes.push_back(PortDiagnostics::generalAdvice(language));
     // The summary says what the reasons say; what follows it is what to do.
     else if (!summary.isEmpty())
         report.reasons.clear();
