@@ -6,6 +6,7 @@
 #include <QtTest>
 
 #include "port/portdiagnostics.h"
+#include "port/portlist.h"
 
 using namespace PortDiagnostics;
 
@@ -367,6 +368,42 @@ private slots:
         QCOMPARE(int(r.access), access);
         QCOMPARE(qs(PortDiagnostics::summary(r)), summary);
         QCOMPARE(qs(PortDiagnostics::describe(r)), describe);
+    }
+
+    // The open's message from kept facts: the summary first, then only what
+    // to do; the system's own words where the facts show nothing.
+    void whyNotOpened_data()
+    {
+        QTest::addColumn<Facts>("facts");
+        QTest::addColumn<bool>("chinese");
+        QTest::addColumn<QString>("why");
+        const QString advice = qs(generalAdvice(Language::English));
+        QTest::newRow("refused") << refused(0660) << false
+                                 << "you may not open /dev/ttyUSB0: it belongs to group dialout, and you are not in "
+                                    "it\n  fix: sudo usermod -aG dialout bench, then log out and in again";
+        QTest::newRow("held, in Chinese")
+            << held(facts(Access::Busy), {{4711, "minicom", ""}}) << true
+            << "串口已被占用：PID 4711（minicom）\n  解决：关闭该程序，或运行：kill 4711";
+        QTest::newRow("nothing found") << facts(Access::Openable) << false
+                                       << "cannot open /dev/ttyUSB0: refused\n  fix: " + advice;
+        QTest::newRow("nothing found, in Chinese")
+            << facts(Access::Unknown) << true
+            << "无法打开 /dev/ttyUSB0：refused\n  解决：" + qs(generalAdvice(Language::Chinese));
+        // Reasons with no summary of their own stay.
+        QTest::newRow("ModemManager around") << withModemManager(facts(Access::Openable)) << false
+                                             << "cannot open /dev/ttyUSB0: refused\nModemManager is running; it "
+                                                "probes freshly plugged serial adapters and can hold them for a few "
+                                                "seconds\n  fix: wait a few seconds after plugging in, then connect "
+                                                "again\n  fix: or stop it on this bench computer: sudo systemctl stop "
+                                                "ModemManager";
+    }
+    void whyNotOpened()
+    {
+        QFETCH(Facts, facts);
+        QFETCH(bool, chinese);
+        QFETCH(QString, why);
+        const PortList::FailedOpen failure{QStringLiteral("/dev/ttyUSB0"), QStringLiteral("refused"), facts};
+        QCOMPARE(PortList::whyNotOpened(failure, chinese ? Language::Chinese : Language::English), why);
     }
 };
 
