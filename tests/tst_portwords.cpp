@@ -178,6 +178,14 @@ private slots:
             << "/dev/ttyUSB0 belongs to group dialout; you are in it, but not yet in this login session\n  fix: log out "
                "and in again (or start this program from a shell opened with: newgrp dialout)"
             << "dialout";
+        QTest::newRow("group's node, joined after login, a name to quote") << [] {
+            Facts f = refused(0660, Membership::NotInSession);
+            f.group = "serial users";
+            return f;
+        }() << false << "you may not open /dev/ttyUSB0 yet: you joined its group serial users after this login session began"
+            << "/dev/ttyUSB0 belongs to group serial users; you are in it, but not yet in this login session\n  fix: log "
+               "out and in again (or start this program from a shell opened with: newgrp 'serial users')"
+            << "serial users";
         QTest::newRow("group's node, joined after login, in Chinese")
             << refused(0660, Membership::NotInSession) << true
             << "暂时无法打开 /dev/ttyUSB0：当前用户是在本次登录之后才加入 dialout 组的"
