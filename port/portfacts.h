@@ -29,7 +29,17 @@ struct Holder {
 };
 
 // What stat shows at the path; Unseen until it was looked at, or when it can't be.
-enum class NodeKind { Unseen, SerialDevice, OtherCharacterDevice, RegularFile, Directory, Fifo, Socket, BlockDevice, Strange };
+enum class NodeKind {
+    Unseen,
+    SerialDevice,
+    OtherCharacterDevice, // /dev/null and its kin among them
+    RegularFile,
+    Directory,
+    Fifo,
+    Socket,
+    BlockDevice,
+    Strange, // a kind stat knows and this program does not
+};
 
 // Where this user stands with the group owning a node.
 enum class Membership {

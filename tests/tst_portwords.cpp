@@ -118,7 +118,8 @@ private slots:
             << adapter(withModemManager(facts(Access::Openable))) << true << ""
             << mmZh + "\n" + ruleFix(true, "或者让它不再碰此类适配器", ignore) << "";
 
-        QTest::newRow("missing") << facts(Access::Missing) << false << "there is no port /dev/ttyUSB0 (adapter unplugged?)"
+        QTest::newRow("missing") << facts(Access::Missing) << false
+                                 << "there is no port /dev/ttyUSB0 (adapter unplugged?)"
                                  << "no device /dev/ttyUSB0: unplugged?\n  fix: plug the adapter in, or choose the "
                                     "port it has now"
                                  << "";
@@ -133,7 +134,8 @@ private slots:
         const QString choose = "\n  fix: choose the adapter's serial port itself, e.g. /dev/ttyUSB0 or /dev/ttyACM0";
         const QString chooseZh = "\n  解决：请选择适配器本身的串口，例如 /dev/ttyUSB0 或 /dev/ttyACM0";
         QTest::newRow("not serial, a file")
-            << notSerial(NodeKind::RegularFile) << false << "/home/bench/port is not a serial port (it is a regular file)"
+            << notSerial(NodeKind::RegularFile) << false
+            << "/home/bench/port is not a serial port (it is a regular file)"
             << "/home/bench/port is not a serial port (it is a regular file)" + choose << "";
         QTest::newRow("not serial, a link, in Chinese")
             << notSerial(NodeKind::OtherCharacterDevice, "/dev/null") << true
@@ -154,7 +156,8 @@ private slots:
             << "通往 /dev/ttyUSB0 的路径上有目录不允许当前用户进入" << "";
 
         QTest::newRow("group's node, not a member")
-            << refused(0660) << false << "you may not open /dev/ttyUSB0: it belongs to group dialout, and you are not in it"
+            << refused(0660) << false
+            << "you may not open /dev/ttyUSB0: it belongs to group dialout, and you are not in it"
             << "/dev/ttyUSB0 belongs to group dialout, and you are not in it\n  fix: " + usermod +
                    ", then log out and in again"
             << "dialout";
@@ -175,16 +178,17 @@ private slots:
         QTest::newRow("group's node, joined after login")
             << refused(0660, Membership::NotInSession) << false
             << "you may not open /dev/ttyUSB0 yet: you joined its group dialout after this login session began"
-            << "/dev/ttyUSB0 belongs to group dialout; you are in it, but not yet in this login session\n  fix: log out "
-               "and in again (or start this program from a shell opened with: newgrp dialout)"
+            << "/dev/ttyUSB0 belongs to group dialout; you are in it, but not yet in this login session\n  fix: log "
+               "out and in again (or start this program from a shell opened with: newgrp dialout)"
             << "dialout";
         QTest::newRow("group's node, joined after login, a name to quote") << [] {
             Facts f = refused(0660, Membership::NotInSession);
             f.group = "serial users";
             return f;
-        }() << false << "you may not open /dev/ttyUSB0 yet: you joined its group serial users after this login session began"
-            << "/dev/ttyUSB0 belongs to group serial users; you are in it, but not yet in this login session\n  fix: log "
-               "out and in again (or start this program from a shell opened with: newgrp 'serial users')"
+        }() << false
+            << "you may not open /dev/ttyUSB0 yet: you joined its group serial users after this login session began"
+            << "/dev/ttyUSB0 belongs to group serial users; you are in it, but not yet in this login session\n  "
+               "fix: log out and in again (or start this program from a shell opened with: newgrp 'serial users')"
             << "serial users";
         QTest::newRow("group's node, joined after login, in Chinese")
             << refused(0660, Membership::NotInSession) << true
