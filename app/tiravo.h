@@ -223,12 +223,10 @@ private:
     // One second: by then the system has said who a fresh adapter is.
     static constexpr int kFactsRecheckTicks = 20;
     int factsRecheckTicks = 0;
-    // The last port that would not open, kept to explain it again in
-    // another language; empty after a good open.
-    struct {
-        QString port;
-        QString error;
-    } openFailure;
+    // The last port that would not open, as the system showed it then: told
+    // again from this look in another language, not looked at anew; none
+    // after a good open.
+    std::optional<PortList::FailedOpen> openFailure;
     // Why the language choice won't outlast this run, in both languages so
     // it is told again in the other; empty while the store takes it.
     struct {

@@ -304,8 +304,8 @@ void Tiravo::showStatusTip()
                   .arg(kReconnectSettleTicks * LinkTask::kTickMs / 1000.0);
     } else if (portClosed() && chosenPortGone()) {
         tip = fileText(PORT_GONE).arg(choiceText(chosenAdapter, chosenPort));
-    } else if (!openFailure.port.isEmpty()) {
-        tip = PortList::whyNotOpened(openFailure.port, openFailure.error, reportLanguage());
+    } else if (openFailure) {
+        tip = PortList::whyNotOpened(*openFailure, reportLanguage());
     } else if (fileNote.text != kFileTextCount) {
         const QString path = QDir::toNativeSeparators(fileNote.path);
         tip = fileNote.text == NOTE_LOGGED ? fileText(NOTE_LOGGED).arg(path, QString::number(fileNote.rows))

@@ -59,7 +59,7 @@ void Tiravo::openPort()
     // With nothing selected (the chosen port is gone, or none is there),
     // Connect opens nothing rather than some other device.
     if (ui->comComboBox->currentIndex() < 0) {
-        openFailure = {};
+        openFailure.reset();
         showStatusTip();
         const QString why = hasChoice() ? fileText(PORT_GONE).arg(choiceText(chosenAdapter, chosenPort))
                             : ui->comComboBox->count() == 0 ? noPortsNote(reportLanguage())
@@ -83,7 +83,7 @@ void Tiravo::openPort()
     // port another serial program has locked.
     QString error;
     if (PortList::open(*serialPort, portName, &error)) {
-        openFailure = {};
+        openFailure.reset();
         // Asked afresh: the list's facts may be older than the adapter now
         // behind the name.
         const BlockHistory::Adapter adapter = BlockHistory::adapterOf(portName);
@@ -93,8 +93,8 @@ void Tiravo::openPort()
         chosenAdapter = adapter;
         PortMemory::storeAdapter(portMemoryFile(), adapter);
     } else {
-        openFailure = {portName, error};
-        const QString why = PortList::whyNotOpened(portName, openFailure.error);
+        openFailure = PortList::lookAtFailedOpen(portName, error);
+        const QString why = PortList::whyNotOpened(*openFailure, PortDiagnostics::Language::English);
         qWarning().noquote() << QStringLiteral("%1: %2").arg(QCoreApplication::applicationName(), why);
     }
     showStatusTip();

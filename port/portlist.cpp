@@ -439,29 +439,38 @@ long windowsErrorOf(const QString &systemError)
 } // namespace
 #endif
 
-PortDiagnostics::Report examineFailedOpen(const QString &name, const QString &systemError,
-                                          PortDiagnostics::Language language)
+FailedOpen lookAtFailedOpen(const QString &name, const QString &systemError)
 {
-    const std::string path = QFile::encodeName(systemLocation(name)).toStdString();
-    PortDiagnostics::Report report = PortDiagnostics::examine(path, language);
+    FailedOpen failure{systemLocation(name), systemError, {}};
+    const std::string path = QFile::encodeName(failure.location).toStdString();
+    failure.facts = PortDiagnostics::gather(path);
 #ifdef Q_OS_WIN
     // All the system shows without opening the port is whether it is there;
     // the open's own error says the rest.
-    if (report.access == PortDiagnostics::Access::Unknown) {
+    if (failure.facts.access == PortDiagnostics::Access::Unknown) {
         if (const long code = windowsErrorOf(systemError))
-            report = PortDiagnostics::explainWindowsOpenError(path, code, language);
+            failure.facts = PortDiagnostics::windowsOpenFacts(path, code);
     }
-#else
-    Q_UNUSED(systemError);
 #endif
-    return report;
+    return failure;
+}
+
+PortDiagnostics::Report examineFailedOpen(const QString &name, const QString &systemError,
+                                          PortDiagnostics::Language language)
+{
+    return PortDiagnostics::words(lookAtFailedOpen(name, systemError).facts, language);
 }
 
 QString whyNotOpened(const QString &name, const QString &systemError, PortDiagnostics::Language language)
 {
-    const QString location = systemLocation(name);
-    const std::string path = QFile::encodeName(location).toStdString();
-    PortDiagnostics::Report report = examineFailedOpen(name, systemError, language);
+    return whyNotOpened(lookAtFailedOpen(name, systemError), language);
+}
+
+QString whyNotOpened(const FailedOpen &failure, PortDiagnostics::Language language)
+{
+    const QString &location = failure.location;
+    const QString &systemError = failure.systemError;
+    PortDiagnostics::Report report = PortDiagnostics::words(failure.facts, language);
     // The Chinese texts are UTF-8 literals, which a Windows code page would garble.
     const auto decoded = [](const std::string &s) { return QString::fromUtf8(s.data(), int(s.size())); };
     const QString summary = decoded(PortDiagnostics::summary(report));
@@ -485,7 +494,7 @@ QString whyNotOpened(const QString &name, const QString &systemError, PortDiagno
     // With nothing found in the way, the platform's general advice is the fix;
     // describe() words it like every other.
     if (report.reasons.empty() && report.fixes.empty())
-        report.fixes.push_back(PortDiagnostics::hintForFailedOpen(path, language));
+        report.fixes.push_back(PortDiagnostics::generalAdvice(language));
     // The summary says what the reasons say; what follows it is what to do.
     else if (!summary.isEmpty())
         report.reasons.clear();

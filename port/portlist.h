@@ -129,10 +129,22 @@ QString deviceName(const QString &name);
 // words; whyNotOpened() gives the operator's.
 bool open(QSerialPort &port, const QString &name, QString *error);
 
-// Why the port `name` did not open, in a bench user's words and the given
-// language: one line saying what stands in the way, then what to do about it,
-// each after "  fix: " ("  解决："). systemError is the serial port's own error
-// text, used when nothing better is known.
+// A port that did not open, as the system showed it just after: looked at
+// once, and told from that look in either language as often as wanted.
+struct FailedOpen {
+    QString location;    // systemLocation() of the name, as it was then
+    QString systemError; // the serial port's own error text
+    PortDiagnostics::Facts facts;
+};
+// Looks at the port `name` after its open failed with systemError.
+FailedOpen lookAtFailedOpen(const QString &name, const QString &systemError);
+
+// Why the port did not open, in a bench user's words and the given language:
+// one line saying what stands in the way, then what to do about it, each
+// after "  fix: " ("  解决："). The serial port's own error text is used when
+// nothing better is known. Asks the system nothing.
+QString whyNotOpened(const FailedOpen &failure, PortDiagnostics::Language language);
+// whyNotOpened(lookAtFailedOpen(name, systemError), language).
 QString whyNotOpened(const QString &name, const QString &systemError,
                      PortDiagnostics::Language language = PortDiagnostics::Language::English);
 // The same as a report: the port's state and the texts whyNotOpened() words.

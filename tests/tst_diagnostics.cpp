@@ -245,11 +245,13 @@ private slots:
 
     // Judged as root without its power over file modes; the node another
     // owner's. Only the adapter's USB ids give a udev rule (the README's),
-    // lined up under its fix; a ModemManager runs throughout.
+    // lined up under its fix; a ModemManager runs throughout. A user who
+    // joined the group is listed in the group file but not in this session.
     void permission_data()
     {
         QTest::addColumn<int>("mode");
         QTest::addColumn<bool>("adapter");
+        QTest::addColumn<bool>("joined");
         QTest::addColumn<bool>("chinese");
         QTest::addColumn<int>("access");
         QTest::addColumn<QString>("summary");  // %1 the node, %2 this user, %3 the node's owner
@@ -263,16 +265,21 @@ private slots:
         const QString ownerOnly = "%1 is not open to you for reading and writing (mode 0600, owner %3, group dialout)";
         const int denied = int(Access::NoPermission);
         QTest::newRow("group grants, USB adapter")
-            << 0660 << true << false << denied
+            << 0660 << true << false << false << denied
             << "you may not open %1: it belongs to group dialout, and you are not in it"
             << notInGroup + "\n  fix: or let whoever sits at this computer use such adapters, with this line in\n       " +
                    file + ":\n         " + rule + "\n       then run: " + reload;
         QTest::newRow("group grants, USB adapter, in Chinese")
-            << 0660 << true << true << denied << "无权打开 %1：它属于 dialout 组，当前用户不在该组中"
+            << 0660 << true << false << true << denied << "无权打开 %1：它属于 dialout 组，当前用户不在该组中"
             << "%1 属于 dialout 组，当前用户不在该组中\n  解决：sudo usermod -aG dialout %2，然后注销并重新登录\n"
                "  解决：或者让在这台电脑前登录的用户都能使用此类适配器，方法是在\n        " +
                    file + " 中加入这一行：\n          " + rule + "\n        然后运行：" + reload;
-        QTest::newRow("owner only") << 0600 << false << false << denied
+        QTest::newRow("group grants, joined after login")
+            << 0660 << false << true << false << denied
+            << "you may not open %1 yet: you joined its group dialout after this login session began"
+            << "%1 belongs to group dialout; you are in it, but not yet in this login session\n  fix: log out and in "
+               "again (or start this program from a shell opened with: newgrp dialout)";
+        QTest::newRow("owner only") << 0600 << false << false << false << denied
                                     << "you may not open %1: it is not open to you for reading and writing"
                                     << ownerOnly + "\n  fix: ask an administrator to give %1 to a group you are in, "
                                                    "with mode 0660 (read and write for the group)";
@@ -281,6 +288,7 @@ private slots:
     {
         QFETCH(int, mode);
         QFETCH(bool, adapter);
+        QFETCH(bool, joined);
         QFETCH(bool, chinese);
         QFETCH(int, access);
         QFETCH(QString, summary);
@@ -295,9 +303,22 @@ private slots:
         QVERIFY(pty.slave >= 0);
         const Child probing("ModemManager", pty.slave);
         const std::string node = adapter ? "/dev/ttyX" : pty.path;
+        QTemporaryDir scratch;
+        const QByteArray groups = QFile::encodeName(scratch.filePath(QStringLiteral("group")));
+        if (joined) {
+            QFile system(QStringLiteral("/etc/group")), copy(QString::fromLocal8Bit(groups));
+            QVERIFY(scratch.isValid() && system.open(QIODevice::ReadOnly) && copy.open(QIODevice::WriteOnly));
+            for (QByteArray line : system.readAll().split('\n')) {
+                if (line.startsWith("dialout:"))
+                    line += line.endsWith(':') ? me.toLocal8Bit() : "," + me.toLocal8Bit();
+                copy.write(line + '\n');
+            }
+        }
         // The pty itself; or a pty slave's number nobody holds, with the ids sysfs shows for a USB adapter.
         const auto setUp = [&] {
             const char *at = node.c_str();
+            if (joined && ::mount(groups.constData(), "/etc/group", nullptr, MS_BIND, nullptr) != 0)
+                return false;
             if (adapter && !(mounted("/dev") && ::mknod(at, S_IFCHR, makedev(143, 1048575)) == 0))
                 return false;
             if (::chown(at, 65534, dialout->gr_gid) != 0 || ::chmod(at, mode_t(mode)) != 0)
