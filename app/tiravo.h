@@ -161,10 +161,6 @@ private:
     bool settleUnstoredWrite(bool closingWindow) { return files->settleUnstoredWrite(closingWindow); }
     QString fileText(FileText id) const;
     void showStatusTip();
-    // The window's language, for the reports of port and file checks.
-    static PortDiagnostics::Language reportLanguage();
-    // "Tilt Channel: 3" or "云台俯仰通道：3", as the window's language writes a label.
-    static QString labelled(const QString &label, const QString &value);
     // A caption as a name: "Pan  Channel:" reads "Pan Channel".
     static QString nameFromCaption(const QString &caption);
 

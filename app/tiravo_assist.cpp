@@ -193,16 +193,6 @@ QString Tiravo::nameFromCaption(const QString &caption)
     return name;
 }
 
-PortDiagnostics::Language Tiravo::reportLanguage()
-{
-    return LangureFlag == 1 ? PortDiagnostics::Language::Chinese : PortDiagnostics::Language::English;
-}
-
-QString Tiravo::labelled(const QString &label, const QString &value)
-{
-    return label + (LangureFlag == 1 ? QStringLiteral("：") : QStringLiteral(": ")) + value;
-}
-
 QString Tiravo::wrapForTooltip(const QString &text) const
 {
     // The tooltip's own frame and margins take a little of the window's width.
@@ -305,7 +295,7 @@ void Tiravo::showStatusTip()
     } else if (portClosed() && chosenPortGone()) {
         tip = fileText(PORT_GONE).arg(choiceText(chosenAdapter, chosenPort));
     } else if (openFailure) {
-        tip = PortList::whyNotOpened(*openFailure, reportLanguage());
+        tip = PortList::whyNotOpened(*openFailure, windowLanguage());
     } else if (fileNote.text != kFileTextCount) {
         const QString path = QDir::toNativeSeparators(fileNote.path);
         tip = fileNote.text == NOTE_LOGGED ? fileText(NOTE_LOGGED).arg(path, QString::number(fileNote.rows))
@@ -322,7 +312,7 @@ void Tiravo::showStatusTip()
         tip = tip.isEmpty() ? note : tip + QStringLiteral("\n\n") + note;
     }
     // The controller itself, as the history remembers it.
-    if (const QString warning = files->contactWarning(reportLanguage()); !warning.isEmpty())
+    if (const QString warning = files->contactWarning(windowLanguage()); !warning.isEmpty())
         tip = tip.isEmpty() ? warning : tip + QStringLiteral("\n\n") + warning;
     // Below whatever the port or a file gave: that is what the operator is at now.
     if (!languageNote.english.isEmpty()) {

@@ -187,7 +187,7 @@ void Tiravo::LangureTypeWR(unsigned char mode)
         if (mode == 0) {
             // Narrowed before the test, so a stored 257 reads as 1.
             LangureFlag = static_cast<quint8>(
-                settings.value(QStringLiteral("General/LangureType"), QVariant()).toInt());
+                settings.value(ConfigFile::languageEntry(), QVariant()).toInt());
             write = LangureFlag != 1 && LangureFlag != 2;
             if (write) {
                 LangureFlag = 1;
@@ -201,8 +201,8 @@ void Tiravo::LangureTypeWR(unsigned char mode)
         // A write known to be lost is not made: the settings library would
         // hold on to it and slip it into a later write of this process.
         if (write && store.keeps) {
-            settings.beginGroup(QStringLiteral("General"));
-            settings.setValue(QStringLiteral("LangureType"),
+            settings.beginGroup(ConfigFile::kLanguageGroup);
+            settings.setValue(ConfigFile::kLanguageKey,
                               LangureFlag == 1 ? QStringLiteral("1") : QStringLiteral("2"));
             settings.endGroup();
             settings.sync();

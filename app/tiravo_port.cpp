@@ -15,7 +15,7 @@
 #include "ui_tiravo.h"
 
 namespace {
-QString noPortsNote(PortDiagnostics::Language language)
+QString noPortsNote(Language language)
 {
     const std::string note = PortDiagnostics::noPortsFound(language);
     return QString::fromUtf8(note.data(), int(note.size()));
@@ -62,7 +62,7 @@ void Tiravo::openPort()
         openFailure.reset();
         showStatusTip();
         const QString why = hasChoice() ? fileText(PORT_GONE).arg(choiceText(chosenAdapter, chosenPort))
-                            : ui->comComboBox->count() == 0 ? noPortsNote(reportLanguage())
+                            : ui->comComboBox->count() == 0 ? noPortsNote(windowLanguage())
                                                             : fileText(NO_PORT_CHOSEN);
         qWarning().noquote() << QStringLiteral("%1: %2").arg(QCoreApplication::applicationName(), why);
         return;
@@ -94,7 +94,7 @@ void Tiravo::openPort()
         PortMemory::storeAdapter(portMemoryFile(), adapter);
     } else {
         openFailure = PortList::lookAtFailedOpen(portName, error);
-        const QString why = PortList::whyNotOpened(*openFailure, PortDiagnostics::Language::English);
+        const QString why = PortList::whyNotOpened(*openFailure, Language::English);
         qWarning().noquote() << QStringLiteral("%1: %2").arg(QCoreApplication::applicationName(), why);
     }
     showStatusTip();
@@ -187,7 +187,7 @@ void Tiravo::refreshPortList()
     const QStringList names = PortList::availablePortNames(portScan);
     // An empty selector says why it may be empty, in the window's language,
     // which the tick after a switch brings here.
-    const QString emptyTip = names.isEmpty() ? wrapForTooltip(noPortsNote(reportLanguage())) : QString();
+    const QString emptyTip = names.isEmpty() ? wrapForTooltip(noPortsNote(windowLanguage())) : QString();
     if (ui->comComboBox->toolTip() != emptyTip)
         ui->comComboBox->setToolTip(emptyTip);
     QStringList shown;

@@ -24,11 +24,11 @@ int doneWith(const Command &c, QJsonObject report, const ParamBlock &block)
 BackupFile::LoadResult loadBackup(const QString &path, ParamBlock *block, QString *why)
 {
     if (path != QLatin1String("-"))
-        return BackupFile::load(path, block, why, PortDiagnostics::Language::English, BackupFile::OutOfRange::Allow);
+        return BackupFile::load(path, block, why, Language::English, BackupFile::OutOfRange::Allow);
     QByteArray data;
     if (!SafeFile::readToEnd(0, BackupFile::kMaxBytes, &data, why, [] { return StopSignals::pending() != 0; }))
         return BackupFile::LoadResult::Unreadable;
-    return BackupFile::read(data, block, why, PortDiagnostics::Language::English, BackupFile::OutOfRange::Allow)
+    return BackupFile::read(data, block, why, Language::English, BackupFile::OutOfRange::Allow)
                ? BackupFile::LoadResult::Loaded
                : BackupFile::LoadResult::Refused;
 }

@@ -8,6 +8,7 @@
 #include <QVariant>
 
 #include "formats/functionnames.h"
+#include "lang/qtlanguage.h"
 #include "os/configfile.h"
 #include "os/stopsignals.h"
 
@@ -27,7 +28,7 @@ Language windowLanguage()
         QCoreApplication::setApplicationName(own);
         if (path.isEmpty() || !QFileInfo(path).isFile())
             return Language::English;
-        const QVariant stored = QSettings(path, QSettings::IniFormat).value(QStringLiteral("General/LangureType"));
+        const QVariant stored = QSettings(path, QSettings::IniFormat).value(ConfigFile::languageEntry());
         if (!stored.isValid())
             return Language::English;
         // As the window reads it: 2 is English, anything else Chinese.
@@ -38,7 +39,7 @@ Language windowLanguage()
 
 QString said(const char *english, const char *chinese)
 {
-    return QString::fromUtf8(windowLanguage() == Language::Chinese ? chinese : english);
+    return textIn({chinese, english}, windowLanguage());
 }
 
 // The per-user history the window keeps too. Its troubles are said once a

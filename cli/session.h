@@ -26,8 +26,6 @@
 
 namespace Cli {
 
-using Language = PortDiagnostics::Language;
-
 // The window's language, read once: a batch reads it before its threads start.
 Language windowLanguage();
 QString said(const char *english, const char *chinese);

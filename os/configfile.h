@@ -9,6 +9,15 @@
 // nothing but Qt Core.
 namespace ConfigFile {
 
+// The stored language choice, "1" Chinese or "2" English, under the
+// settings library's General group ("[%General]" in the file).
+inline const QString kLanguageGroup = QStringLiteral("General");
+inline const QString kLanguageKey = QStringLiteral("LangureType");
+inline QString languageEntry()
+{
+    return kLanguageGroup + QLatin1Char('/') + kLanguageKey;
+}
+
 // Why a write to the file would not last.
 enum class Problem {
     None,

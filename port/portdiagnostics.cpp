@@ -12,7 +12,7 @@ namespace {
 // changed or given new facts without the other.
 std::string text(Language language, std::string english, std::string chinese)
 {
-    return language == Language::Chinese ? std::move(chinese) : std::move(english);
+    return pick({chinese.c_str(), english.c_str()}, language);
 }
 
 const char kRulesFile[] = "/etc/udev/rules.d/60-gimbal-adapter.rules";

@@ -25,6 +25,7 @@
 #include <utility>
 
 #include "port/devicenotices.h"
+#include "lang/qtlanguage.h"
 #include "port/portdiagnostics.h"
 
 
@@ -456,17 +457,17 @@ FailedOpen lookAtFailedOpen(const QString &name, const QString &systemError)
 }
 
 PortDiagnostics::Report examineFailedOpen(const QString &name, const QString &systemError,
-                                          PortDiagnostics::Language language)
+                                          Language language)
 {
     return PortDiagnostics::words(lookAtFailedOpen(name, systemError).facts, language);
 }
 
-QString whyNotOpened(const QString &name, const QString &systemError, PortDiagnostics::Language language)
+QString whyNotOpened(const QString &name, const QString &systemError, Language language)
 {
     return whyNotOpened(lookAtFailedOpen(name, systemError), language);
 }
 
-QString whyNotOpened(const FailedOpen &failure, PortDiagnostics::Language language)
+QString whyNotOpened(const FailedOpen &failure, Language language)
 {
     const QString &location = failure.location;
     const QString &systemError = failure.systemError;
@@ -474,20 +475,19 @@ QString whyNotOpened(const FailedOpen &failure, PortDiagnostics::Language langua
     // The Chinese texts are UTF-8 literals, which a Windows code page would garble.
     const auto decoded = [](const std::string &s) { return QString::fromUtf8(s.data(), int(s.size())); };
     const QString summary = decoded(PortDiagnostics::summary(report));
-    const QString cannotOpen = language == PortDiagnostics::Language::Chinese ? QStringLiteral("无法打开 %1：%2")
-                                                                              : QStringLiteral("cannot open %1: %2");
+    const QString cannotOpen = textIn({"无法打开 %1：%2", "cannot open %1: %2"}, language);
 #ifdef Q_OS_LINUX
-    const bool chinese = language == PortDiagnostics::Language::Chinese;
     // Busy with no holder in sight: another user's program has it, in
     // exclusive mode, and its processes are closed to us.
     if (summary.isEmpty() && report.access == PortDiagnostics::Access::Openable &&
         systemError == QString::fromLocal8Bit(std::strerror(EBUSY))) {
         const QString find = QStringLiteral("sudo fuser -v ") + location;
-        return chinese ? QStringLiteral("串口已被另一个程序独占（属于其他用户，无法查看是哪个）\n  解决：关闭另一个串口程序；"
-                                        "可用这条命令找到它：%1").arg(find)
-                       : QStringLiteral("the port is in use by another program (another user's, which this user "
-                                        "may not look at)\n  fix: close the other serial program; to find it, run: %1")
-                             .arg(find);
+        return textIn({"串口已被另一个程序独占（属于其他用户，无法查看是哪个）\n  解决：关闭另一个串口程序；"
+                       "可用这条命令找到它：%1",
+                       "the port is in use by another program (another user's, which this user may not look "
+                       "at)\n  fix: close the other serial program; to find it, run: %1"},
+                      language)
+            .arg(find);
     }
 #endif
     const QString first = summary.isEmpty() ? cannotOpen.arg(location, systemError) : summary;

@@ -143,13 +143,13 @@ FailedOpen lookAtFailedOpen(const QString &name, const QString &systemError);
 // one line saying what stands in the way, then what to do about it, each
 // after "  fix: " ("  解决："). The serial port's own error text is used when
 // nothing better is known. Asks the system nothing.
-QString whyNotOpened(const FailedOpen &failure, PortDiagnostics::Language language);
+QString whyNotOpened(const FailedOpen &failure, Language language);
 // whyNotOpened(lookAtFailedOpen(name, systemError), language).
 QString whyNotOpened(const QString &name, const QString &systemError,
-                     PortDiagnostics::Language language = PortDiagnostics::Language::English);
+                     Language language = Language::English);
 // The same as a report: the port's state and the texts whyNotOpened() words.
 PortDiagnostics::Report examineFailedOpen(const QString &name, const QString &systemError,
-                                          PortDiagnostics::Language language = PortDiagnostics::Language::English);
+                                          Language language = Language::English);
 
 // What the system knows of a port, to tell two adapters apart; each field
 // is empty where nothing is known.

@@ -15,7 +15,6 @@
 #include "formats/blockhistory.h"
 
 using namespace BlockHistory;
-using Language = Language;
 
 Q_DECLARE_METATYPE(BlockHistory::Adapter)
 Q_DECLARE_METATYPE(ParamBlock)

@@ -208,7 +208,7 @@ private slots:
     // Wine refuses as Windows does.
     void refusedOpens()
     {
-        using PortDiagnostics::Language;
+        using Language;
         QSerialPort port;
         QString error;
         QVERIFY(!PortList::open(port, kAbsent.toLower(), &error));

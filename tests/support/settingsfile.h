@@ -10,6 +10,7 @@
 #include <QString>
 
 #include "app/tiravo.h"
+#include "os/configfile.h"
 #include "port/portlist.h"
 #include "rig/englishconfig.h"
 
@@ -56,7 +57,7 @@ inline QByteArray readConfigRaw()
 inline QVariant storedLanguage()
 {
     QSettings s(configPath(), QSettings::IniFormat);
-    return s.value(QStringLiteral("General/LangureType"));
+    return s.value(ConfigFile::languageEntry());
 }
 
 // A window made after this starts in English with a fresh port list and no
