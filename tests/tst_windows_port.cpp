@@ -208,7 +208,6 @@ private slots:
     // Wine refuses as Windows does.
     void refusedOpens()
     {
-        using Language;
         QSerialPort port;
         QString error;
         QVERIFY(!PortList::open(port, kAbsent.toLower(), &error));

@@ -111,7 +111,7 @@ private slots:
         // The file's own bytes, read again if a read met it while Wine held it
         // open: the settings library would keep the empty result of such a
         // read as long as the file's size and time stay the same.
-        const auto stored = [] {
+        const auto fileSays = [] {
             const QFileInfo file(configPath());
             return QStringLiteral("exists %1 size %2 time %3; it holds:\n%4")
                 .arg(file.exists())
@@ -119,7 +119,7 @@ private slots:
                 .arg(file.lastModified().toString(Qt::ISODateWithMs), QString::fromUtf8(readConfigRaw()));
         };
         QTRY_VERIFY2_WITH_TIMEOUT(readConfigRaw().contains("LangureType=1"),
-                                  qPrintable(stored() + QStringLiteral("\nthe status field says: ") +
+                                  qPrintable(fileSays() + QStringLiteral("\nthe status field says: ") +
                                              get(w, "linkStatusLineEdit")->toolTip()),
                                   kWaitMs);
         click(w, "startPushButton");
