@@ -366,41 +366,6 @@ private slots:
         QVERIFY(!saved.isEmpty());
     }
 
-    // A store the lost link dropped goes out again once the block is read
-    // back; if the controller lost the write too (switched off and on), the
-    // file's block is written again first, so what is stored is the file's.
-    void storeDroppedByALostLinkStoresTheFile_data()
-    {
-        QTest::addColumn<bool>("ramLost");
-        QTest::newRow("the controller kept the write") << false;
-        QTest::newRow("the controller lost the write") << true;
-    }
-    void storeDroppedByALostLinkStoresTheFile()
-    {
-        QFETCH(bool, ramLost);
-        FileRig r;
-        QVERIFY(r.connectAndSettle());
-        const ParamBlock target = changedBlock(kDefault);
-        r.pick("t.json", backupOf(target));
-        r.person.yesTo = QStringList{"loadCompareDialog", "loadStoreDialog"};
-        r.trigger("loadParamsAction");
-        // Yes to storing was said; the request carrying it has not left yet.
-        QVERIFY(r.tickUntil([&] { return r.x().saveRequest != 0; }, 60));
-        r.model.silenceFor(r.ms, 2000);
-        QVERIFY(r.untilText("linkStatusLineEdit", "Port Disonnection", 60));
-        QCOMPARE(raw(r.model.ram()), raw(target));
-        QCOMPARE(r.model.flashState(), GimbalModel::FlashState::Missing);
-        if (ramLost)
-            r.model.setRam(kDefault);
-        QVERIFY2(r.tickUntil([&] { return r.person.saw(QStringLiteral("fileResultDialog"), QStringLiteral("stored")); },
-                             200),
-                 qPrintable(r.person.said()));
-        QVERIFY2(r.person.saw(QStringLiteral("fileResultDialog"), QStringLiteral("stored permanently")),
-                 qPrintable(r.person.said()));
-        QCOMPARE(raw(r.model.flash()), raw(target));
-        QCOMPARE(raw(r.model.ram()), raw(target));
-    }
-
     // A close (the window manager's, or a signal's) while the store question
     // is open ends the question with No; standard error then says that the
     // controller holds the file's block in RAM only.
