@@ -51,8 +51,6 @@ ParamBlock withSlots(ParamBlock block, std::initializer_list<std::pair<int, int>
 
 QJsonObject json(const QByteArray &text) { return QJsonDocument::fromJson(text).object(); }
 
-QByteArray bytesOf(const ParamBlock &block) { return QByteArray(reinterpret_cast<const char *>(block.data()), 18); }
-
 // The block as a backup and --json give it.
 QJsonArray jsonBytes(const ParamBlock &block)
 {
@@ -324,18 +322,15 @@ private slots:
         r = cli({"backup", "-p", "$PORT", file, "--json"});
         QVERIFY(r.said(0, {"warning: the controller holds " + heldLine(ram, outside) + ", outside", "--force"}));
         QCOMPARE(names(json(r.out).value("outOfRange")), names(outside));
-        QFile saved(file);
-        QVERIFY(saved.open(QIODevice::ReadOnly));
-        const QByteArray content = saved.readAll();
-        QCOMPARE(json(content).value("block").toArray(), jsonBytes(ram));
 
+        // What the file holds shows in what its restore leaves.
         model->setRam(GimbalModel::kDefaultBlock);
         const quint64 seen = model->requestsSeen();
         r = cli({"restore", "-p", "$PORT", file, "--yes"});
         QVERIFY(r.said(ExitCode::kFileRefused, {outside.first().toUtf8() + " is on channel ", "Add --force"}));
         QCOMPARE(model->requestsSeen(), seen);
         QCOMPARE(model->ram(), GimbalModel::kDefaultBlock);
-        r = cli({"restore", "-p", "$PORT", "-", "--yes", "--force", "--save", "--verify"}, content);
+        r = cli({"restore", "-p", "$PORT", file, "--yes", "--force", "--save", "--verify"});
         QVERIFY2(r.code == 0 && r.err.contains(heldLine(ram, outside) + ", outside 1..18"), r.err.constData());
         QCOMPARE(blocks(), std::pair(ram, ram));
 
@@ -452,8 +447,7 @@ private slots:
         sharer.kill();
         sharer.waitForFinished();
         // No program's own names for its requests, no system error jargon.
-        QVERIFY2(r.code == code && r.err.contains(says.toUtf8()) && !r.err.contains("_PARAM") && !r.err.contains("ioctl"),
-                 r.err.constData());
+        QVERIFY(r.said(code, {says.toUtf8()}) && !r.err.contains("_PARAM") && !r.err.contains("ioctl"));
         if (requests >= 0)
             QCOMPARE(model->requestsSeen(), quint64(requests));
         if (fault == "fail save") {
@@ -620,10 +614,9 @@ private slots:
             ::kill(pid_t(holder.processId()), SIGINT);
         });
         QCOMPARE(cli({"monitor", "-p", "$PORT"}, {}, &holder).code, 0);
-        QCOMPARE(second.code, int(ExitCode::kPortUnavailable));
         // This test holds the device too, but as the far end of the line: not named.
-        QVERIFY2(second.err.contains("the port is in use by PID " + QByteArray::number(holderPid) + " (sbus-channel-cl)\n"),
-                 second.err.constData());
+        QVERIFY(second.said(ExitCode::kPortUnavailable,
+                            {"the port is in use by PID " + QByteArray::number(holderPid) + " (sbus-channel-cl)\n"}));
     }
 
     // Lock files as minicom and the old UUCP tools write them, and picocom's
@@ -721,7 +714,7 @@ private slots:
         QVERIFY(json(r.out).contains("contactCheck") && json(r.out).value("contactCheck").isNull());
         const ParamBlock swapped = withSlots(GimbalModel::kDefaultBlock, {{0, 61}});
         const QString other = dir.filePath(QStringLiteral("other.flash"));
-        QVERIFY(writeFile(other, bytesOf(swapped)));
+        QVERIFY(writeFile(other, QByteArray(reinterpret_cast<const char *>(swapped.data()), 18)));
         replaceController(other);
         QVERIFY(!linkToDevice(QStringLiteral("ttyBENCH")).isEmpty());
         r = cli({"monitor", "-p", port, "--count", "1"});
@@ -768,7 +761,6 @@ private slots:
         const QString chinese = QStringLiteral("此控制器未保存 %1 通过此适配器烧写的参数：俯仰 3 → 1，变焦 9 → 7").arg(when);
         r = cli({"get", "-p", link});
         QVERIFY2(r.code == 0 && r.err.count(chinese.toUtf8()) == 1, r.err.constData());
-        QCOMPARE(json(cli({"get", "-p", link, "--json"}).out).value("contactCheck")["message"].toString(), chinese);
         QVERIFY(chooseLanguage(kEnglishLanguageFile));
         QVERIFY2(cli({"get", "-p", link}).err.contains(english.toUtf8()), "English chosen");
         restarted.terminate();
