@@ -21,6 +21,7 @@
 #include "rig/englishconfig.h"
 #include "sim/gimbalmodel.h"
 #include "sim/ptycontroller.h"
+#include "support/files.h"
 
 Q_DECLARE_METATYPE(ParamBlock)
 
@@ -62,12 +63,6 @@ QJsonArray jsonBytes(const ParamBlock &block)
 
 QVariantList names(const QStringList &list) { return QJsonArray::fromStringList(list).toVariantList(); }
 QVariantList names(const QJsonValue &array) { return array.toArray().toVariantList(); }
-
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(content) == content.size() && f.flush();
-}
 
 const char *const kFunctions[] = {"tilt", "pan", "mode", "rec", "zoom"};
 const int kSlot[] = {9, 13, 4, 10, 12};

@@ -21,6 +21,7 @@
 #include "formats/livelog.h"
 #include "formats/liverecord.h"
 #include "os/safefile.h"
+#include "support/files.h"
 #include "support/operator.h"
 #include "support/settingsfile.h"
 
@@ -48,18 +49,6 @@ struct Mounts {
         return {};
     }
 };
-
-QByteArray contents(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
-}
-
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(content) == content.size() && f.flush();
-}
 
 qint64 freeBytes(const QString &dir)
 {
