@@ -69,11 +69,6 @@ template <typename T = QWidget> T *child(QWidget &w, const char *name)
     return w.findChild<T *>(QString::fromLatin1(name));
 }
 
-void clickCaption(QWidget &w, const char *name)
-{
-    clickCaption(child<QRadioButton>(w, name));
-}
-
 // The tests tick the window themselves.
 void stopTimer(Tiravo &w)
 {
