@@ -52,15 +52,6 @@ ParamBlock withSlots(ParamBlock block, std::initializer_list<std::pair<int, int>
 
 QJsonObject json(const QByteArray &text) { return QJsonDocument::fromJson(text).object(); }
 
-// The block as a backup and --json give it.
-QJsonArray jsonBytes(const ParamBlock &block)
-{
-    QJsonArray bytes;
-    for (std::uint8_t b : block)
-        bytes.append(int(b));
-    return bytes;
-}
-
 QVariantList names(const QStringList &list) { return QJsonArray::fromStringList(list).toVariantList(); }
 QVariantList names(const QJsonValue &array) { return array.toArray().toVariantList(); }
 
@@ -271,7 +262,9 @@ private slots:
         QVERIFY2(!r.out.contains("outside 1..18") && !r.out.contains("SBUS channel"), r.out.constData());
         const QJsonObject o = json(cli({"get", "--port", "$PORT", "--json"}).out);
         QCOMPARE(o.value("channels").toObject().value("tilt").toInt(), 4);
-        QCOMPARE(o.value("block").toArray(), jsonBytes(ram));
+        QCOMPARE(o.value("block").toArray().size(), 18);
+        for (int i = 0; i < 18; ++i)
+            QCOMPARE(o.value("block")[i].toInt(), int(ram[std::size_t(i)]));
         QVERIFY(o.value("outOfRange").isArray() && o.value("outOfRange").toArray().isEmpty());
     }
 

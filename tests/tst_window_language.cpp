@@ -397,9 +397,7 @@ private slots:
                 QCOMPARE(::english(w), readable);
                 auto *status = w.findChild<QLineEdit *>(QStringLiteral("linkStatusLineEdit"));
                 for (const bool toEnglish : {!readable, readable, !readable, readable}) {
-                    w.findChild<QRadioButton *>(toEnglish ? QStringLiteral("enRadioButton")
-                                                          : QStringLiteral("chRadioButton"))
-                        ->click();
+                    clickCaption(w, toEnglish ? "enRadioButton" : "chRadioButton");
                     QCOMPARE(::english(w), toEnglish);
                     const QString tip = unwrapped(status->toolTip());
                     const QString said = toEnglish ? QStringLiteral("languagechoice") : QStringLiteral("语言选择");
