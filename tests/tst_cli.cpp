@@ -21,6 +21,7 @@
 #include "rig/englishconfig.h"
 #include "sim/gimbalmodel.h"
 #include "sim/ptycontroller.h"
+#include "support/cliprocess.h"
 #include "support/files.h"
 
 Q_DECLARE_METATYPE(ParamBlock)
@@ -70,10 +71,6 @@ QByteArray heldLine(const ParamBlock &block, const QStringList &functions)
     return parts.join(", ").toUtf8();
 }
 
-// A backup that restores the default block with tilt on 3 and slot 0 at 17.
-const QByteArray kGoodBackup = R"({"format": "sbus-channel parameter block", "version": 1, )"
-                               R"("channels": {"tilt": 3, "pan": 2, "mode": 5, "rec": 6, "zoom": 7}, )"
-                               R"("block": [17,90,100,33,5,120,30,150,45,3,6,200,7,2,80,35,175,65]})";
 const QByteArray kChinese = "[%General]\nLangureType=1\n";
 } // namespace
 
@@ -92,16 +89,6 @@ class TstCli : public QObject
     QString program() const { return bin.filePath(QStringLiteral("sbus-channel-cli")); }
     QString historyFile() const { return dir.filePath(QStringLiteral("data/sbus-channel/history.jsonl")); }
     bool chooseLanguage(const QByteArray &file) { return writeFile(bin.filePath(QStringLiteral("config.ini")), file); }
-
-    // The history of blocks is where a user's is, under this test's directory.
-    QProcessEnvironment environment() const
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove(QStringLiteral("SBUS_CHANNEL_HISTORY"));
-        env.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(QStringLiteral("data")));
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
-        return env;
-    }
 
     // An adapter's port name, which stays whatever controller is behind it.
     QString linkToDevice(const QString &name)
@@ -132,7 +119,7 @@ class TstCli : public QObject
     // gimbal-sim as a process of its own, up once it has said which device it serves.
     bool startSim(QProcess &sim, const QStringList &args)
     {
-        sim.setProcessEnvironment(environment());
+        sim.setProcessEnvironment(underTestDir(dir));
         sim.start(QStringLiteral(SBUS_SIM), args);
         if (!sim.waitForStarted())
             return false;
@@ -151,7 +138,7 @@ class TstCli : public QObject
         QProcess own;
         QProcess &p = process ? *process : own;
         QSignalSpy finished(&p, SIGNAL(finished(int, QProcess::ExitStatus)));
-        p.setProcessEnvironment(environment());
+        p.setProcessEnvironment(underTestDir(dir));
         if (shell.isEmpty())
             p.start(program(), args);
         else
