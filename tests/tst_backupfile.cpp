@@ -13,6 +13,7 @@
 #endif
 
 #include "formats/backupfile.h"
+#include "support/files.h"
 
 namespace {
 const ParamBlock kBlock = {60, 90, 100, 33, 5, 120, 30, 150, 45, 3, 6, 200, 7, 2, 80, 35, 175, 0};
@@ -24,12 +25,6 @@ const QByteArray kGood = R"({"format": "sbus-channel parameter block", "version"
 QByteArray good(const char *from, const char *to, const char *from2 = "\x01", const char *to2 = "")
 {
     return QByteArray(kGood).replace(from, to).replace(from2, to2);
-}
-
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(content) == content.size() && f.flush();
 }
 
 // What the libraries print on the way: a refusal is told to the caller only.

@@ -13,6 +13,7 @@
 #endif
 
 #include "formats/blockhistory.h"
+#include "support/files.h"
 
 using namespace BlockHistory;
 
@@ -54,13 +55,6 @@ Entry entry(Event event, const ParamBlock &block, const Adapter &through = kFtdi
     return e;
 }
 
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QFile f(path);
-    return QDir().mkpath(QFileInfo(path).absolutePath()) && f.open(QIODevice::WriteOnly) &&
-           f.write(content) == content.size() && f.flush();
-}
-
 // An entry's every field, to compare two at once; the time with its offset.
 QString fields(const Entry &e)
 {
@@ -71,12 +65,6 @@ QString fields(const Entry &e)
                        QString::number(e.stored), hex(e.block), hex(e.before), e.adapter.serial, e.adapter.usbId,
                        e.adapter.byId, e.adapter.port}
         .join(QLatin1Char('|'));
-}
-
-QByteArray contents(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
 }
 
 } // namespace

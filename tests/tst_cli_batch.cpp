@@ -18,11 +18,10 @@
 #include "cli/exitcodes.h"
 #include "sim/gimbalmodel.h"
 #include "sim/ptycontroller.h"
+#include "support/cliprocess.h"
+#include "support/files.h"
 
 namespace {
-const QByteArray kBackup = R"({"format": "sbus-channel parameter block", "version": 1, )"
-                           R"("channels": {"tilt": 3, "pan": 2, "mode": 5, "rec": 6, "zoom": 7}, )"
-                           R"("block": [17,90,100,33,5,120,30,150,45,3,6,200,7,2,80,35,175,65]})";
 const QVariantList kFileBytes{17, 90, 100, 33, 5, 120, 30, 150, 45, 3, 6, 200, 7, 2, 80, 35, 175, 65};
 
 struct Controller {
@@ -104,19 +103,9 @@ class TstCliBatch : public QObject
 
     Controller &add() { return units.emplace_back(); }
 
-    // The history of blocks is on, in this test's directory.
-    QProcessEnvironment environment() const
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove("SBUS_CHANNEL_HISTORY");
-        env.insert("XDG_DATA_HOME", dir.filePath("data"));
-        env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
-        return env;
-    }
-
     void start(QProcess &p, const QStringList &args)
     {
-        p.setProcessEnvironment(environment());
+        p.setProcessEnvironment(underTestDir(dir));
         p.start(SBUS_CLI, QStringList{"restore", file()} + args);
         QVERIFY(p.waitForStarted());
     }
@@ -134,8 +123,7 @@ private slots:
     void initTestCase()
     {
         qRegisterMetaType<QProcess::ExitStatus>();
-        QFile f(file());
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(kBackup) == kBackup.size());
+        QVERIFY(writeFile(file(), kGoodBackup));
     }
 
     void cleanup()

@@ -5,6 +5,9 @@
 // or privilege needed, so it holds on every platform alike.
 #include <QtTest>
 
+#include <cerrno>
+#include <cstring>
+
 #include "port/portdiagnostics.h"
 #include "port/portlist.h"
 
@@ -47,6 +50,13 @@ Facts refused(unsigned mode, Membership membership = Membership::Outside, bool o
     return f;
 }
 
+Facts closedOnTheWay()
+{
+    Facts f = facts(Access::NoPermission);
+    f.closedOnTheWay = true;
+    return f;
+}
+
 Facts adapter(Facts f)
 {
     f.usbVendor = "10c4";
@@ -73,6 +83,10 @@ QString qs(const std::string &s)
     return QString::fromUtf8(s.data(), int(s.size()));
 }
 
+const QString kModemManager = "ModemManager is running; it probes freshly plugged serial adapters and can hold "
+                              "them for a few seconds";
+const QString kModemManagerFixes = "  fix: wait a few seconds after plugging in, then connect again\n  fix: or stop it "
+                                   "on this bench computer: sudo systemctl stop ModemManager";
 const QString kRules = "/etc/udev/rules.d/60-gimbal-adapter.rules";
 const QString kReload = "sudo udevadm control --reload && sudo udevadm trigger";
 const QString kRule = "SUBSYSTEM==\"tty\", ATTRS{idVendor}==\"10c4\", ATTRS{idProduct}==\"ea60\", ";
@@ -101,9 +115,7 @@ private slots:
         QTest::addColumn<QString>("group"); // the report's group: only where the group's members may get in
 
         const QString usermod = "sudo usermod -aG dialout bench";
-        const QString mmEn = "ModemManager is running; it probes freshly plugged serial adapters and can hold them "
-                             "for a few seconds\n  fix: wait a few seconds after plugging in, then connect again\n"
-                             "  fix: or stop it on this bench computer: sudo systemctl stop ModemManager";
+        const QString mmEn = kModemManager + "\n" + kModemManagerFixes;
         const QString mmZh = "ModemManager 正在运行；它会探测刚插入的串口适配器，可能占用它们几秒钟\n"
                              "  解决：插入后等几秒钟再重新连接\n  解决：或者在这台调试电脑上停掉它：sudo systemctl stop "
                              "ModemManager";
@@ -142,17 +154,9 @@ private slots:
             << "/home/bench/port 不是串口（它指向 /dev/null，是其他类型的字符设备）"
             << "/home/bench/port 不是串口（它指向 /dev/null，是其他类型的字符设备）" + chooseZh << "";
 
-        QTest::newRow("closed on the way") << [] {
-            Facts f = facts(Access::NoPermission);
-            f.closedOnTheWay = true;
-            return f;
-        }() << false << "you may not reach /dev/ttyUSB0: a directory on the way is closed to you"
+        QTest::newRow("closed on the way") << closedOnTheWay() << false << "you may not reach /dev/ttyUSB0: a directory on the way is closed to you"
             << "a directory on the way to /dev/ttyUSB0 is closed to you" << "";
-        QTest::newRow("closed on the way, in Chinese") << [] {
-            Facts f = facts(Access::NoPermission);
-            f.closedOnTheWay = true;
-            return f;
-        }() << true << "无法访问 /dev/ttyUSB0：路径上有目录不允许当前用户进入"
+        QTest::newRow("closed on the way, in Chinese") << closedOnTheWay() << true << "无法访问 /dev/ttyUSB0：路径上有目录不允许当前用户进入"
             << "通往 /dev/ttyUSB0 的路径上有目录不允许当前用户进入" << "";
 
         QTest::newRow("group's node, not a member")
@@ -294,10 +298,8 @@ private slots:
         QTest::newRow("held by ModemManager and another")
             << held(facts(Access::Busy), {{812, "ModemManager", ""}, {4711, "minicom", ""}}) << false
             << "the port is in use by PIDs 812 (ModemManager), 4711 (minicom)"
-            << "/dev/ttyUSB0 is held by process 812 (ModemManager)\n/dev/ttyUSB0 is held by process 4711 (minicom)\n"
-               "ModemManager is running; it probes freshly plugged serial adapters and can hold them for a few "
-               "seconds\n  fix: close that program, or run: kill 4711\n  fix: wait a few seconds after plugging in, "
-               "then connect again\n  fix: or stop it on this bench computer: sudo systemctl stop ModemManager"
+            << "/dev/ttyUSB0 is held by process 812 (ModemManager)\n/dev/ttyUSB0 is held by process 4711 (minicom)\n" +
+                   kModemManager + "\n  fix: close that program, or run: kill 4711\n" + kModemManagerFixes
             << "";
     }
     void words()
@@ -388,33 +390,40 @@ private slots:
     {
         QTest::addColumn<Facts>("facts");
         QTest::addColumn<bool>("chinese");
+        QTest::addColumn<QString>("error");
         QTest::addColumn<QString>("why");
+#ifdef Q_OS_LINUX
+        const QString advice = "nothing stands in the way now; if opening keeps failing, unplug the adapter, plug it "
+                               "in again and look at the end of: sudo dmesg";
+        // Busy in the system's words with every holder out of sight: another user's program, in exclusive mode.
+        const QString busy = QString::fromLocal8Bit(std::strerror(EBUSY));
+        QTest::newRow("busy, no holder in sight")
+            << facts(Access::Openable) << false << busy
+            << "the port is in use by another program (another user's, which this user may not look at)\n  fix: close "
+               "the other serial program; to find it, run: sudo fuser -v /dev/ttyUSB0";
+#else
         const QString advice = qs(generalAdvice(Language::English));
-        QTest::newRow("refused") << refused(0660) << false
+#endif
+        QTest::newRow("refused") << refused(0660) << false << "refused"
                                  << "you may not open /dev/ttyUSB0: it belongs to group dialout, and you are not in "
                                     "it\n  fix: sudo usermod -aG dialout bench, then log out and in again";
-        QTest::newRow("held, in Chinese")
-            << held(facts(Access::Busy), {{4711, "minicom", ""}}) << true
-            << "串口已被占用：PID 4711（minicom）\n  解决：关闭该程序，或运行：kill 4711";
-        QTest::newRow("nothing found") << facts(Access::Openable) << false
+        QTest::newRow("nothing found") << facts(Access::Openable) << false << "refused"
                                        << "cannot open /dev/ttyUSB0: refused\n  fix: " + advice;
         QTest::newRow("nothing found, in Chinese")
-            << facts(Access::Unknown) << true
+            << facts(Access::Unknown) << true << "refused"
             << "无法打开 /dev/ttyUSB0：refused\n  解决：" + qs(generalAdvice(Language::Chinese));
         // Reasons with no summary of their own stay.
-        QTest::newRow("ModemManager around") << withModemManager(facts(Access::Openable)) << false
-                                             << "cannot open /dev/ttyUSB0: refused\nModemManager is running; it "
-                                                "probes freshly plugged serial adapters and can hold them for a few "
-                                                "seconds\n  fix: wait a few seconds after plugging in, then connect "
-                                                "again\n  fix: or stop it on this bench computer: sudo systemctl stop "
-                                                "ModemManager";
+        QTest::newRow("ModemManager around") << withModemManager(facts(Access::Openable)) << false << "refused"
+                                             << "cannot open /dev/ttyUSB0: refused\n" + kModemManager + "\n" +
+                                                    kModemManagerFixes;
     }
     void whyNotOpened()
     {
         QFETCH(Facts, facts);
         QFETCH(bool, chinese);
+        QFETCH(QString, error);
         QFETCH(QString, why);
-        const PortList::FailedOpen failure{QStringLiteral("/dev/ttyUSB0"), QStringLiteral("refused"), facts};
+        const PortList::FailedOpen failure{QStringLiteral("/dev/ttyUSB0"), error, facts};
         QCOMPARE(PortList::whyNotOpened(failure, chinese ? Language::Chinese : Language::English), why);
     }
 };

@@ -4,11 +4,7 @@
 // disk a small tmpfs of the test's own, filled to the byte it needs.
 #include <QtTest>
 
-#include <QAction>
 #include <QDir>
-#include <QFileDialog>
-#include <QLineEdit>
-#include <QMessageBox>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -25,8 +21,9 @@
 #include "formats/livelog.h"
 #include "formats/liverecord.h"
 #include "os/safefile.h"
+#include "support/files.h"
+#include "support/operator.h"
 #include "support/settingsfile.h"
-#include "support/simrig.h"
 
 namespace {
 const QString kFull = QString::fromLocal8Bit(std::strerror(ENOSPC));
@@ -52,18 +49,6 @@ struct Mounts {
         return {};
     }
 };
-
-QByteArray contents(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
-}
-
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(content) == content.size() && f.flush();
-}
 
 qint64 freeBytes(const QString &dir)
 {
@@ -104,29 +89,6 @@ bool wholeRows(const QByteArray &csv, int *rows)
                                               [columns](const QByteArray &line) { return line.count(',') + 1 == columns; });
 }
 
-// A window whose dialogs are answered: file dialogs get `file`, message
-// boxes are kept as "name: text" and answered No or OK.
-struct WindowRig : Rig {
-    WindowRig()
-    {
-        w->setHooks({[this](QDialog &d) { return answer(d); },
-                     [this] { return QDateTime(QDate(2026, 12, 6), QTime(12, 0), Qt::UTC).addMSecs(ms); }});
-    }
-    int answer(QDialog &dialog)
-    {
-        if (auto *files = qobject_cast<QFileDialog *>(&dialog)) {
-            files->selectFile(file);
-            return QDialog::Accepted;
-        }
-        auto &box = static_cast<QMessageBox &>(dialog);
-        seen << dialog.objectName() + QStringLiteral(": ") + box.text();
-        return box.button(QMessageBox::Yes) ? QMessageBox::No : QMessageBox::Ok;
-    }
-    QString statusTip() const { return w->findChild<QLineEdit *>(QStringLiteral("linkStatusLineEdit"))->toolTip(); }
-    void trigger(const char *name) { w->findChild<QAction *>(QLatin1String(name))->trigger(); }
-    QString file;
-    QStringList seen;
-};
 } // namespace
 
 class TestSafeFile : public QObject
@@ -291,36 +253,35 @@ private slots:
         const bool full = trouble != QLatin1String("delete");
         if (const QString no = full ? mountDisk("size=8k") : QString(); !no.isEmpty())
             QSKIP(qPrintable(no));
-        WindowRig r;
+        OperatedRig r(QDateTime(QDate(2026, 12, 6), QTime(12, 0), Qt::UTC));
         QVERIFY(r.connectAndSettle());
         if (trouble == QLatin1String("save")) {
-            r.file = disk + QStringLiteral("/good.json");
-            QVERIFY(writeFile(r.file, oldBackup) && fillLeaving(disk, 0));
+            r.person.file = disk + QStringLiteral("/good.json");
+            QVERIFY(writeFile(r.person.file, oldBackup) && fillLeaving(disk, 0));
             r.trigger("saveParamsAction");
-            QCOMPARE(contents(r.file), oldBackup);
+            QCOMPARE(contents(r.person.file), oldBackup);
             QCOMPARE(filesIn(disk), QStringList{QStringLiteral("good.json")});
-            QVERIFY(!r.statusTip().contains(r.file));
+            QVERIFY(!r.statusTip().contains(r.person.file));
         } else {
-            r.file = disk + QStringLiteral("/live.csv");
+            r.person.file = disk + QStringLiteral("/live.csv");
             // A row every four ticks; the page left holds about 60.
             if (full)
                 QVERIFY(fillLeaving(disk, 4096));
             r.trigger("logLiveAction");
-            QVERIFY(r.tickUntil([&] { return contents(r.file).count('\n') >= 4; }, 40));
+            QVERIFY(r.tickUntil([&] { return contents(r.person.file).count('\n') >= 4; }, 40));
             if (!full)
-                QVERIFY(QFile::remove(r.file));
-            QVERIFY2(r.tickUntil([&] { return !r.seen.isEmpty(); }, 600), qPrintable(r.statusTip()));
+                QVERIFY(QFile::remove(r.person.file));
+            QVERIFY2(r.tickUntil([&] { return !r.person.seen.isEmpty(); }, 600), qPrintable(r.statusTip()));
             for (int i = 0; i < 8; ++i)
                 QVERIFY(r.tick());
         }
-        QCOMPARE(r.seen.size(), 1);
-        QVERIFY2(r.seen[0].startsWith(QLatin1String("fileFailureDialog: ")) && r.seen[0].contains(dialog),
-                 qPrintable(r.seen[0]));
+        QCOMPARE(r.person.seen.size(), 1);
+        QVERIFY2(r.person.saw(QStringLiteral("fileFailureDialog: "), dialog), qPrintable(r.person.said()));
         QVERIFY2(r.statusTip().contains(tip), qPrintable(r.statusTip()));
         // The row the disk had no room for is taken back whole, and the rows told are those in the file.
         if (tip == QLatin1String("rows)")) {
             int rows = -1;
-            QVERIFY(wholeRows(contents(r.file), &rows));
+            QVERIFY(wholeRows(contents(r.person.file), &rows));
             QVERIFY(r.statusTip().contains(QStringLiteral("(%1 rows)").arg(rows)));
         }
     }

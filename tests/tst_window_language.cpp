@@ -21,6 +21,7 @@
 
 #include "os/installedcopy.h"
 #include "app/tiravo.h"
+#include "support/clicks.h"
 #include "support/settingsfile.h"
 
 #ifdef Q_OS_LINUX
@@ -55,14 +56,6 @@ void recordWarning(QtMsgType type, const QMessageLogContext &, const QString &me
 {
     if (type == QtWarningMsg)
         warnings.append(message);
-}
-
-// Tooltips are wrapped to the window's width, at spaces or anywhere in a
-// long path; what they say is compared without the breaks.
-QString unwrapped(QString text)
-{
-    text.remove(QRegularExpression(QStringLiteral("\\s")));
-    return text;
 }
 #endif
 
@@ -404,9 +397,7 @@ private slots:
                 QCOMPARE(::english(w), readable);
                 auto *status = w.findChild<QLineEdit *>(QStringLiteral("linkStatusLineEdit"));
                 for (const bool toEnglish : {!readable, readable, !readable, readable}) {
-                    w.findChild<QRadioButton *>(toEnglish ? QStringLiteral("enRadioButton")
-                                                          : QStringLiteral("chRadioButton"))
-                        ->click();
+                    clickCaption(w, toEnglish ? "enRadioButton" : "chRadioButton");
                     QCOMPARE(::english(w), toEnglish);
                     const QString tip = unwrapped(status->toolTip());
                     const QString said = toEnglish ? QStringLiteral("languagechoice") : QStringLiteral("语言选择");

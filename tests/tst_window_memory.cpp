@@ -6,45 +6,12 @@
 // channel. Dialogs are answered by a hook standing in for the operator.
 #include <QtTest>
 
-#include <QAction>
-#include <QFileDialog>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QPushButton>
-
 #include "formats/backupfile.h"
 #include "formats/blockhistory.h"
+#include "support/operator.h"
 #include "support/settingsfile.h"
-#include "support/simrig.h"
 
 namespace {
-// Every dialog is kept as "name: text"; message boxes with buttons of their
-// own get the one named in `press`, questions Yes when listed in `yesTo`.
-struct Operator {
-    QStringList yesTo;
-    QString press;
-    QString file;
-    QStringList seen;
-
-    int answer(QDialog &dialog)
-    {
-        if (auto *files = qobject_cast<QFileDialog *>(&dialog)) {
-            files->selectFile(file);
-            return QDialog::Accepted;
-        }
-        auto &box = static_cast<QMessageBox &>(dialog);
-        seen << dialog.objectName() + QStringLiteral(": ") + box.text();
-        if (auto *button = box.findChild<QPushButton *>(press); button && !press.isEmpty()) {
-            button->click();
-            return 0;
-        }
-        if (!box.button(QMessageBox::Yes))
-            return QMessageBox::Ok;
-        return yesTo.contains(dialog.objectName()) ? QMessageBox::Yes : QMessageBox::No;
-    }
-    bool saw(const char *name) const { return !seen.filter(QString::fromUtf8(name)).isEmpty(); }
-};
-
 // The history in a file of the test's own, set before the window reads where it is.
 struct HistoryFile {
     QTemporaryDir dir;
@@ -52,13 +19,8 @@ struct HistoryFile {
     HistoryFile() { qputenv("SBUS_CHANNEL_HISTORY", path.toLocal8Bit()); }
 };
 
-struct MemoryRig : HistoryFile, Rig {
-    MemoryRig()
-    {
-        w->setHooks({[this](QDialog &d) { return person.answer(d); },
-                     [this] { return QDateTime(QDate(2026, 12, 7), QTime(14, 2), Qt::LocalTime).addMSecs(ms); }});
-    }
-    QString statusTip() const { return w->findChild<QLineEdit *>(QStringLiteral("linkStatusLineEdit"))->toolTip(); }
+struct MemoryRig : HistoryFile, OperatedRig {
+    MemoryRig() : OperatedRig(QDateTime(QDate(2026, 12, 7), QTime(14, 2), Qt::LocalTime)) {}
     BlockHistory::Adapter adapter() const { return BlockHistory::adapterOf(pty.devicePath()); }
     // What an earlier session through this adapter reported storing.
     void rememberStored(const ParamBlock &block)
@@ -76,11 +38,8 @@ struct MemoryRig : HistoryFile, Rig {
     bool uploaded() { return tickUntil([this] { return !x().writing(); }, 20) && tick(); }
     bool settleLoad(int maxTicks = 40)
     {
-        QAction *undo = w->findChild<QAction *>(QStringLiteral("undoWriteAction"));
-        return tickUntil([&] { return undo->isEnabled() && !x().writing(); }, maxTicks) && tick();
+        return tickUntil([&] { return action("undoWriteAction")->isEnabled() && !x().writing(); }, maxTicks) && tick();
     }
-
-    Operator person;
 };
 
 ParamBlock withTilt(ParamBlock b, int channel)
@@ -150,7 +109,7 @@ private slots:
             QString why;
             QVERIFY2(BackupFile::save(r.person.file, written, QDateTime::currentDateTimeUtc(), QStringLiteral("p"), &why),
                      qPrintable(why));
-            r.w->findChild<QAction *>(QStringLiteral("loadParamsAction"))->trigger();
+            r.trigger("loadParamsAction");
             QVERIFY(r.settleLoad());
         } else {
             written[std::size_t(kFunctionSlot[Zoom])] = 9;
@@ -160,10 +119,10 @@ private slots:
             QVERIFY(r.uploaded());
         }
         QCOMPARE(raw(r.model.ram()), raw(written));
-        r.w->findChild<QAction *>(QStringLiteral("undoWriteAction"))->trigger();
+        r.trigger("undoWriteAction");
         QVERIFY(r.settleLoad());
         QVERIFY2(r.person.saw("loadCompareDialog: The controller differs from the block from before the write of"),
-                 qPrintable(r.person.seen.join(QLatin1Char('\n'))));
+                 qPrintable(r.person.said()));
         QCOMPARE(raw(r.model.ram()), raw(kDefault));
         QCOMPARE(r.shown(Tilt), 1);
     }
@@ -212,7 +171,7 @@ private slots:
         else
             QVERIFY2(r.person.saw(closing ? "unstoredWriteDialog: 控制器中有本次连接写入但尚未永久保存"
                                           : "unstoredWriteDialog: The controller holds parameters written in this session"),
-                     qPrintable(r.person.seen.join(QLatin1Char('\n'))));
+                     qPrintable(r.person.said()));
         // The tick that closes the port ends without the reply it waited for.
         const auto left = [&] { return closing ? !r.w->isVisible() : !r.connected(); };
         for (int i = 0; i < 40 && !left(); ++i)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QtTest>
@@ -17,4 +18,17 @@ inline void clickCaption(QRadioButton *radio)
     option.text = radio->text();
     const QRect hit = radio->style()->subElementRect(QStyle::SE_RadioButtonClickRect, &option, radio);
     QTest::mouseClick(radio, Qt::LeftButton, {}, hit.center());
+}
+
+inline void clickCaption(QWidget &window, const char *name)
+{
+    clickCaption(window.findChild<QRadioButton *>(QString::fromLatin1(name)));
+}
+
+// Tooltips are wrapped to the window's width, at spaces or anywhere in a
+// long path; what they say is compared without the breaks.
+inline QString unwrapped(QString text)
+{
+    text.remove(QRegularExpression(QStringLiteral("\\s")));
+    return text;
 }
