@@ -199,36 +199,6 @@ private slots:
             QVERIFY2(QJsonDocument::fromJson(line).isObject(), line.constData());
     }
 
-    // Nothing can be asked of many units, nor can one port be two of them:
-    // refused before any port is opened.
-    void usageErrorsOpenNothing_data()
-    {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QString>("says");
-        QTest::newRow("two ports, no --yes") << QStringList{"--port", "$0", "--port", "$1"} << "add --yes";
-        QTest::newRow("--report, no --yes") << QStringList{"--port", "$0", "--report", "$DIR/r.csv"} << "add --yes";
-        QTest::newRow("--wait, no --yes") << QStringList{"--wait"} << "add --yes";
-        QTest::newRow("a port twice") << QStringList{"--yes", "--port", "$0", "--port", "$1", "--port", "$0"}
-                                      << "given twice";
-        QTest::newRow("two names, one device") << QStringList{"--yes", "--port", "$0", "--port", "$DIR/link"}
-                                               << "the same device";
-    }
-    void usageErrorsOpenNothing()
-    {
-        QFETCH(QStringList, args);
-        QFETCH(QString, says);
-        const QString a = add().pty->devicePath(), b = add().pty->devicePath();
-        QFile::remove(dir.filePath("link"));
-        QVERIFY(QFile::link(a, dir.filePath("link")));
-        args.replaceInStrings("$0", a).replaceInStrings("$1", b).replaceInStrings("$DIR", dir.path());
-        QProcess p;
-        start(p, args);
-        QCOMPARE(finish(p), ExitCode::kUsage);
-        QVERIFY(p.readAllStandardError().contains(says.toUtf8()));
-        QCOMPARE(units[0].model->requestsSeen() + units[1].model->requestsSeen(), quint64(0));
-        QVERIFY(!QFile::exists(dir.filePath("r.csv")));
-    }
-
     // --wait on a port with nothing behind it yet: each controller that comes
     // is one unit, however long it stays; Ctrl+C then ends the run, all well.
     void waitConfiguresEachArrival()
