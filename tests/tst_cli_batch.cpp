@@ -66,10 +66,7 @@ QList<QStringList> parseCsv(const QString &text)
 
 QList<Row> readReport(const QString &path)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray data = f.readAll();
+    const QByteArray data = contents(path);
     QList<Row> rows;
     if (path.endsWith(".json")) {
         const QJsonObject d = QJsonDocument::fromJson(data).object();
@@ -191,9 +188,7 @@ private slots:
             QVERIFY(m.flash() == (r.holds == "stored" ? fresh : old));
         }
         // The units took turns at the history: every line whole.
-        QFile history(dir.filePath("data/sbus-channel/history.jsonl"));
-        QVERIFY(history.open(QIODevice::ReadOnly));
-        const QList<QByteArray> lines = history.readAll().trimmed().split('\n');
+        const QList<QByteArray> lines = contents(dir.filePath("data/sbus-channel/history.jsonl")).trimmed().split('\n');
         QCOMPARE(lines.size(), 10 + 8 + 9); // reads, confirmed writes, answered stores
         for (const QByteArray &line : lines)
             QVERIFY2(QJsonDocument::fromJson(line).isObject(), line.constData());
