@@ -174,6 +174,7 @@ private slots:
         row("unknown option", {"get", "-p", "$PORT", "--fast"}, ExitCode::kUsage, "fast");
         row("channel 19", {"set", "-p", "$PORT", "tilt=19"}, ExitCode::kUsage, "1 to 18");
         row("channel 0", {"set", "-p", "$PORT", "zoom=0", "tilt=3"}, ExitCode::kUsage, "1 to 18");
+        row("not a number", {"set", "-p", "$PORT", "pan=3x"}, ExitCode::kUsage, "1 to 18");
         row("no such function", {"set", "-p", "$PORT", "roll=3"}, ExitCode::kUsage, "roll=3");
         row("twice", {"set", "-p", "$PORT", "tilt=3", "tilt=4"}, ExitCode::kUsage, "twice");
         row("nothing to set", {"set", "-p", "$PORT", "--save"}, ExitCode::kUsage, "nothing to set");
