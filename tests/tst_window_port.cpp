@@ -180,9 +180,8 @@ private slots:
 
         // Combo boxes are set once; the operator's later choice is not overwritten by the polls.
         r.combo("tiltComboBox")->setCurrentIndex(15);
-        const quint8 cycle[] = {POLL_POSITIONS_2, POLL_GIMBAL, POLL_TEST_DATA, POLL_POSITIONS_1, POLL_POSITIONS_2};
-        for (quint8 expected : cycle)
-            QCOMPARE(command(r.exchange()), expected);
+        for (int i = 0; i < 5; ++i) // a poll cycle and a bit (its order is tst_link's)
+            r.exchange();
         QCOMPARE(r.channelShown(0), 16);
         QCOMPARE(r.linkStatus(), QStringLiteral("Gmbal Connect"));
         for (int f = 0; f < 5; ++f) {
@@ -365,7 +364,6 @@ private slots:
         QTest::addColumn<QStringList>("plugged"); // name:serial
         QTest::addColumn<QString>("chosen");
         const QByteArray language = kEnglishLanguageFile;
-        QTest::newRow("under its name") << rememberedA1("$DIR/ttyUSB0") << QStringList{"ttyUSB0:A1"} << "ttyUSB0";
         QTest::newRow("under another name")
             << rememberedA1("$DIR/ttyUSB0") << QStringList{"ttyUSB0:B2", "ttyUSB1:A1"} << "ttyUSB1";
         QTest::newRow("absent, its type present") << rememberedA1("$DIR/ttyUSB0") << QStringList{"ttyUSB0:B2"} << "";
