@@ -29,9 +29,7 @@
 #else
 // Outside Linux there is no privilege of root's to lay down for a while;
 // lockedDirectory() finds out whether a directory refuses files.
-class FilePermissionsApply
-{
-public:
+struct FilePermissionsApply {
     FilePermissionsApply() {}
     ~FilePermissionsApply() {}
     bool inForce() const { return true; }
