@@ -130,10 +130,7 @@ class TestWindowPort : public QObject
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        freshEnglishWindow();
-    }
+    void init() { freshEnglishWindow(); }
 
     void cleanupTestCase() { removeConfig(); }
 

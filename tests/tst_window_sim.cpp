@@ -23,10 +23,7 @@ class TestWindowSim : public QObject
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        freshEnglishWindow();
-    }
+    void init() { freshEnglishWindow(); }
     void cleanupTestCase() { removeConfig(); }
 
     void wholeSession()
@@ -48,15 +45,10 @@ private slots:
         r.click("programPushButton");
         QVERIFY(r.untilText("statusLabel", "Save Param Success"));
         QCOMPARE(raw(r.stored()), raw(GimbalModel::defaultWith(chosen)));
-    }
 
-    // Fourteen unanswered requests leave the link up and the fifteenth drops
-    // it. When the controller answers again, a new contact reads the block
-    // afresh.
-    void silenceThenRecovery()
-    {
-        Rig r;
-        r.click("startPushButton");
+        // Fourteen unanswered requests leave the link up and the fifteenth
+        // drops it. When the controller answers again, a new contact reads
+        // the block afresh.
         QVERIFY(r.untilText("linkStatusLineEdit", "Gmbal Connect", 40));
         r.model.silenceForGood();
         for (int i = 0; i < 14; ++i)
