@@ -31,12 +31,12 @@ extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 
 #include "support/settingsfile.h"
 #include "formats/blockhistory.h"
+#include "support/frames.h"
 #include "support/simrig.h"
 
 namespace {
 
-constexpr std::uint8_t kAllCommands[] = {WRITE_PARAM_1, WRITE_PARAM_2, WRITE_PARAM_3, READ_PARAM_1, READ_PARAM_2,
-                                         READ_PARAM_3, POLL_POSITIONS_1, POLL_POSITIONS_2, POLL_GIMBAL, POLL_TEST_DATA};
+using TestFrames::kAllCommands;
 
 // Requests in a row without a good reply after which the window must say the link is lost.
 constexpr int kLostAt = 15;
