@@ -11,6 +11,7 @@
 
 #include "app/tiravo.h"
 #include "support/clicks.h"
+#include "support/files.h"
 #include "support/settingsfile.h"
 
 namespace {
@@ -52,9 +53,7 @@ private slots:
         QMetaObject::invokeMethod(&w, "SYS_QTimerUpDate"); // the failure turns the window back
 
         // Something else stands there now; a look at it would say so.
-        QFile planted(port);
-        QVERIFY(planted.open(QIODevice::WriteOnly));
-        planted.close();
+        QVERIFY(writeFile(port, {}));
         for (const char *language : {"chRadioButton", "enRadioButton", "chRadioButton"}) {
             clickCaption(w, language);
             const QString tip = unwrapped(status->toolTip());
