@@ -14,27 +14,19 @@
 #include "support/settingsfile.h"
 
 namespace {
-// The history in a file of the test's own, set before the window reads where it is.
-struct HistoryFile {
-    QTemporaryDir dir;
-    QString path = dir.filePath(QStringLiteral("history.jsonl"));
-    HistoryFile() { qputenv("SBUS_CHANNEL_HISTORY", path.toLocal8Bit()); }
-};
-
 struct MemoryRig : HistoryFile, OperatedRig {
     MemoryRig() : OperatedRig(QDateTime(QDate(2026, 12, 7), QTime(14, 2), Qt::LocalTime)) {}
-    BlockHistory::Adapter adapter() const { return BlockHistory::adapterOf(pty.devicePath()); }
     // What an earlier session through this adapter reported storing.
     void rememberStored(const ParamBlock &block)
     {
         BlockHistory::Entry e;
         e.time = QDateTime(QDate(2026, 12, 7), QTime(14, 2), Qt::LocalTime);
         e.program = QStringLiteral("window");
-        e.adapter = adapter();
+        e.adapter = BlockHistory::adapterOf(pty.devicePath());
         e.event = BlockHistory::Event::Store;
         e.stored = true;
         e.block = block;
-        QVERIFY(BlockHistory::History(path).append(e));
+        QVERIFY(BlockHistory::History(historyPath).append(e));
     }
     void choose(int function, int channel) { combo(kFunctionRows[function].channel)->setCurrentIndex(channel - 1); }
     bool uploaded() { return tickUntil([this] { return !x().writing(); }, 20) && tick(); }
@@ -99,9 +91,8 @@ private slots:
         ParamBlock written = withTilt(kDefault, load ? 11 : 7);
         r.person.yesTo = QStringList{QStringLiteral("loadCompareDialog")};
         if (load) {
-            QTemporaryDir dir;
             written[0] = std::uint8_t(written[0] + 1);
-            r.person.file = dir.filePath(QStringLiteral("p.json"));
+            r.person.file = r.historyDir.filePath(QStringLiteral("p.json"));
             QVERIFY(writeFile(r.person.file, BackupFile::write(written, QDateTime::currentDateTimeUtc(), "p")));
             r.trigger("loadParamsAction");
             QVERIFY(r.settleLoad());
