@@ -16,8 +16,6 @@
 #include "support/settingsfile.h"
 
 namespace {
-const QByteArray kEnglish = kEnglishLanguageFile;
-const QByteArray kChinese = kChineseLanguageFile;
 
 // Written before the window is made, so it starts in that language.
 struct StartingLanguage {
@@ -25,7 +23,7 @@ struct StartingLanguage {
 };
 
 struct FileRig : StartingLanguage, OperatedRig {
-    explicit FileRig(const QByteArray &config = kEnglish, std::uint32_t seed = 1)
+    explicit FileRig(const QByteArray &config = kEnglishLanguageFile, std::uint32_t seed = 1)
         : StartingLanguage(config), OperatedRig(QDateTime(QDate(2026, 12, 6), QTime(12, 0), Qt::UTC), seed)
     {
     }
@@ -109,10 +107,10 @@ private slots:
     {
         QTest::addColumn<QByteArray>("config");
         QTest::addColumn<QStringList>("texts");
-        QTest::newRow("Chinese") << kChinese
+        QTest::newRow("Chinese") << QByteArray(kChineseLanguageFile)
                                  << QStringList{"保存参数到文件…", "从文件加载参数…", "撤销上次写入…",
                                                 "记录实时数据到 CSV…", "停止记录", "适配器重新接入时自动连接"};
-        QTest::newRow("English") << kEnglish
+        QTest::newRow("English") << QByteArray(kEnglishLanguageFile)
                                  << QStringList{"Save parameters to file…", "Load parameters from file…",
                                                 "Undo the last write…", "Log live data to CSV…", "Stop logging",
                                                 "Reconnect when the adapter returns"};
@@ -226,7 +224,7 @@ private slots:
         QFETCH(int, at);
         QFETCH(QString, save);
         QFETCH(std::uint32_t, seed);
-        FileRig r(kEnglish, seed);
+        FileRig r(kEnglishLanguageFile, seed);
         QVERIFY(r.connectAndSettle());
         // Yes to storing unless Save is pressed.
         const bool asksToStore = save == QLatin1String("none");
@@ -363,7 +361,7 @@ private slots:
     // the controller holds, and the window says the file needs --force.
     void saveWhatTheControllerHolds()
     {
-        FileRig r(kChinese);
+        FileRig r(kChineseLanguageFile);
         const ParamBlock held = GimbalModel::defaultWith({0, 2, 5, 255, 7}); // tilt and rec on no channel
         r.model.setRam(held);
         QVERIFY(!r.pick("odd.json").isEmpty());
