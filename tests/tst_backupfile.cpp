@@ -49,16 +49,14 @@ class TstBackupFile : public QObject
         if (node == "directory")
             return QDir().mkdir(path);
 #ifdef Q_OS_UNIX
-        const QString target = dir.filePath(QStringLiteral("node"));
-        const bool made = node.contains("FIFO") ? ::mkfifo(QFile::encodeName(target).constData(), 0600) == 0
-                          : node.contains("character device")
-                              ? ::mknod(QFile::encodeName(target).constData(), S_IFCHR | 0600, makedev(1, 3)) == 0
-                              : true;
-        if (!made)
+        const bool link = node.startsWith("link to");
+        const QString target = link ? dir.filePath(QStringLiteral("node")) : path;
+        const QByteArray at = QFile::encodeName(target);
+        if (node.contains("FIFO") && ::mkfifo(at.constData(), 0600) != 0)
             return false;
-        if (node.startsWith("link to"))
-            return QFile::link(target, path);
-        return !node.contains("FIFO") && !node.contains("character device") ? true : QFile::rename(target, path);
+        if (node.contains("character device") && ::mknod(at.constData(), S_IFCHR | 0600, makedev(1, 3)) != 0)
+            return false;
+        return !link || QFile::link(target, path);
 #else
         // FIFOs are Unix's; Windows' named pipes and devices live outside the file system.
         return !node.contains("FIFO") && !node.contains("character device");

@@ -14,6 +14,7 @@
 
 #include "formats/blockhistory.h"
 #include "support/files.h"
+#include "support/frames.h"
 
 using namespace BlockHistory;
 
@@ -23,12 +24,7 @@ Q_DECLARE_METATYPE(ParamBlock)
 namespace {
 const ParamBlock kBlock = {60, 90, 100, 33, 5, 120, 30, 150, 45, 1, 6, 200, 7, 2, 80, 35, 175, 65};
 
-ParamBlock with(ParamBlock block, std::initializer_list<std::pair<int, int>> changes)
-{
-    for (auto [slot, value] : changes)
-        block[std::size_t(slot)] = std::uint8_t(value);
-    return block;
-}
+using TestFrames::with;
 
 Adapter adapter(const char *serial, const char *usb, const char *byId, const char *port)
 {
@@ -59,7 +55,7 @@ Entry entry(Event event, const ParamBlock &block, const Adapter &through = kFtdi
 QString fields(const Entry &e)
 {
     const auto hex = [](const std::optional<ParamBlock> &b) {
-        return b ? QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(b->data()), kParamSlots).toHex()) : "-";
+        return b ? QString::fromLatin1(TestFrames::bytesOf(*b).toHex()) : "-";
     };
     return QStringList{e.time.toString(Qt::ISODateWithMs), e.program, QString::number(int(e.event)),
                        QString::number(e.stored), hex(e.block), hex(e.before), e.adapter.serial, e.adapter.usbId,

@@ -14,12 +14,7 @@ namespace {
 const QVector<quint8> kOld{11, 12, 13, 14, 2, 16, 17, 18, 19, 3, 6, 22, 7, 5, 25, 26, 27, 28};
 const QVector<quint8> kFile{31, 32, 33, 34, 8, 36, 37, 38, 39, 9, 10, 42, 11, 12, 45, 46, 47, 48};
 
-ParamBlock blockOf(const QVector<quint8> &v)
-{
-    ParamBlock b{};
-    std::copy(v.begin(), v.end(), b.begin());
-    return b;
-}
+const auto blockOf = &TestFrames::arrayOf<ParamBlock, QVector<quint8>>;
 
 struct Controller {
     TestFrames::Device device; // its RAM is device.block
@@ -39,7 +34,7 @@ struct Load {
     BlockLoad::Next tick()
     {
         const Frame request = link.nextRequest();
-        const QByteArray bytes(reinterpret_cast<const char *>(request.data()), int(request.size()));
+        const QByteArray bytes = TestFrames::bytesOf(request);
         if (controller.deaf) {
             if (link.linkLost())
                 link.reset();
@@ -49,9 +44,7 @@ struct Load {
         const QByteArray reply = controller.device.answer(bytes);
         if (quint8(bytes[int(FrameOffset::kSave)]) == kSaveRequested)
             controller.flash = controller.device.block;
-        Frame f{};
-        std::copy(reply.begin(), reply.end(), f.begin());
-        return load.afterReply(link.replyArrived(f), link);
+        return load.afterReply(link.replyArrived(TestFrames::arrayOf(reply)), link);
     }
     // Ticks until the job asks something or ends; Nothing if it never does.
     BlockLoad::Next next(int ticks = 60)

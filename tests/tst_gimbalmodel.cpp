@@ -10,6 +10,8 @@
 
 #include "link/paramexchange.h"
 #include "sim/gimbalmodel.h"
+#include "support/files.h"
+#include "support/frames.h"
 
 Q_DECLARE_METATYPE(GimbalModel::FlashState)
 
@@ -17,10 +19,7 @@ namespace {
 
 const ParamBlock &kDefault = GimbalModel::kDefaultBlock;
 
-template <typename Bytes> QByteArray raw(const Bytes &b)
-{
-    return QByteArray(reinterpret_cast<const char *>(b.data()), int(b.size()));
-}
+const auto raw = [](const auto &b) { return TestFrames::bytesOf(b); };
 
 QByteArray feed(GimbalModel &m, const QByteArray &in)
 {
@@ -88,9 +87,9 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath(QLatin1String(dirExists ? "flash.bin" : "gone/flash.bin"));
         const QByteArray content = QByteArray::fromHex("28292a2b2c2d2e2f303132333435363738393a").left(size);
-        QFile f(node == "link" ? dir.filePath(QStringLiteral("real.bin")) : path);
-        QVERIFY(size < 0 || (f.open(QIODevice::WriteOnly) && f.write(content) == size && f.flush()));
-        QVERIFY(node != "link" || QFile::link(f.fileName(), path));
+        const QString real = node == "link" ? dir.filePath(QStringLiteral("real.bin")) : path;
+        QVERIFY(size < 0 || writeFile(real, content));
+        QVERIFY(node != "link" || QFile::link(real, path));
         QVERIFY(node != "FIFO" || ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
         GimbalModel m(path.toStdString());
         QVERIFY(m.flashState() == state);

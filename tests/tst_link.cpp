@@ -10,32 +10,20 @@
 #include "link/crc16.h"
 #include "link/frame.h"
 #include "link/paramexchange.h"
-#include "port/portlist.h"
 #include "support/frames.h"
 
 #define QCOMPARE_N(actual, expected) QCOMPARE(int(actual), int(expected))
 
 namespace {
-const quint8 kCommands[] = {WRITE_PARAM_1, WRITE_PARAM_2, WRITE_PARAM_3, READ_PARAM_1, READ_PARAM_2,
-                            READ_PARAM_3, POLL_POSITIONS_1, POLL_POSITIONS_2, POLL_GIMBAL, POLL_TEST_DATA};
+using TestFrames::kAllCommands;
 // The block as the controller holds it, and an operator's choice (0 is a channel too).
 const QByteArray kControllerBlock = QByteArray::fromHex("21262b30353a3f44494e53585d62676c7176");
 const QByteArray kNewerBlock = QByteArray::fromHex("a1a2a3a4a5a6a7a8a9aaabacadaeafb0b1b2");
 const Channels kChannels = {3, 0, 7, 1, 16};
 const int kSlot[] = {9, 13, 4, 10, 12}; // tilt, heading, mode, video, zoom
 
-Frame frameOf(const QByteArray &b)
-{
-    Frame f{};
-    std::copy(b.begin(), b.end(), f.begin());
-    return f;
-}
-
-template <std::size_t N>
-QByteArray bytesOf(const std::array<std::uint8_t, N> &a)
-{
-    return QByteArray(reinterpret_cast<const char *>(a.data()), int(N));
-}
+using TestFrames::bytesOf;
+const auto frameOf = &TestFrames::arrayOf<Frame, QByteArray>;
 
 QByteArrayList feed(ReplyAssembler &assembler, const QByteArray &bytes)
 {
@@ -52,7 +40,7 @@ QByteArray snapshot(const ParamExchange &ex)
     for (int v : {int(ex.commandCode), int(ex.saveRequest), int(ex.gimbalState), int(ex.downloadDone),
                   int(ex.statusIndex), int(ex.writeUnfinished()), int(ex.blockDownloaded())})
         s += char(v);
-    return s + QByteArray(reinterpret_cast<const char *>(ex.channelPos.data()), kFunctionCount);
+    return s + bytesOf(ex.channelPos);
 }
 
 QByteArray withChannels(QByteArray block, const Channels &ch)
@@ -117,7 +105,7 @@ private slots:
                                                 {WRITE_PARAM_2, QByteArray::fromHex("090a0b0c0d0e0f10")},
                                                 {WRITE_PARAM_3, QByteArray::fromHex("1112")}};
         for (quint8 save : {0, 2})
-            for (quint8 cmd : kCommands)
+            for (quint8 cmd : kAllCommands)
                 QTest::addRow("0x%02X save %d", cmd, save) << cmd << save << parts.value(cmd);
     }
     void request()
@@ -308,7 +296,7 @@ private slots:
         QCOMPARE_N(ex.statusIndex, StatusNone);
         // Every request carries it but the block's first two parts: a store
         // before the last one would keep half a block.
-        for (quint8 cmd : kCommands) {
+        for (quint8 cmd : kAllCommands) {
             ex.commandCode = cmd;
             QCOMPARE_N(ex.nextRequest()[4], !asked || cmd == WRITE_PARAM_1 || cmd == WRITE_PARAM_2 ? 0 : 2);
         }

@@ -26,12 +26,9 @@ QByteArray run(LinkTask &task, const Script &script)
         if (!request)
             break;
         sent += char((*request)[FrameOffset::kCommand]);
-        const QByteArray bytes(reinterpret_cast<const char *>(request->data()), int(request->size()));
-        const QByteArray reply = script(sent.size(), bytes, device);
-        Frame f{};
-        std::copy(reply.begin(), reply.end(), f.begin());
+        const QByteArray reply = script(sent.size(), TestFrames::bytesOf(*request), device);
         if (!reply.isEmpty())
-            task.replyArrived(f);
+            task.replyArrived(TestFrames::arrayOf(reply));
     }
     return sent;
 }

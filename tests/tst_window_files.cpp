@@ -10,15 +10,12 @@
 #include <QMenu>
 #include <QRegularExpression>
 
-#include <sys/stat.h>
-
 #include "formats/backupfile.h"
+#include "support/files.h"
 #include "support/operator.h"
 #include "support/settingsfile.h"
 
 namespace {
-const QByteArray kEnglish = kEnglishLanguageFile;
-const QByteArray kChinese = "[%General]\nLangureType=1\n";
 
 // Written before the window is made, so it starts in that language.
 struct StartingLanguage {
@@ -26,7 +23,7 @@ struct StartingLanguage {
 };
 
 struct FileRig : StartingLanguage, OperatedRig {
-    explicit FileRig(const QByteArray &config = kEnglish, std::uint32_t seed = 1)
+    explicit FileRig(const QByteArray &config = kEnglishLanguageFile, std::uint32_t seed = 1)
         : StartingLanguage(config), OperatedRig(QDateTime(QDate(2026, 12, 6), QTime(12, 0), Qt::UTC), seed)
     {
     }
@@ -35,12 +32,10 @@ struct FileRig : StartingLanguage, OperatedRig {
     const QString &pick(const char *name, const QByteArray &content = {})
     {
         person.file = dir.filePath(QLatin1String(name));
-        QFile f(person.file);
-        if (!content.isNull() && (!f.open(QIODevice::WriteOnly) || f.write(content) != content.size()))
+        if (!content.isNull() && !writeFile(person.file, content))
             person.file.clear();
         return person.file;
     }
-    bool pickFifo(const char *name) { return ::mkfifo(QFile::encodeName(pick(name)).constData(), 0600) == 0; }
 };
 
 // Every slot moved, the controller's own 13 included, channels still 1..18.
@@ -112,10 +107,10 @@ private slots:
     {
         QTest::addColumn<QByteArray>("config");
         QTest::addColumn<QStringList>("texts");
-        QTest::newRow("Chinese") << kChinese
+        QTest::newRow("Chinese") << QByteArray(kChineseLanguageFile)
                                  << QStringList{"保存参数到文件…", "从文件加载参数…", "撤销上次写入…",
                                                 "记录实时数据到 CSV…", "停止记录", "适配器重新接入时自动连接"};
-        QTest::newRow("English") << kEnglish
+        QTest::newRow("English") << QByteArray(kEnglishLanguageFile)
                                  << QStringList{"Save parameters to file…", "Load parameters from file…",
                                                 "Undo the last write…", "Log live data to CSV…", "Stop logging",
                                                 "Reconnect when the adapter returns"};
@@ -176,11 +171,11 @@ private slots:
     // Nothing reaches the controller's RAM or flash unless the operator said yes to a good file.
     void loadSendsNothingUnlessAGoodFileIsConfirmed_data()
     {
-        QTest::addColumn<QByteArray>("content"); // null: a FIFO
+        QTest::addColumn<QByteArray>("content"); // null: no file
         QTest::addColumn<QString>("dialog");
         QTest::addColumn<QString>("says");
         QTest::newRow("not JSON") << QByteArray("{\"format\": ") << "fileFailureDialog" << "not JSON";
-        QTest::newRow("a FIFO") << QByteArray() << "fileFailureDialog" << "FIFO";
+        QTest::newRow("no file there") << QByteArray() << "fileFailureDialog" << "No such file";
         QTest::newRow("answered No") << backupOf(changedBlock(kDefault)) << "loadCompareDialog"
                                      << "Write the file's parameters";
         QTest::newRow("the controller's own block") << backupOf(kDefault) << "fileResultDialog" << "already holds";
@@ -192,7 +187,7 @@ private slots:
         QFETCH(QString, says);
         FileRig r;
         QVERIFY(r.connectAndSettle());
-        QVERIFY(content.isNull() ? r.pickFifo("fifo") : !r.pick("file.json", content).isEmpty());
+        QVERIFY(!r.pick("file.json", content).isEmpty());
         r.trigger("loadParamsAction");
         for (int i = 0; i < 20; ++i)
             QVERIFY(r.tick() && !r.x().writing());
@@ -229,7 +224,7 @@ private slots:
         QFETCH(int, at);
         QFETCH(QString, save);
         QFETCH(std::uint32_t, seed);
-        FileRig r(kEnglish, seed);
+        FileRig r(kEnglishLanguageFile, seed);
         QVERIFY(r.connectAndSettle());
         // Yes to storing unless Save is pressed.
         const bool asksToStore = save == QLatin1String("none");
@@ -366,7 +361,7 @@ private slots:
     // the controller holds, and the window says the file needs --force.
     void saveWhatTheControllerHolds()
     {
-        FileRig r(kChinese);
+        FileRig r(kChineseLanguageFile);
         const ParamBlock held = GimbalModel::defaultWith({0, 2, 5, 255, 7}); // tilt and rec on no channel
         r.model.setRam(held);
         QVERIFY(!r.pick("odd.json").isEmpty());
@@ -392,12 +387,12 @@ private slots:
         QFETCH(QString, stop);
         FileRig r;
         QVERIFY(r.connectAndSettle());
-        QFile file(r.pick("live.csv"));
+        const QString file = r.pick("live.csv");
         r.trigger("logLiveAction");
         for (int i = 0; i < 40; ++i)
             QVERIFY(r.tick());
         // Each row is in the file as soon as its cycle ends, not when the log does.
-        QVERIFY(file.open(QIODevice::ReadOnly) && file.readAll().count('\n') >= 10);
+        QVERIFY(contents(file).count('\n') >= 10);
         if (stop == QLatin1String("menu"))
             r.trigger("logLiveAction");
         else if (stop == QLatin1String("disconnect"))
@@ -408,8 +403,7 @@ private slots:
             QVERIFY(r.tick());
         QCOMPARE(r.action("logLiveAction")->text(), QStringLiteral("Log live data to CSV…"));
 
-        QVERIFY(file.seek(0));
-        const QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        const QStringList lines = QString::fromUtf8(contents(file)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         QVERIFY(lines.first().startsWith(QLatin1String("time,tilt_pos,")));
         // Four requests make a cycle; the 40 ticks give ten, the silent ones none.
         QVERIFY2(lines.size() - 1 >= 9 && lines.size() - 1 <= 11, qPrintable(QString::number(lines.size())));

@@ -11,14 +11,8 @@
 
 #include "app/tiravo.h"
 #include "support/clicks.h"
+#include "support/files.h"
 #include "support/settingsfile.h"
-
-namespace {
-template <typename T = QWidget> T *child(QWidget &w, const char *name)
-{
-    return w.findChild<T *>(QString::fromLatin1(name));
-}
-} // namespace
 
 class TestWindowOpenFailure : public QObject
 {
@@ -37,24 +31,22 @@ private slots:
         Tiravo w;
         w.findChild<QTimer *>(QString(), Qt::FindDirectChildrenOnly)->stop();
         QMetaObject::invokeMethod(&w, "SYS_QTimerUpDate");
-        auto *ports = child<QComboBox>(w, "comComboBox");
+        auto *ports = w.findChild<QComboBox *>("comComboBox");
         ports->addItem(port);
         ports->setCurrentText(port);
-        auto *status = child<QLineEdit>(w, "linkStatusLineEdit");
+        auto *status = w.findChild<QLineEdit *>("linkStatusLineEdit");
         const QString app = QCoreApplication::applicationName();
         const QString gone = "there is no port " + port + " (adapter unplugged?)";
         const QString goneZh = "串口 " + port + " 不存在（适配器已拔出？）";
         const QString file = port + " is not a serial port (it is a regular file)";
         const QString fixes = "\n  fix: plug the adapter in, or choose the port it has now";
         QTest::ignoreMessage(QtWarningMsg, qPrintable(app + ": " + gone + fixes));
-        QTest::mouseClick(child(w, "startPushButton"), Qt::LeftButton);
+        QTest::mouseClick(w.findChild<QWidget *>("startPushButton"), Qt::LeftButton);
         QVERIFY2(unwrapped(status->toolTip()).startsWith(unwrapped(gone)), qPrintable(status->toolTip()));
         QMetaObject::invokeMethod(&w, "SYS_QTimerUpDate"); // the failure turns the window back
 
         // Something else stands there now; a look at it would say so.
-        QFile planted(port);
-        QVERIFY(planted.open(QIODevice::WriteOnly));
-        planted.close();
+        QVERIFY(writeFile(port, {}));
         for (const char *language : {"chRadioButton", "enRadioButton", "chRadioButton"}) {
             clickCaption(w, language);
             const QString tip = unwrapped(status->toolTip());
@@ -69,7 +61,7 @@ private slots:
                              qPrintable(app + ": " + file +
                                         "\n  fix: choose the adapter's serial port itself, e.g. /dev/ttyUSB0 or "
                                         "/dev/ttyACM0"));
-        QTest::mouseClick(child(w, "startPushButton"), Qt::LeftButton);
+        QTest::mouseClick(w.findChild<QWidget *>("startPushButton"), Qt::LeftButton);
         QVERIFY2(unwrapped(status->toolTip()).startsWith(unwrapped(file)), qPrintable(status->toolTip()));
     }
 };

@@ -8,7 +8,6 @@
 #include <QDialog>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <array>
@@ -31,12 +30,12 @@ extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 
 #include "support/settingsfile.h"
 #include "formats/blockhistory.h"
+#include "support/frames.h"
 #include "support/simrig.h"
 
 namespace {
 
-constexpr std::uint8_t kAllCommands[] = {WRITE_PARAM_1, WRITE_PARAM_2, WRITE_PARAM_3, READ_PARAM_1, READ_PARAM_2,
-                                         READ_PARAM_3, POLL_POSITIONS_1, POLL_POSITIONS_2, POLL_GIMBAL, POLL_TEST_DATA};
+using TestFrames::kAllCommands;
 
 // Requests in a row without a good reply after which the window must say the link is lost.
 constexpr int kLostAt = 15;
@@ -71,8 +70,9 @@ unsigned envOr(const char *name, unsigned fallback)
     return ok ? value : fallback;
 }
 
-// One run: the line, the operator, and the rules every tick must keep.
-struct Soak {
+// One run: the line, the operator, and the rules every tick must keep, with a
+// history of its own, as whatever it records as stored must be in the flash.
+struct Soak : HistoryFile {
     Soak()
     {
         r.w->setHooks({[this](QDialog &d) { return answer(d); }, {}});
@@ -81,7 +81,6 @@ struct Soak {
         QMessageBox(QMessageBox::Warning, QString(), QString(), QMessageBox::Ok, r.w.get()).ensurePolished();
         r.afterSlot = [this] { checkShown(); };
     }
-    ~Soak() { qunsetenv("SBUS_CHANNEL_HISTORY"); }
 
     template <typename Bytes> static QString hex(const Bytes &b) { return QString::fromLatin1(raw(b).toHex()); }
     bool chance(double p) { return std::uniform_real_distribution<>(0, 1)(rng) < p; }
@@ -261,11 +260,6 @@ struct Soak {
     const unsigned seed = envOr("SBUS_SOAK_SEED", 1);
     const int ticks = int(envOr("SBUS_SOAK_TICKS", 10000));
     std::mt19937 rng{seed};
-    QTemporaryDir historyDir;
-    const QString historyPath = historyDir.filePath(QStringLiteral("history.jsonl"));
-    // Whatever the window recorded as stored must be what the controller's flash holds; the window looks for the
-    // history as it starts.
-    const bool historyKept = qputenv("SBUS_CHANNEL_HISTORY", historyPath.toLocal8Bit());
     Rig r{seed};
     const ParamExchange &x = r.x();
     const BlockHistory::Adapter adapter = BlockHistory::adapterOf(r.pty.devicePath());

@@ -7,12 +7,38 @@
 #include <QByteArray>
 #include <QVector>
 
+#include <algorithm>
 #include <initializer_list>
 #include <utility>
 
 #include "link/frame.h"
 
 namespace TestFrames {
+
+inline constexpr quint8 kAllCommands[] = {WRITE_PARAM_1, WRITE_PARAM_2, WRITE_PARAM_3, READ_PARAM_1,
+                                          READ_PARAM_2,  READ_PARAM_3,  POLL_POSITIONS_1, POLL_POSITIONS_2,
+                                          POLL_GIMBAL,   POLL_TEST_DATA};
+
+// The bytes of a frame or a block, to compare or print; and a frame (or a block) of bytes.
+template <typename Bytes> QByteArray bytesOf(const Bytes &b)
+{
+    return QByteArray(reinterpret_cast<const char *>(b.data()), int(b.size()));
+}
+
+template <typename Array = Frame, typename Bytes> Array arrayOf(const Bytes &b)
+{
+    Array a{};
+    std::copy_n(b.begin(), std::min(std::size_t(b.size()), a.size()), a.begin());
+    return a;
+}
+
+// `block` with each {slot, value} put in.
+inline ParamBlock with(ParamBlock block, std::initializer_list<std::pair<int, int>> changes)
+{
+    for (auto [slot, value] : changes)
+        block[std::size_t(slot)] = std::uint8_t(value);
+    return block;
+}
 
 // Bit by bit: polynomial 0x1021, initial 0, MSB first.
 inline quint16 referenceCrc(const QByteArray &bytes)

@@ -14,6 +14,8 @@
 #include "port/portlist.h"
 #include "rig/englishconfig.h"
 
+inline constexpr char kChineseLanguageFile[] = "[%General]\nLangureType=1\n";
+
 // The language store lives beside the executable under test.
 inline QString configPath()
 {

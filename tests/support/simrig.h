@@ -32,6 +32,15 @@ inline bool onlyChannelsDiffer(ParamBlock b)
     return b == kDefault;
 }
 
+// The history of stored blocks in a file of the test's own, named before the
+// window looks for it as it starts; afterwards there is none at all.
+struct HistoryFile {
+    QTemporaryDir historyDir;
+    const QString historyPath = historyDir.filePath(QStringLiteral("history.jsonl"));
+    HistoryFile() { qputenv("SBUS_CHANNEL_HISTORY", historyPath.toLocal8Bit()); }
+    ~HistoryFile() { qputenv("SBUS_CHANNEL_HISTORY", QByteArray()); }
+};
+
 // Keeps the controller's flash file for as long as the rig lives; a base of
 // Rig, so the directory exists before the controller looks for its file.
 struct FlashDir {
