@@ -5,7 +5,6 @@
 #include <QtTest>
 
 #include <QAbstractButton>
-#include <QComboBox>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QTemporaryDir>

@@ -20,6 +20,7 @@
 #include "formats/backupfile.h"
 #include "os/safefile.h"
 #include "os/stopsignals.h"
+#include "support/files.h"
 #include "version.h"
 
 namespace {
@@ -267,12 +268,6 @@ HANDLE inheritableFile(const QString &path)
     return file;
 }
 
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 } // namespace
 
 class TstWindowsConsole : public QObject
@@ -335,7 +330,7 @@ private slots:
         QCOMPARE(run(scene("closed-pipe"), write, err), 0);
         ::CloseHandle(write);
         ::CloseHandle(err);
-        QCOMPARE(readAll(errors).trimmed(), QByteArray("Broken pipe"));
+        QCOMPARE(contents(errors).trimmed(), QByteArray("Broken pipe"));
     }
 
     // The window program has no console of its own: its help, version and usage errors go to the console it was
@@ -362,7 +357,7 @@ private slots:
         if (out)
             ::CloseHandle(out);
         QCOMPARE(screen.codes, QList<int>{code});
-        const QString written = toFile ? QString::fromLocal8Bit(readAll(file)).remove(QLatin1Char('\r')) : screen.text;
+        const QString written = toFile ? QString::fromLocal8Bit(contents(file)).remove(QLatin1Char('\r')) : screen.text;
         QVERIFY2(written.contains(says), qPrintable(written));
         if (toFile)
             QVERIFY2(!screen.text.contains(says), qPrintable(screen.text));
@@ -396,12 +391,12 @@ private slots:
         QCOMPARE(BackupFile::load(shortcut, &block, &why), BackupFile::LoadResult::Refused);
         QVERIFY2(why.startsWith(QLatin1String("it is not JSON")), qPrintable(why));
 
-        const QByteArray before = readAll(real);
+        const QByteArray before = contents(real);
         ParamBlock other = kBlock;
         other[9] = 12;
         QVERIFY2(BackupFile::save(shortcut, other, QDateTime::currentDateTimeUtc(), QStringLiteral("COM3"), &why),
                  qPrintable(why));
-        QCOMPARE(readAll(real), before);
+        QCOMPARE(contents(real), before);
         QCOMPARE(QFileInfo(real).isDir(), target == QLatin1String("folder"));
         QCOMPARE(BackupFile::load(shortcut, &block, &why), BackupFile::LoadResult::Loaded);
         QCOMPARE(block, other);
