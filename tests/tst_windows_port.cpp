@@ -44,14 +44,19 @@ struct PortNotice {
     }
 };
 
-// Hands WM_DEVICECHANGE to every notice window, as Windows hands a broadcast to every top-level window. Wine
-// without a display makes none; the notice windows are then message-only ones.
+// Hands WM_DEVICECHANGE to every notice window of this process, as Windows hands a broadcast to every
+// top-level window. Wine without a display makes none; the notice windows are then message-only ones.
 int tellNoticeWindows(WPARAM event, const void *about)
 {
     QSet<HWND> windows;
     for (const HWND parent : {HWND(nullptr), HWND_MESSAGE}) {
-        for (HWND w = nullptr; (w = ::FindWindowExW(parent, w, DeviceNotices::kWindowClass, nullptr));)
-            windows.insert(w);
+        for (HWND w = nullptr; (w = ::FindWindowExW(parent, w, DeviceNotices::kWindowClass, nullptr));) {
+            // Only this process's: a suite running beside this one has its own.
+            DWORD process = 0;
+            ::GetWindowThreadProcessId(w, &process);
+            if (process == ::GetCurrentProcessId())
+                windows.insert(w);
+        }
     }
     for (const HWND w : windows)
         ::SendMessageW(w, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(about));
